@@ -1,0 +1,35 @@
+# Set-up, build and checks. `make test` and `make demo` work on a fresh clone.
+PYTHON ?= python3
+VENV := .venv
+PY := $(VENV)/bin/python
+
+.PHONY: deps build test demo clean
+
+# RE2 comes from the system's packages; install it where we can.
+deps:
+	@if ! command -v pkg-config >/dev/null 2>&1 || ! pkg-config --exists re2; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libre2-dev pkg-config >/dev/null; \
+	  else \
+	    echo "kestrome needs RE2 and pkg-config: install them first (Debian/Ubuntu: apt-get install libre2-dev pkg-config)"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+$(VENV)/.ready: requirements-test.txt
+	$(PYTHON) -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-test.txt
+	touch $@
+
+build: deps $(VENV)/.ready
+	$(PY) -m pip install -q --no-build-isolation --no-deps .
+
+test: build
+	$(VENV)/bin/pytest -q
+
+demo: build
+	$(PY) examples/quickstart.py
+
+clean:
+	rm -rf build $(VENV)

@@ -1,0 +1,159 @@
+// Class specs: scalars, object, typed dicts, enums, dataclasses, named
+// tuples, protocols and plain classes.
+#include "build/compile.h"
+#include "build/typing_names.h"
+#include "py/dict_iter.h"
+#include "util/text.h"
+
+namespace kestrome {
+
+namespace {
+
+// typing.get_type_hints(cls, include_extras=True), looked up on every call.
+py::Ref fetch_type_hints(PyObject* cls) {
+    py::Ref kwargs = py::Ref::steal(PyDict_New());
+    if (!kwargs || PyDict_SetItemString(kwargs.get(), "include_extras", Py_True) < 0) {
+        py::internal_failure("could not build the keyword arguments of get_type_hints");
+    }
+    py::Ref typing = py::Ref::steal(PyImport_ImportModule("typing"));
+    if (!typing) return py::Ref();
+    py::Ref get_type_hints = py::Ref::steal(PyObject_GetAttrString(typing.get(), "get_type_hints"));
+    if (!get_type_hints) return py::Ref();
+    py::Ref args = py::Ref::steal(PyTuple_Pack(1, cls));
+    if (!args) return py::Ref();
+    return py::Ref::steal(PyObject_Call(get_type_hints.get(), args.get(), kwargs.get()));
+}
+
+// True only when the attribute exists and is truthy; every failure is false.
+bool getattr_truthy(PyObject* obj, const char* name) {
+    py::Ref value = py::Ref::steal(PyObject_GetAttrString(obj, name));
+    if (!value) {
+        py::discard_error();
+        return false;
+    }
+    const int truth = PyObject_IsTrue(value.get());
+    if (truth < 0) {
+        py::discard_error();
+        return false;
+    }
+    return truth == 1;
+}
+
+py::Ref hints_dict(PyObject* cls) {
+    py::Ref hints = fetch_type_hints(cls);
+    if (!hints) return hints;
+    if (!PyDict_Check(hints.get())) {
+        py::set_type_mismatch(hints.get(), reinterpret_cast<PyObject*>(&PyDict_Type));
+        return py::Ref();
+    }
+    return hints;
+}
+
+// Visits the hints in order: `each(key, name text, compiled schema)`
+// returns false with an exception pending to stop.
+template <class F>
+bool compile_hints(PyObject* hints, ConstantsPool& pool, std::vector<Schema>& definitions, F&& each) {
+    py::DictReader reader(hints);
+    PyObject* key_ptr;
+    PyObject* value_ptr;
+    while (reader.next(&key_ptr, &value_ptr)) {
+        py::Ref key = py::Ref::borrow(key_ptr);
+        py::Ref value = py::Ref::borrow(value_ptr);
+        py::Ref name = py::Ref::steal(PyObject_Str(key.get()));
+        if (!name) return false;
+        py::Result<std::string> text = record_key_text(name.get());
+        if (!text) return false;
+        py::Result<Schema> schema = compile_schema(value.get(), pool, definitions);
+        if (!schema) return false;
+        if (!each(key.get(), std::move(*text), std::move(*schema))) return false;
+    }
+    return true;
+}
+
+py::Result<Schema> compile_class_object(PyObject* cls, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    py::Ref hints = hints_dict(cls);
+    if (!hints) return std::nullopt;
+    Schema object = indexed(Kind::Object, pool_intern(pool, cls));
+    object.fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
+    const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject*, std::string name, Schema schema) {
+        object.fields.push_back(Field{std::move(name), std::move(schema), true});
+        return true;
+    });
+    if (!ok) return std::nullopt;
+    return object;
+}
+
+py::Result<Schema> compile_typed_dict(PyObject* cls, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    py::Ref hints = hints_dict(cls);
+    if (!hints) return std::nullopt;
+    py::Ref required_keys = py::Ref::steal(PyObject_GetAttrString(cls, "__required_keys__"));
+    if (!required_keys) return std::nullopt;
+    Schema record(Kind::Record);
+    const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject* key, std::string name, Schema schema) {
+        const int required = PySequence_Contains(required_keys.get(), key);
+        if (required < 0) return false;
+        record.fields.push_back(Field{std::move(name), std::move(schema), required == 1});
+        return true;
+    });
+    if (!ok) return std::nullopt;
+    return record;
+}
+
+py::Result<bool> is_dataclass(PyObject* cls) {
+    py::Ref dataclasses = py::Ref::steal(PyImport_ImportModule("dataclasses"));
+    if (!dataclasses) return std::nullopt;
+    py::Ref answer = py::call_method1(dataclasses.get(), "is_dataclass", cls);
+    if (!answer) return std::nullopt;
+    const int truth = PyObject_IsTrue(answer.get());
+    if (truth < 0) return std::nullopt;
+    return truth == 1;
+}
+
+}  // namespace
+
+py::Result<Schema> compile_class(PyObject* cls, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    if (cls == reinterpret_cast<PyObject*>(&PyBool_Type)) return leaf(Kind::Bool);
+    if (cls == reinterpret_cast<PyObject*>(&PyLong_Type)) return leaf(Kind::Int);
+    if (cls == reinterpret_cast<PyObject*>(&PyFloat_Type)) return leaf(Kind::Float);
+    if (cls == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return leaf(Kind::Str);
+    if (cls == reinterpret_cast<PyObject*>(&PyBytes_Type)) return leaf(Kind::Bytes);
+    if (cls == reinterpret_cast<PyObject*>(Py_TYPE(Py_None))) return leaf(Kind::NoneType);
+
+    const TypingNames* names = typing_names();
+    if (names == nullptr) return std::nullopt;
+    if (cls == names->object) return leaf(Kind::Anything);
+    if (cls == names->union_form || cls == names->optional) {
+        not_implemented_error(value_repr(cls) +
+                              " is a typing special form, not a value; write a concrete type (for a union, "
+                              "X | Y or Union[X, Y])");
+        return std::nullopt;
+    }
+
+    py::Result<bool> typed_dict = has_attribute(cls, "__required_keys__");
+    if (!typed_dict) return std::nullopt;
+    if (*typed_dict) return compile_typed_dict(cls, pool, definitions);
+
+    const int is_enum = PyObject_IsSubclass(cls, names->enum_class);
+    if (is_enum < 0) return std::nullopt;
+    if (is_enum == 1) return indexed(Kind::Instance, pool_intern(pool, cls));
+
+    py::Result<bool> dataclass = is_dataclass(cls);
+    if (!dataclass) return std::nullopt;
+    if (*dataclass) return compile_class_object(cls, pool, definitions);
+
+    const int is_tuple = PyObject_IsSubclass(cls, reinterpret_cast<PyObject*>(&PyTuple_Type));
+    if (is_tuple < 0) return std::nullopt;
+    if (is_tuple == 1) {
+        py::Result<bool> fields = has_attribute(cls, "_fields");
+        if (!fields) return std::nullopt;
+        if (*fields) return compile_class_object(cls, pool, definitions);
+    }
+
+    if (!getattr_truthy(cls, "_is_protocol") || getattr_truthy(cls, "_is_runtime_protocol")) {
+        return indexed(Kind::Instance, pool_intern(pool, cls));
+    }
+    not_implemented_error("a Protocol must be @runtime_checkable to be used as a schema");
+    return std::nullopt;
+}
+
+}  // namespace kestrome

@@ -1,0 +1,221 @@
+#include "build/compile.h"
+
+#include "build/rebase.h"
+#include "build/typing_names.h"
+#include "py/dict_iter.h"
+#include "util/text.h"
+#include "validator/validator_object.h"
+
+namespace kestrome {
+
+namespace {
+
+thread_local std::uint64_t COMPILE_DEPTH = 0;
+
+// One open activation of compile_schema; every exit restores the counter.
+class DepthGuard {
+public:
+    DepthGuard() : entered_(COMPILE_DEPTH + 1 <= MAX_COMPILE_DEPTH) {
+        if (entered_) ++COMPILE_DEPTH;
+    }
+    ~DepthGuard() {
+        if (entered_) --COMPILE_DEPTH;
+    }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    bool entered_;
+};
+
+py::Ref import_typing() { return py::Ref::steal(PyImport_ImportModule("typing")); }
+
+py::Result<Schema> compile_dict_literal(PyObject* dict, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    py::Ref held = py::Ref::borrow(dict);
+    Schema record(Kind::Record);
+    py::DictReader reader(dict);
+    PyObject* key_ptr;
+    PyObject* value_ptr;
+    while (reader.next(&key_ptr, &value_ptr)) {
+        py::Ref key = py::Ref::borrow(key_ptr);
+        py::Ref value = py::Ref::borrow(value_ptr);
+        if (PyUnicode_Check(key.get())) {
+            py::Result<std::string> text = record_key_text(key.get());
+            if (!text) return std::nullopt;
+            bool required = true;
+            if (!text->empty() && text->back() == '?') {
+                text->pop_back();
+                required = false;
+            }
+            py::Result<Schema> schema = compile_schema(value.get(), pool, definitions);
+            if (!schema) return std::nullopt;
+            record.fields.push_back(Field{std::move(*text), std::move(*schema), required});
+        } else {
+            py::Result<Schema> key_schema = compile_schema(key.get(), pool, definitions);
+            if (!key_schema) return std::nullopt;
+            py::Result<Schema> value_schema = compile_schema(value.get(), pool, definitions);
+            if (!value_schema) return std::nullopt;
+            record.clauses.push_back(CatchAll{std::move(*key_schema), std::move(*value_schema)});
+        }
+    }
+    return record;
+}
+
+Schema import_validator(PyObject* validator, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    const ValidatorState& imported = validator_state(validator);
+    const std::uint64_t offset = definitions.size();
+    const std::vector<std::uint64_t> table = pool_intern_all(pool, imported.constants);
+    const RebaseMap map{table, offset};
+    for (const Schema& d : imported.definitions) {
+        definitions.push_back(rebase_schema(d, map));
+    }
+    return rebase_schema(imported.root, map);
+}
+
+// Type variables and special forms cannot stand for themselves.
+py::Result<bool> reject_typing_construct(PyObject* spec) {
+    py::Ref typing = import_typing();
+    if (!typing) return std::nullopt;
+    for (const char* name : {"TypeVar", "ParamSpec", "TypeVarTuple", "_SpecialForm"}) {
+        py::Ref construct = py::Ref::steal(PyObject_GetAttrString(typing.get(), name));
+        if (!construct) {
+            py::discard_error();
+            continue;
+        }
+        const int is = PyObject_IsInstance(spec, construct.get());
+        if (is < 0) return std::nullopt;
+        if (is == 1) {
+            not_implemented_error(value_repr(spec) +
+                                  " is a typing construct, not a value: a type variable, ParamSpec, "
+                                  "TypeVarTuple, or special form (such as Final or ClassVar) cannot be a "
+                                  "schema; use a concrete type");
+            return true;
+        }
+    }
+    return false;
+}
+
+py::Result<Schema> compile_attribute(PyObject* spec, const char* name, ConstantsPool& pool,
+                                     std::vector<Schema>& definitions) {
+    py::Ref value = py::Ref::steal(PyObject_GetAttrString(spec, name));
+    if (!value) return std::nullopt;
+    return compile_schema(value.get(), pool, definitions);
+}
+
+}  // namespace
+
+void not_implemented_error(std::string_view text) { py::set_error(PyExc_NotImplementedError, text); }
+
+py::Result<std::string> record_key_text(PyObject* key) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+    if (utf8 == nullptr) {
+        py::discard_error();
+        py::set_error(PyExc_ValueError,
+                      "a record key must be valid Unicode; a field name cannot contain a lone surrogate");
+        return std::nullopt;
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+py::Result<bool> has_attribute(PyObject* obj, const char* name) {
+    py::Ref value = py::Ref::steal(PyObject_GetAttrString(obj, name));
+    if (value) return true;
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        py::discard_error();
+        return false;
+    }
+    return std::nullopt;
+}
+
+py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    DepthGuard depth;
+    if (!depth.entered()) {
+        not_implemented_error(
+            "schema nesting is too deep to compile: the frontend descended " + std::to_string(MAX_COMPILE_DEPTH) +
+            " levels without reaching a leaf. A class whose own type appears in its fields is recursive and "
+            "never bottoms out; write it with recursive(...), which ties the fixpoint explicitly.");
+        return std::nullopt;
+    }
+    if (spec == Py_None) {
+        return leaf(Kind::NoneType);
+    }
+    const TypingNames* names = typing_names();
+    if (names == nullptr) return std::nullopt;
+    py::Ref typing = import_typing();
+    if (!typing) return std::nullopt;
+
+    if (spec == names->any) {
+        return leaf(Kind::Any);
+    }
+    if ((names->never != nullptr && spec == names->never) ||
+        (names->no_return != nullptr && spec == names->no_return)) {
+        return leaf(Kind::Nothing);
+    }
+    if (PyType_Check(spec)) {
+        return compile_class(spec, pool, definitions);
+    }
+
+    py::Result<bool> annotated = has_attribute(spec, "__metadata__");
+    if (!annotated) return std::nullopt;
+    if (*annotated) {
+        py::Ref base = py::Ref::steal(PyObject_GetAttrString(spec, "__origin__"));
+        if (!base) return std::nullopt;
+        py::Ref metadata = py::Ref::steal(PyObject_GetAttrString(spec, "__metadata__"));
+        if (!metadata) return std::nullopt;
+        if (!PyTuple_Check(metadata.get())) {
+            py::set_type_mismatch(metadata.get(), reinterpret_cast<PyObject*>(&PyTuple_Type));
+            return std::nullopt;
+        }
+        return compile_annotated(base.get(), metadata.get(), pool, definitions);
+    }
+
+    py::Ref origin = py::call_method1(typing.get(), "get_origin", spec);
+    if (!origin) return std::nullopt;
+    if (origin.get() != Py_None) {
+        py::Ref args = py::call_method1(typing.get(), "get_args", spec);
+        if (!args) return std::nullopt;
+        if (!PyTuple_Check(args.get())) {
+            py::set_type_mismatch(args.get(), reinterpret_cast<PyObject*>(&PyTuple_Type));
+            return std::nullopt;
+        }
+        return compile_typing_form(origin.get(), args.get(), pool, definitions);
+    }
+
+    if (names->type_alias_type != nullptr) {
+        const int alias = PyObject_IsInstance(spec, names->type_alias_type);
+        if (alias < 0) return std::nullopt;
+        if (alias == 1) return compile_attribute(spec, "__value__", pool, definitions);
+    }
+    py::Result<bool> new_type = has_attribute(spec, "__supertype__");
+    if (!new_type) return std::nullopt;
+    if (*new_type) {
+        return compile_attribute(spec, "__supertype__", pool, definitions);
+    }
+
+    if (PyList_Check(spec)) {
+        return compile_list_literal(spec, pool, definitions);
+    }
+    if (PyTuple_Check(spec)) {
+        not_implemented_error(
+            "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] (the list literal "
+            "[A, B] is the fixed-length list)");
+        return std::nullopt;
+    }
+    if (PySet_Check(spec)) {
+        not_implemented_error("a set literal is not a schema; write a set as set[T]");
+        return std::nullopt;
+    }
+    if (PyDict_Check(spec)) {
+        return compile_dict_literal(spec, pool, definitions);
+    }
+    if (is_validator(spec)) {
+        return import_validator(spec, pool, definitions);
+    }
+    py::Result<bool> rejected = reject_typing_construct(spec);
+    if (!rejected || *rejected) return std::nullopt;
+    return indexed(Kind::Literal, pool_intern(pool, spec));
+}
+
+}  // namespace kestrome

@@ -1,0 +1,34 @@
+#include "build/rebase.h"
+
+#include "schema/rewrite.h"
+
+namespace kestrome {
+
+namespace {
+
+struct RebaseRule {
+    const RebaseMap& map;
+    std::uint64_t pool(std::uint64_t i) const {
+        return i < map.index_table.size() ? map.index_table[i] : i;
+    }
+    Schema back_edge(std::uint64_t i) const { return indexed(Kind::BackEdge, i + map.definition_offset); }
+    Schema placeholder(std::uint64_t id) const { return indexed(Kind::Placeholder, id); }
+};
+
+}  // namespace
+
+Schema rebase_schema(const Schema& node, const RebaseMap& map) { return rewrite_schema(node, RebaseRule{map}); }
+
+SeqShape rebase_seq_shape(const SeqShape& shape, const RebaseMap& map) {
+    return rewrite_seq_shape(shape, RebaseRule{map});
+}
+
+std::vector<Field> rebase_fields(const std::vector<Field>& fields, const RebaseMap& map) {
+    return rewrite_fields(fields, RebaseRule{map});
+}
+
+std::vector<Schema> rebase_schema_vec(const std::vector<Schema>& nodes, const RebaseMap& map) {
+    return rewrite_schema_vec(nodes, RebaseRule{map});
+}
+
+}  // namespace kestrome

@@ -1,0 +1,130 @@
+#include "schema/lazy.h"
+
+#include "py/error.h"
+#include "schema/state.h"
+
+namespace kestrome {
+
+namespace {
+
+void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables);
+
+void precompute_seq_shape(const SeqShape& shape, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    switch (shape.form) {
+        case ShapeForm::Empty: break;
+        case ShapeForm::Item: precompute_schema(*shape.item, constants, tables); break;
+        case ShapeForm::Repeat: precompute_seq_shape(*shape.inner, constants, tables); break;
+        case ShapeForm::Concat:
+        case ShapeForm::Alternation:
+            for (const SeqShape& part : shape.parts) precompute_seq_shape(part, constants, tables);
+            break;
+    }
+}
+
+// The exact int and str literals of an all-literal union; no entry when a
+// member is not a literal with a valid pool index.
+void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    UnionLiteralSets sets;
+    for (const Schema& member : node.members) {
+        if (member.kind != Kind::Literal || member.index >= constants.size()) {
+            return;
+        }
+        PyObject* value = constants[member.index].get();
+        if (Py_IS_TYPE(value, &PyLong_Type)) {
+            const long v = PyLong_AsLong(value);
+            if (v == -1 && PyErr_Occurred()) {
+                py::discard_error();
+            } else {
+                sets.ints.insert(v);
+            }
+        } else if (Py_IS_TYPE(value, &PyUnicode_Type)) {
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+            if (utf8 == nullptr) {
+                py::discard_error();
+            } else {
+                sets.strs.emplace(utf8, static_cast<std::size_t>(size));
+            }
+        }
+    }
+    tables.unions.try_emplace(union_key(node), std::move(sets));
+}
+
+void add_record_entry(const Schema& node, LazyPrecompute& tables) {
+    if (node.fields.empty() || tables.field_names.count(record_key(node))) {
+        return;
+    }
+    FieldNameSet set;
+    set.names.reserve(node.fields.size());
+    for (std::size_t i = 0; i < node.fields.size(); ++i) {
+        set.names.insert_or_assign(node.fields[i].name, i);
+        if (node.fields[i].required) {
+            ++set.required_count;
+        }
+    }
+    tables.field_names.emplace(record_key(node), std::move(set));
+}
+
+void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    switch (node.kind) {
+        case Kind::Union:
+            add_union_entry(node, constants, tables);
+            for (const Schema& m : node.members) precompute_schema(m, constants, tables);
+            break;
+        case Kind::Intersection:
+            for (const Schema& m : node.members) precompute_schema(m, constants, tables);
+            break;
+        case Kind::Complement:
+        case Kind::Set:
+        case Kind::FrozenSet: precompute_schema(*node.inner, constants, tables); break;
+        case Kind::Sequence: precompute_seq_shape(node.shape, constants, tables); break;
+        case Kind::Record:
+            add_record_entry(node, tables);
+            for (const Field& f : node.fields) precompute_schema(f.schema, constants, tables);
+            for (const CatchAll& c : node.clauses) {
+                precompute_schema(c.key, constants, tables);
+                precompute_schema(c.value, constants, tables);
+            }
+            break;
+        case Kind::Object:
+            for (const Field& f : node.fields) precompute_schema(f.schema, constants, tables);
+            break;
+        case Kind::Refinement:
+            precompute_schema(*node.inner, constants, tables);
+            for (const Constraint& c : node.constraints) {
+                if (c.kind != ConstraintKind::Regex || tables.regexes.count(c.pattern)) {
+                    continue;
+                }
+                if (auto re = compile_anchored_regex(c.pattern)) {
+                    tables.regexes.emplace(c.pattern, std::move(re));
+                }
+            }
+            break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
+    LazyPrecompute tables;
+    precompute_schema(state.root, state.constants, tables);
+    for (const Schema& d : state.definitions) {
+        precompute_schema(d, state.constants, tables);
+    }
+    return tables;
+}
+
+const LazyPrecompute& LazyCell::get_or_build(const ValidatorState& state) {
+    if (LazyPrecompute* built = ptr_.load(std::memory_order_acquire)) {
+        return *built;
+    }
+    auto fresh = std::make_unique<LazyPrecompute>(build_lazy_precompute(state));
+    LazyPrecompute* expected = nullptr;
+    if (ptr_.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {
+        return *fresh.release();
+    }
+    return *expected;  // another build won; ours is dropped
+}
+
+}  // namespace kestrome

@@ -1,0 +1,99 @@
+#include "schema/state.h"
+
+#include "schema/metrics.h"
+
+#include <algorithm>
+#include <string>
+
+namespace kestrome {
+
+std::uint64_t pool_intern(ConstantsPool& pool, PyObject* object) {
+    auto [it, inserted] = pool.index.try_emplace(object, pool.objects.size());
+    if (inserted) {
+        pool.objects.push_back(py::Ref::borrow(object));
+    }
+    return it->second;
+}
+
+std::vector<std::uint64_t> pool_intern_all(ConstantsPool& pool, const std::vector<py::Ref>& objects) {
+    std::vector<std::uint64_t> table;
+    table.reserve(objects.size());
+    for (const py::Ref& obj : objects) {
+        table.push_back(pool_intern(pool, obj.get()));
+    }
+    return table;
+}
+
+ConstantsPool pool_from_constants(std::vector<py::Ref> objects) {
+    ConstantsPool pool;
+    pool.index.reserve(objects.size());
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        pool.index[objects[i].get()] = i;
+    }
+    pool.objects = std::move(objects);
+    return pool;
+}
+
+std::vector<py::Ref> copy_constants(const std::vector<py::Ref>& constants) {
+    return std::vector<py::Ref>(constants.begin(), constants.end());
+}
+
+namespace {
+void set_limit_error(const char* before, std::uint64_t value, const char* middle, std::uint64_t limit,
+                     const char* after) {
+    std::string msg = before;
+    msg += std::to_string(value);
+    msg += middle;
+    msg += std::to_string(limit);
+    msg += after;
+    py::set_error(PyExc_ValueError, msg);
+}
+}  // namespace
+
+py::Result<ValidatorState> assemble_validator_state(Schema root, std::vector<py::Ref> constants,
+                                                    std::vector<Schema> definitions) {
+    std::uint64_t depth = 0;
+    for (const Schema& d : definitions) {
+        depth = std::max(depth, schema_depth(d));
+    }
+    depth = std::max(depth, schema_depth(root));
+    if (depth > MAX_SCHEMA_DEPTH) {
+        set_limit_error("schema nesting is too deep: this validator reaches ", depth,
+                        " levels of nesting, past the limit of ", MAX_SCHEMA_DEPTH,
+                        ". A validator this deep comes from building in an unbounded loop; checking it "
+                        "would risk a native stack overflow. Express structural recursion with "
+                        "recursive(...) instead of nesting schemas.");
+        return std::nullopt;
+    }
+    if (definitions.size() > MAX_DEFINITIONS) {
+        set_limit_error("schema holds too many recursive definitions: this validator has ", definitions.size(),
+                        " of them, past the limit of ", MAX_DEFINITIONS,
+                        ". A validator with this many comes from chaining recursive schemas in an "
+                        "unbounded loop; rendering or deciding it would risk a native stack overflow.");
+        return std::nullopt;
+    }
+    std::uint64_t nodes = 0;
+    for (const Schema& d : definitions) {
+        nodes = saturating_add(nodes, schema_node_count(d));
+    }
+    nodes = saturating_add(nodes, schema_node_count(root));
+    if (nodes > MAX_SCHEMA_NODES) {
+        set_limit_error("schema is too large: this validator spans ", nodes, " nodes, past the limit of ",
+                        MAX_SCHEMA_NODES,
+                        ". A schema this large comes from combining a validator with itself in an unbounded "
+                        "loop, which doubles its size each step; building it would exhaust memory.");
+        return std::nullopt;
+    }
+    return ValidatorState(std::move(root), std::move(constants), std::move(definitions));
+}
+
+ValidatorState clone_validator_state(const ValidatorState& state) {
+    std::vector<Schema> definitions;
+    definitions.reserve(state.definitions.size());
+    for (const Schema& d : state.definitions) {
+        definitions.push_back(clone_schema(d));
+    }
+    return ValidatorState(clone_schema(state.root), copy_constants(state.constants), std::move(definitions));
+}
+
+}  // namespace kestrome

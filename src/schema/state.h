@@ -1,0 +1,51 @@
+// Constants pool, validator state and the three size limits.
+#pragma once
+#include "py/error.h"
+#include "schema/lazy.h"
+#include "schema/schema.h"
+#include "util/fx_hash.h"
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace kestrome {
+
+inline constexpr std::uint64_t MAX_SCHEMA_DEPTH = 128;
+inline constexpr std::uint64_t MAX_DEFINITIONS = 128;
+inline constexpr std::uint64_t MAX_SCHEMA_NODES = 100000;
+
+// The Python objects a schema under construction refers to, interned by
+// identity (never by __hash__ or __eq__).
+struct ConstantsPool {
+    std::vector<py::Ref> objects;
+    std::unordered_map<const PyObject*, std::uint64_t, FxPointerHash> index;
+};
+
+std::uint64_t pool_intern(ConstantsPool& pool, PyObject* object);
+std::vector<std::uint64_t> pool_intern_all(ConstantsPool& pool, const std::vector<py::Ref>& objects);
+ConstantsPool pool_from_constants(std::vector<py::Ref> objects);
+std::vector<py::Ref> copy_constants(const std::vector<py::Ref>& constants);
+
+// The content of one Validator. Members are released in reverse order of
+// declaration: root, constants, definitions, then the lookup tables.
+struct ValidatorState {
+    LazyCell lazy;
+    std::vector<Schema> definitions;
+    std::vector<py::Ref> constants;
+    Schema root;
+
+    ValidatorState() = default;
+    ValidatorState(Schema r, std::vector<py::Ref> c, std::vector<Schema> d)
+        : definitions(std::move(d)), constants(std::move(c)), root(std::move(r)) {}
+    ValidatorState(ValidatorState&&) noexcept = default;
+};
+
+// Checks depth, then definitions, then nodes; a breach is a pending ValueError.
+py::Result<ValidatorState> assemble_validator_state(Schema root, std::vector<py::Ref> constants,
+                                                    std::vector<Schema> definitions);
+
+// A deep copy of the trees sharing the pooled objects, with unbuilt tables.
+ValidatorState clone_validator_state(const ValidatorState& state);
+
+}  // namespace kestrome

@@ -1,0 +1,98 @@
+// repr(), hash(), ==/!= and the copy hooks of Validator.
+#include "py/args.h"
+#include "render/render.h"
+#include "util/siphash.h"
+#include "util/text.h"
+#include "validator/slots.h"
+#include "validator/validator_object.h"
+
+namespace kestrome {
+
+const char COPY_DOC[] =
+    "__copy__($self)\n--\n\n"
+    "A new Validator equal to this one. The validator is immutable, so the copy shares the\n"
+    "pooled constants, classes and predicates instead of duplicating them.";
+
+const char DEEPCOPY_DOC[] =
+    "__deepcopy__($self, _memo)\n--\n\n"
+    "A new Validator equal to this one; it shares the pool like __copy__ and ignores the memo.";
+
+namespace {
+
+// Pairwise identical or equal under Python ==; a raising comparison counts
+// as unequal and its exception is dropped.
+bool constants_equal(const std::vector<py::Ref>& a, const std::vector<py::Ref>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].get() == b[i].get()) continue;
+        const int eq = PyObject_RichCompareBool(a[i].get(), b[i].get(), Py_EQ);
+        if (eq < 0) {
+            py::discard_error();
+            return false;
+        }
+        if (eq == 0) return false;
+    }
+    return true;
+}
+
+bool validators_equal(const ValidatorState& a, const ValidatorState& b) {
+    if (!eq_schema(a.root, b.root) || a.definitions.size() != b.definitions.size()) return false;
+    for (std::size_t i = 0; i < a.definitions.size(); ++i) {
+        if (!eq_schema(a.definitions[i], b.definitions[i])) return false;
+    }
+    return constants_equal(a.constants, b.constants);
+}
+
+PyObject* copy_of(PyObject* self) { return new_validator_object(clone_validator_state(validator_state(self))); }
+
+}  // namespace
+
+PyObject* validator_repr(PyObject* self) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        const ValidatorState& state = validator_state(self);
+        InProgressDefinitions in_progress;
+        return make_str(render_schema(state.root, state.constants, state.definitions, in_progress, 0)).release();
+    });
+}
+
+Py_hash_t validator_hash(PyObject* self) {
+    const ValidatorState& state = validator_state(self);
+    SipHasher13 hasher;
+    hash_schema(state.root, hasher);
+    hasher.write_u64(state.definitions.size());
+    for (const Schema& d : state.definitions) hash_schema(d, hasher);
+    std::uint64_t h = hasher.finish();
+    if (h == UINT64_MAX) h = UINT64_MAX - 1;
+    return static_cast<Py_hash_t>(h);
+}
+
+PyObject* validator_richcompare(PyObject* self, PyObject* other, int op) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (op == Py_EQ) {
+            const bool equal = is_validator(other) && validators_equal(validator_state(self), validator_state(other));
+            return Py_NewRef(equal ? Py_True : Py_False);
+        }
+        if (op == Py_NE) {
+            const int eq = PyObject_RichCompareBool(self, other, Py_EQ);
+            if (eq < 0) return nullptr;
+            return Py_NewRef(eq ? Py_False : Py_True);
+        }
+        Py_RETURN_NOTIMPLEMENTED;
+    });
+}
+
+PyObject* validator_copy(PyObject* self, PyObject*) {
+    return py::guard_entry<PyObject*>(nullptr, [&] { return copy_of(self); });
+}
+
+PyObject* validator_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const positional[] = {"_memo"};
+        static const py::FunctionDescription desc{"Validator", "__deepcopy__", positional, 1, {}, false};
+        PyObject* memo = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &memo)) return nullptr;
+        return copy_of(self);
+    });
+}
+
+}  // namespace kestrome

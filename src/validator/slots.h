@@ -1,0 +1,30 @@
+// The slot functions and methods of the Validator type, defined beside the
+// behaviour they expose.
+#pragma once
+#include "py/python.h"
+
+namespace kestrome {
+
+// Protocol: repr, hash, comparison, copies.
+PyObject* validator_repr(PyObject* self);
+Py_hash_t validator_hash(PyObject* self);
+PyObject* validator_richcompare(PyObject* self, PyObject* other, int op);
+PyObject* validator_copy(PyObject* self, PyObject* unused);
+PyObject* validator_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// The | operator.
+PyObject* validator_or(PyObject* left, PyObject* right);
+
+// Membership.
+PyObject* validator_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validator_is_valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validator_ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+int validator_contains(PyObject* self, PyObject* value);
+
+extern const char VALIDATE_DOC[];
+extern const char IS_VALID_DOC[];
+extern const char ENSURE_DOC[];
+extern const char COPY_DOC[];
+extern const char DEEPCOPY_DOC[];
+
+}  // namespace kestrome

@@ -1,0 +1,112 @@
+#include "validator/validator_object.h"
+
+#include "build/compile.h"
+#include "py/args.h"
+#include "py/once.h"
+#include "validator/slots.h"
+
+#include <new>
+
+namespace kestrome {
+
+namespace {
+
+constexpr char VALIDATOR_DOC[] =
+    "Validator(schema)\n--\n\n"
+    "A compiled, immutable schema validator.\n\n"
+    "Build one with Validator(schema), where schema is a type annotation (int, list[str],\n"
+    "dict[str, float], a TypedDict, a dataclass, Annotated[...] with constraints, ...), a\n"
+    "list or dict literal, another Validator, or any other value standing for itself; or\n"
+    "combine schemas with union, intersection, complement and recursive.\n\n"
+    "validate, ensure, is_valid and the `in` operator check Python values. Validation is a\n"
+    "membership test: the value is never copied or coerced. A validator never changes once\n"
+    "built and may be shared freely across threads. Its repr is the annotation that\n"
+    "produces it, and it can be copied with the copy module.";
+
+void validator_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<ValidatorObject*>(self)->state.~ValidatorState();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// Allocates an instance of `type` and moves the state in.
+PyObject* wrap_state(PyTypeObject* type, ValidatorState state) {
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (obj == nullptr) {
+        return nullptr;  // the state is released on return
+    }
+    new (&reinterpret_cast<ValidatorObject*>(obj)->state) ValidatorState(std::move(state));
+    return obj;
+}
+
+PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const positional[] = {"schema"};
+        static const py::FunctionDescription desc{"Validator", "__new__", positional, 1, {}, false};
+        PyObject* schema = nullptr;
+        if (!py::parse_tuple_dict(desc, args, kwargs, &schema)) return nullptr;
+        ConstantsPool pool;
+        std::vector<Schema> definitions;
+        py::Result<Schema> root = compile_schema(schema, pool, definitions);
+        if (!root) return nullptr;
+        py::Result<ValidatorState> state =
+            assemble_validator_state(std::move(*root), std::move(pool.objects), std::move(definitions));
+        if (!state) return nullptr;
+        return wrap_state(type, std::move(*state));
+    });
+}
+
+PyMethodDef VALIDATOR_METHODS[] = {
+    {"__copy__", validator_copy, METH_NOARGS, COPY_DOC},
+    {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_deepcopy)),
+     METH_FASTCALL | METH_KEYWORDS, DEEPCOPY_DOC},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot VALIDATOR_SLOTS[] = {
+    {Py_tp_new, reinterpret_cast<void*>(validator_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(validator_dealloc)},
+    {Py_tp_doc, const_cast<char*>(VALIDATOR_DOC)},
+    {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
+    {Py_tp_hash, reinterpret_cast<void*>(validator_hash)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
+    {Py_nb_or, reinterpret_cast<void*>(validator_or)},
+    {Py_tp_methods, VALIDATOR_METHODS},
+    {0, nullptr},
+};
+
+PyType_Spec VALIDATOR_SPEC = {
+    "kestrome._kestrome.Validator",
+    static_cast<int>(sizeof(ValidatorObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    VALIDATOR_SLOTS,
+};
+
+py::ProcessOnce<PyTypeObject*> validator_type_cell;
+
+}  // namespace
+
+PyTypeObject* validator_type() {
+    PyTypeObject** cell = validator_type_cell.get([](PyTypeObject*& out) {
+        out = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&VALIDATOR_SPEC));
+        return out != nullptr;
+    });
+    return cell ? *cell : nullptr;
+}
+
+bool is_validator(PyObject* obj) {
+    PyTypeObject** cell = validator_type_cell.peek();
+    return cell != nullptr && PyObject_TypeCheck(obj, *cell);
+}
+
+PyObject* new_validator_object(ValidatorState state) {
+    PyTypeObject* type = validator_type();
+    if (type == nullptr) return nullptr;
+    return wrap_state(type, std::move(state));
+}
+
+PyObject* validator_from_schema(Schema root) { return new_validator_object(ValidatorState(std::move(root), {}, {})); }
+
+}  // namespace kestrome
