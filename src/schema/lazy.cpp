@@ -115,7 +115,7 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
     return tables;
 }
 
-const LazyPrecompute& LazyCell::get_or_build(const ValidatorState& state) {
+const LazyPrecompute& LazyCell::get_or_build(const ValidatorState& state) const {
     if (LazyPrecompute* built = ptr_.load(std::memory_order_acquire)) {
         return *built;
     }

@@ -54,10 +54,10 @@ public:
 
     bool is_built() const { return ptr_.load(std::memory_order_acquire) != nullptr; }
     // Builds the tables on first use; called with the interpreter held.
-    const LazyPrecompute& get_or_build(const ValidatorState& state);
+    const LazyPrecompute& get_or_build(const ValidatorState& state) const;
 
 private:
-    std::atomic<LazyPrecompute*> ptr_{nullptr};
+    mutable std::atomic<LazyPrecompute*> ptr_{nullptr};
 };
 
 }  // namespace kestrome

@@ -58,6 +58,12 @@ PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef VALIDATOR_METHODS[] = {
+    {"validate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_validate)),
+     METH_FASTCALL | METH_KEYWORDS, VALIDATE_DOC},
+    {"is_valid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_valid)),
+     METH_FASTCALL | METH_KEYWORDS, IS_VALID_DOC},
+    {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_ensure)),
+     METH_FASTCALL | METH_KEYWORDS, ENSURE_DOC},
     {"__copy__", validator_copy, METH_NOARGS, COPY_DOC},
     {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_deepcopy)),
      METH_FASTCALL | METH_KEYWORDS, DEEPCOPY_DOC},
@@ -69,6 +75,7 @@ PyType_Slot VALIDATOR_SLOTS[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(validator_dealloc)},
     {Py_tp_doc, const_cast<char*>(VALIDATOR_DOC)},
     {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
+    {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
     {Py_tp_hash, reinterpret_cast<void*>(validator_hash)},
     {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
     {Py_nb_or, reinterpret_cast<void*>(validator_or)},

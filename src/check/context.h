@@ -1,0 +1,90 @@
+// The per-call state of the membership walk and the folding of Python
+// exceptions raised during a check.
+#pragma once
+#include "check/recursion_guard.h"
+#include "errors/record.h"
+#include "py/error.h"
+#include "schema/kinds.h"
+#include "schema/lazy.h"
+#include "schema/state.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrome {
+
+enum class WalkMode : std::uint8_t { Collect = 0, FailFast = 1, Boolean = 2 };
+
+// The first fatal exception of a call.
+struct FatalErrorSlot {
+    py::Ref exception;
+};
+
+struct WalkContext {
+    const py::Ref* constants;
+    std::size_t constant_count;
+    const std::vector<Schema>* definitions;
+    const FieldNameTable* field_names;
+    const UnionTable* unions;
+    const RegexTable* regexes;
+    OpenRecursionSet* recursion;
+    FatalErrorSlot* fatal;
+    bool* stop;
+    WalkMode mode;
+
+    bool makes_records() const { return mode != WalkMode::Boolean; }
+    bool stops_early() const { return mode != WalkMode::Collect; }
+    WalkContext scratch(WalkMode m) const {
+        WalkContext c = *this;
+        c.mode = m;
+        return c;
+    }
+    PyObject* constant(std::uint64_t index) const {
+        return index < constant_count ? constants[index].get() : nullptr;
+    }
+};
+
+// Everything one check owns besides its path and records.
+struct WalkState {
+    OpenRecursionSet recursion;
+    FatalErrorSlot fatal;
+    bool stop = false;
+
+    WalkContext context(const ValidatorState& state, const LazyPrecompute& tables, WalkMode mode) {
+        return WalkContext{state.constants.data(), state.constants.size(), &state.definitions, &tables.field_names,
+                           &tables.unions, &tables.regexes, &recursion, &fatal, &stop, mode};
+    }
+};
+
+// Not an Exception, or a MemoryError, or a RecursionError.
+inline bool is_fatal_exception(PyObject* exc) {
+    return !PyErr_GivenExceptionMatches(exc, PyExc_Exception) || PyErr_GivenExceptionMatches(exc, PyExc_MemoryError) ||
+           PyErr_GivenExceptionMatches(exc, PyExc_RecursionError);
+}
+
+inline void store_fatal_error(py::Ref exc, const WalkContext& ctx) {
+    if (!ctx.fatal->exception) ctx.fatal->exception = std::move(exc);
+    *ctx.stop = true;
+}
+
+// Takes the pending exception: a fatal one is held and stops the walk, an
+// ordinary one is dropped. Either way the check fails.
+inline bool fold_pending_error(const WalkContext& ctx) {
+    py::Ref exc = py::take_error();
+    if (exc && is_fatal_exception(exc.get())) store_fatal_error(std::move(exc), ctx);
+    return false;
+}
+
+// Folds a C-API answer: 1 yes, 0 no, -1 a pending exception.
+inline bool fold_check_result(int result, const WalkContext& ctx) {
+    if (result < 0) return fold_pending_error(ctx);
+    return result == 1;
+}
+
+// The truth of a new reference returned by a Python call, folded.
+inline bool fold_truth(py::Ref result, const WalkContext& ctx) {
+    if (!result) return fold_pending_error(ctx);
+    return fold_check_result(PyObject_IsTrue(result.get()), ctx);
+}
+
+}  // namespace kestrome

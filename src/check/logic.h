@@ -1,0 +1,146 @@
+// Unions, intersections, complements, back edges and placeholders.
+#pragma once
+#include "check/scalars.h"
+
+#include <algorithm>
+
+namespace kestrome {
+
+inline constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
+
+// The answer of an all-literal union from its literal sets, when the value
+// is an exact int or str that converts.
+inline std::optional<bool> union_literal_answer(const Schema& node, PyObject* value, const WalkContext& ctx) {
+    if (ctx.unions->empty()) return std::nullopt;
+    const auto it = ctx.unions->find(union_key(node));
+    if (it == ctx.unions->end()) return std::nullopt;
+    const UnionLiteralSets& sets = it->second;
+    if (Py_IS_TYPE(value, &PyLong_Type)) {
+        int overflow = 0;
+        const long v = PyLong_AsLongAndOverflow(value, &overflow);
+        if (overflow != 0) return std::nullopt;
+        return sets.ints.count(v) != 0;
+    }
+    if (Py_IS_TYPE(value, &PyUnicode_Type)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+        if (utf8 == nullptr) {
+            py::discard_error();
+            return std::nullopt;
+        }
+        return sets.strs.find(std::string_view(utf8, static_cast<std::size_t>(size))) != sets.strs.end();
+    }
+    return std::nullopt;
+}
+
+inline std::string describe_union_members(const std::vector<Schema>& members) {
+    std::string out;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += schema_kind_name(members[i]);
+    }
+    return out;
+}
+
+inline bool walk_union(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+    if (ctx.mode == WalkMode::Boolean) {
+        if (const std::optional<bool> answer = union_literal_answer(node, value, ctx)) return *answer;
+    }
+    {
+        const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+        Path scratch_path;
+        Records scratch_records;
+        for (const Schema& member : node.members) {
+            if (walk_value(member, value, scratch_path, boolean, scratch_records)) return true;
+        }
+    }
+    if (!ctx.makes_records()) return false;
+
+    // Report the member that got deepest into the value.
+    const WalkContext collect = ctx.scratch(WalkMode::Collect);
+    const std::size_t base = path.size();
+    const std::size_t count = std::min(node.members.size(), MAX_UNION_REPORT_MEMBERS);
+    Records best;
+    std::size_t best_depth = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        Records candidate;
+        walk_value(node.members[i], value, path, collect, candidate);
+        std::size_t depth = 0;
+        for (const ErrorRecord& r : candidate) {
+            if (r.path.size() > base) depth = std::max(depth, r.path.size() - base);
+        }
+        if (i == 0 || depth > best_depth) {
+            best = std::move(candidate);
+            best_depth = depth;
+        }
+    }
+    if (best_depth > 0) {
+        for (ErrorRecord& r : best) records.push_back(std::move(r));
+    } else {
+        push_record("union_error", "one of: " + describe_union_members(node.members), value_ref_repr(value), path,
+                    records);
+    }
+    return false;
+}
+
+inline bool walk_intersection(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+                              Records& records) {
+    bool ok = true;
+    for (const Schema& member : node.members) {
+        if (!walk_value(member, value, path, ctx, records)) {
+            ok = false;
+            if (ctx.stops_early()) return false;
+        }
+    }
+    return ok;
+}
+
+inline bool walk_complement(const Schema& node, PyObject* value, const Path& path, const WalkContext& ctx,
+                            Records& records) {
+    Path scratch_path;
+    Records scratch_records;
+    if (!walk_value(*node.inner, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
+    if (ctx.makes_records()) {
+        push_record("unexpected_match", std::string("not ") + schema_kind_name(*node.inner), value_ref_repr(value),
+                    path, records);
+    }
+    return false;
+}
+
+inline std::uint64_t value_identity(PyObject* value) { return reinterpret_cast<std::uintptr_t>(value); }
+
+inline bool walk_back_edge(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+                           Records& records) {
+    const std::uint64_t id = value_identity(value);
+    const std::uint64_t d = node.index;
+    if (!ctx.recursion->insert(id, d)) {
+        if (ctx.makes_records()) {
+            push_record("recursion_loop", "a finite (non-cyclic) value", value_ref_repr(value), path, records);
+        }
+        return false;
+    }
+    if (ctx.recursion->size() > MAX_OPEN_RECURSION) {
+        ctx.recursion->remove(id, d);
+        if (ctx.makes_records()) {
+            push_record("recursion_limit", "at most " + std::to_string(MAX_OPEN_RECURSION) + " levels of recursion",
+                        value_ref_repr(value), path, records);
+        }
+        return false;
+    }
+    if (d >= ctx.definitions->size()) {
+        ctx.recursion->remove(id, d);
+        return false;
+    }
+    const bool ok = walk_value((*ctx.definitions)[d], value, path, ctx, records);
+    ctx.recursion->remove(id, d);
+    return ok;
+}
+
+inline bool walk_placeholder(PyObject* value, const Path& path, const WalkContext& ctx, Records& records) {
+    if (ctx.makes_records()) {
+        push_record("unresolved_recursion", "a resolved recursive value", value_ref_repr(value), path, records);
+    }
+    return false;
+}
+
+}  // namespace kestrome

@@ -1,0 +1,191 @@
+// Objects with typed attributes, refinements and their constraint checks.
+#pragma once
+#include "check/scalars.h"
+#include "schema/anchored_regex.h"
+
+namespace kestrome {
+
+inline bool walk_object(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+                        Records& records) {
+    PyObject* cls = ctx.constant(node.index);
+    if (cls == nullptr) return false;
+    if (!fold_check_result(PyObject_IsInstance(value, cls), ctx)) {
+        if (ctx.makes_records()) {
+            push_record("instance_type", class_display_name(cls), value_ref_repr(value), path, records);
+        }
+        return false;
+    }
+    bool ok = true;
+    for (const Field& attribute : node.fields) {
+        py::Ref name = make_str(attribute.name);
+        py::Ref item = py::Ref::steal(PyObject_GetAttr(value, name.get()));
+        bool passed;
+        if (!item) {
+            py::Ref exc = py::take_error();
+            if (is_fatal_exception(exc.get())) {
+                store_fatal_error(std::move(exc), ctx);
+                return false;
+            }
+            if (ctx.makes_records()) {
+                records.push_back(make_key_error_record(path, attribute.name, "missing_attribute",
+                                                        "attribute " + debug_quote(attribute.name), "missing"));
+            }
+            passed = false;
+        } else if (ctx.makes_records()) {
+            path.push_back(PathSegment::named(attribute.name));
+            passed = walk_value(attribute.schema, item.get(), path, ctx, records);
+            path.pop_back();
+        } else {
+            passed = walk_value(attribute.schema, item.get(), path, ctx, records);
+        }
+        if (!passed) {
+            ok = false;
+            if (ctx.stops_early()) return false;
+        }
+    }
+    return ok;
+}
+
+// "ValueError: bad", the text of an exception a predicate raised.
+inline std::string exception_text(PyObject* exc) {
+    std::string text;
+    py::Ref qualname = py::Ref::steal(PyType_GetQualName(Py_TYPE(exc)));
+    if (qualname) {
+        text = display_text(qualname.get());
+    } else {
+        py::discard_error();
+    }
+    py::Ref str = py::Ref::steal(PyObject_Str(exc));
+    if (!str) {
+        py::discard_error();
+        return text + ": <exception str() failed>";
+    }
+    return text + ": " + display_text(str.get());
+}
+
+inline const char* const BOUND_OPERATORS[] = {">=", ">", "<=", "<"};
+inline const char* const BOUND_CODES[] = {"greater_than_equal", "greater_than", "less_than_equal", "less_than"};
+inline const int BOUND_OPS[] = {Py_GE, Py_GT, Py_LE, Py_LT};
+
+inline bool regex_matches(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
+    if (!PyUnicode_Check(value)) return false;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+    if (utf8 == nullptr) {
+        py::discard_error();
+        return false;
+    }
+    const std::string_view text(utf8, static_cast<std::size_t>(size));
+    const auto it = ctx.regexes->find(std::string_view(constraint.pattern));
+    if (it != ctx.regexes->end()) return regex_full_match(*it->second, text);
+    const std::unique_ptr<re2::RE2> once = compile_anchored_regex(constraint.pattern);
+    return once != nullptr && regex_full_match(*once, text);
+}
+
+inline py::Ref call_mod(PyObject* value, PyObject* divisor) {
+    static PyObject* name = PyUnicode_InternFromString("__mod__");
+    PyObject* args[] = {value, divisor};
+    return py::Ref::steal(PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+inline bool check_constraint(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
+                             Records& records) {
+    const auto kind = static_cast<std::size_t>(c.kind);
+    switch (c.kind) {
+        case ConstraintKind::Ge:
+        case ConstraintKind::Gt:
+        case ConstraintKind::Le:
+        case ConstraintKind::Lt: {
+            PyObject* bound = ctx.constant(c.value);
+            if (bound == nullptr) return false;
+            if (fold_truth(py::Ref::steal(PyObject_RichCompare(value, bound, BOUND_OPS[kind])), ctx)) return true;
+            if (ctx.makes_records()) {
+                push_record(BOUND_CODES[kind], std::string(BOUND_OPERATORS[kind]) + " " + value_repr(bound),
+                            value_repr(value), path, records);
+            }
+            return false;
+        }
+        case ConstraintKind::MinLen:
+        case ConstraintKind::MaxLen: {
+            const Py_ssize_t size = PyObject_Size(value);
+            const bool min = c.kind == ConstraintKind::MinLen;
+            bool ok;
+            if (size < 0) {
+                ok = fold_pending_error(ctx);
+            } else {
+                const auto n = static_cast<std::uint64_t>(size);
+                ok = min ? n >= c.value : n <= c.value;
+            }
+            if (!ok && ctx.makes_records()) {
+                std::string expected = min ? "length >= " : "length <= ";
+                append_decimal(expected, c.value);
+                push_record(min ? "too_short" : "too_long", std::move(expected), value_repr(value), path, records);
+            }
+            return ok;
+        }
+        case ConstraintKind::MultipleOf: {
+            PyObject* divisor = ctx.constant(c.value);
+            if (divisor == nullptr) return false;
+            py::Ref remainder = call_mod(value, divisor);
+            bool ok = false;
+            if (!remainder) {
+                fold_pending_error(ctx);
+            } else {
+                const int truth = PyObject_IsTrue(remainder.get());
+                ok = truth < 0 ? fold_pending_error(ctx) : truth == 0;
+            }
+            if (!ok && ctx.makes_records()) {
+                push_record("multiple_of", "a multiple of " + value_repr(divisor), value_repr(value), path, records);
+            }
+            return ok;
+        }
+        case ConstraintKind::Predicate: {
+            PyObject* predicate = ctx.constant(c.value);
+            if (predicate == nullptr) return false;
+            py::Ref result = py::Ref::steal(PyObject_CallOneArg(predicate, value));
+            const int truth = result ? PyObject_IsTrue(result.get()) : -1;
+            if (truth == 1) return true;
+            if (truth < 0) {
+                py::Ref exc = py::take_error();
+                if (is_fatal_exception(exc.get())) {
+                    store_fatal_error(std::move(exc), ctx);
+                    return false;
+                }
+                if (ctx.makes_records()) {
+                    push_record("predicate_error",
+                                "a predicate that does not raise (raised " + exception_text(exc.get()) + ")",
+                                value_repr(value), path, records);
+                }
+                return false;
+            }
+            if (ctx.makes_records()) {
+                push_record("predicate_failed", "a passing predicate", value_repr(value), path, records);
+            }
+            return false;
+        }
+        case ConstraintKind::Regex: {
+            if (regex_matches(c, value, ctx)) return true;
+            if (ctx.makes_records()) {
+                push_record("string_pattern_mismatch", "a string matching " + debug_quote(c.pattern),
+                            value_repr(value), path, records);
+            }
+            return false;
+        }
+    }
+    return false;
+}
+
+inline bool walk_refinement(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+                            Records& records) {
+    if (!walk_value(*node.inner, value, path, ctx, records)) return false;
+    bool ok = true;
+    for (const Constraint& c : node.constraints) {
+        if (!check_constraint(c, value, path, ctx, records)) {
+            ok = false;
+            if (ctx.stops_early()) return false;
+        }
+    }
+    return ok;
+}
+
+}  // namespace kestrome

@@ -1,0 +1,155 @@
+// Records (dicts against declared fields and catch-all clauses).
+#pragma once
+#include "check/scalars.h"
+#include "py/dict_iter.h"
+
+namespace kestrome {
+
+// The UTF-8 text of a str key, or nothing (a non-str key, or one that does
+// not encode, the error dropped).
+inline std::optional<std::string_view> key_text(PyObject* key) {
+    if (!PyUnicode_Check(key)) return std::nullopt;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+    if (utf8 == nullptr) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(size));
+}
+
+inline FieldNameSet field_name_set_of(const Schema& record) {
+    FieldNameSet set;
+    for (std::size_t i = 0; i < record.fields.size(); ++i) {
+        set.names.insert_or_assign(record.fields[i].name, i);
+        if (record.fields[i].required) ++set.required_count;
+    }
+    return set;
+}
+
+// Whether the key and the value fit the clause, in boolean mode.
+inline bool walk_catch_all_pair(PyObject* key, PyObject* value, const CatchAll& clause, const WalkContext& boolean) {
+    Path path;
+    Records records;
+    if (!walk_value(clause.key, key, path, boolean, records)) return false;
+    return walk_value(clause.value, value, path, boolean, records);
+}
+
+inline bool accepted_by_a_clause(PyObject* key, PyObject* value, const Schema& node, const WalkContext& boolean) {
+    for (const CatchAll& clause : node.clauses) {
+        if (walk_catch_all_pair(key, value, clause, boolean)) return true;
+    }
+    return false;
+}
+
+inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
+    if (!PyDict_Check(value)) return false;
+    const FieldNameSet* names = nullptr;
+    FieldNameSet local;
+    if (!node.fields.empty()) {
+        const auto it = ctx.field_names->find(record_key(node));
+        if (it != ctx.field_names->end()) {
+            names = &it->second;
+        } else {
+            local = field_name_set_of(node);
+            names = &local;
+        }
+    }
+    std::uint64_t remaining = names ? names->required_count : 0;
+    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    Path path;
+    Records records;
+    py::DictReader reader(value);
+    PyObject* key_ptr;
+    PyObject* value_ptr;
+    while (reader.next(&key_ptr, &value_ptr)) {
+        py::Ref key = py::Ref::borrow(key_ptr);
+        py::Ref item = py::Ref::borrow(value_ptr);
+        std::size_t position = node.fields.size();
+        if (names != nullptr) {
+            if (const std::optional<std::string_view> text = key_text(key.get())) {
+                const auto hit = names->names.find(*text);
+                if (hit != names->names.end()) position = hit->second;
+            }
+        }
+        if (position < node.fields.size()) {
+            const Field& field = node.fields[position];
+            if (!walk_value(field.schema, item.get(), path, boolean, records)) return false;
+            if (field.required && remaining > 0) --remaining;
+        } else if (!accepted_by_a_clause(key.get(), item.get(), node, boolean)) {
+            return false;
+        }
+    }
+    return remaining == 0;
+}
+
+// The text of an undeclared key in a path: str(key) in display form.
+inline std::optional<std::string> str_text(PyObject* key) {
+    py::Ref text = py::Ref::steal(PyObject_Str(key));
+    if (!text) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    return display_text(text.get());
+}
+
+inline void report_record_errors(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+                                 Records& records) {
+    if (!PyDict_Check(value)) {
+        push_record("dict_type", "dict", value_ref_repr(value), path, records);
+        return;
+    }
+    const bool fail_fast = ctx.mode == WalkMode::FailFast;
+    for (const Field& field : node.fields) {
+        py::Ref name = make_str(field.name);
+        PyObject* found = PyDict_GetItemWithError(value, name.get());
+        if (found == nullptr && PyErr_Occurred()) {
+            py::discard_error();
+            push_record("dict_type", "dict", value_repr(value), path, records);
+        } else if (found != nullptr) {
+            py::Ref item = py::Ref::borrow(found);
+            path.push_back(PathSegment::named(field.name));
+            walk_value(field.schema, item.get(), path, ctx, records);
+            path.pop_back();
+        } else if (field.required) {
+            records.push_back(make_key_error_record(path, field.name, "missing_key",
+                                                    "required key " + debug_quote(field.name), "missing"));
+        }
+        if (fail_fast && !records.empty()) return;
+    }
+    const FieldNameSet declared = field_name_set_of(node);
+    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    py::DictReader reader(value);
+    PyObject* key_ptr;
+    PyObject* value_ptr;
+    while (reader.next(&key_ptr, &value_ptr)) {
+        py::Ref key = py::Ref::borrow(key_ptr);
+        py::Ref item = py::Ref::borrow(value_ptr);
+        if (const std::optional<std::string_view> text = key_text(key.get())) {
+            if (declared.names.find(*text) != declared.names.end()) continue;
+        }
+        if (accepted_by_a_clause(key.get(), item.get(), node, boolean)) continue;
+        if (!node.clauses.empty()) {
+            const std::optional<std::string> text = str_text(key.get());
+            std::string segment = text ? truncate_chars(*text, 40) : value_repr(key.get());
+            path.push_back(PathSegment::named(std::move(segment)));
+            walk_value(node.clauses[0].key, key.get(), path, ctx, records);
+            walk_value(node.clauses[0].value, item.get(), path, ctx, records);
+            path.pop_back();
+        } else {
+            std::string text = str_text(key.get()).value_or(std::string());
+            std::string quoted = debug_quote(text);
+            records.push_back(make_key_error_record(path, std::move(text), "extra_forbidden", "no unexpected key",
+                                                    std::move(quoted)));
+        }
+        if (fail_fast && !records.empty()) return;
+    }
+}
+
+inline bool walk_record(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+    if (record_boolean_pass(node, value, ctx)) return true;
+    if (ctx.makes_records()) report_record_errors(node, value, path, ctx, records);
+    return false;
+}
+
+}  // namespace kestrome

@@ -1,0 +1,71 @@
+// The pairs (value identity, definition index) whose definitions are being
+// walked on the current recursion path. At most 129 pairs are ever held,
+// so a fixed table of 256 slots never fills; it is cleared on first use
+// only, so walks that meet no back edge pay nothing for it.
+#pragma once
+#include "util/fx_hash.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace kestrome {
+
+inline constexpr std::size_t MAX_OPEN_RECURSION = 128;
+
+class OpenRecursionSet {
+public:
+    // Inserts the pair; false when it was present already.
+    bool insert(std::uint64_t id, std::uint64_t def) {
+        if (!cleared_) {
+            std::memset(slots_, 0, sizeof slots_);
+            cleared_ = true;
+        }
+        std::size_t i = slot_of(id, def);
+        while (slots_[i].id != 0) {
+            if (slots_[i].id == id && slots_[i].def == def) return false;
+            i = (i + 1) & MASK;
+        }
+        slots_[i] = Slot{id, def};
+        ++size_;
+        return true;
+    }
+
+    // Removes a pair that is present (backward-shift deletion).
+    void remove(std::uint64_t id, std::uint64_t def) {
+        std::size_t i = slot_of(id, def);
+        while (!(slots_[i].id == id && slots_[i].def == def)) i = (i + 1) & MASK;
+        std::size_t hole = i;
+        for (std::size_t j = (hole + 1) & MASK; slots_[j].id != 0; j = (j + 1) & MASK) {
+            const std::size_t home = slot_of(slots_[j].id, slots_[j].def);
+            // Move j into the hole unless its home lies cyclically in (hole, j].
+            if (((j - home) & MASK) >= ((j - hole) & MASK)) {
+                slots_[hole] = slots_[j];
+                hole = j;
+            }
+        }
+        slots_[hole] = Slot{0, 0};
+        --size_;
+    }
+
+    std::size_t size() const { return size_; }
+
+private:
+    // Left uninitialised until first use; id 0 marks an empty slot (no value
+    // lives at address 0).
+    struct Slot {
+        std::uint64_t id;
+        std::uint64_t def;
+    };
+    static constexpr std::size_t CAPACITY = 256;
+    static constexpr std::size_t MASK = CAPACITY - 1;
+
+    static std::size_t slot_of(std::uint64_t id, std::uint64_t def) {
+        return static_cast<std::size_t>(fx_hash_pair(id, def) >> 56) & MASK;
+    }
+
+    Slot slots_[CAPACITY];
+    std::size_t size_ = 0;
+    bool cleared_ = false;
+};
+
+}  // namespace kestrome

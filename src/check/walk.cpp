@@ -1,0 +1,72 @@
+#include "check/walk.h"
+
+#include "check/logic.h"
+#include "check/objects.h"
+#include "check/records.h"
+#include "check/scalars.h"
+#include "check/sequences.h"
+#include "exception/validation_error.h"
+
+namespace kestrome {
+
+template <>
+bool walk_value<PyObject*>(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+                           Records& records) {
+    if (*ctx.stop) return false;
+    switch (node.kind) {
+        case Kind::Anything:
+        case Kind::Any: return true;
+        case Kind::Nothing: return push_type_error(false, node, value, path, ctx, records);
+        case Kind::NoneType: return push_type_error(value == Py_None, node, value, path, ctx, records);
+        case Kind::Bool: return push_type_error(Py_IS_TYPE(value, &PyBool_Type), node, value, path, ctx, records);
+        case Kind::Int: return push_type_error(PyLong_Check(value), node, value, path, ctx, records);
+        case Kind::Float: return push_type_error(PyFloat_Check(value), node, value, path, ctx, records);
+        case Kind::Str: return push_type_error(PyUnicode_Check(value), node, value, path, ctx, records);
+        case Kind::Bytes: return push_type_error(PyBytes_Check(value), node, value, path, ctx, records);
+        case Kind::Literal: return walk_literal(node, value, path, ctx, records);
+        case Kind::Sequence: return walk_sequence(node, value, path, ctx, records);
+        case Kind::Set:
+        case Kind::FrozenSet: return walk_set(node, value, path, ctx, records);
+        case Kind::Record: return walk_record(node, value, path, ctx, records);
+        case Kind::Union: return walk_union(node, value, path, ctx, records);
+        case Kind::Intersection: return walk_intersection(node, value, path, ctx, records);
+        case Kind::Complement: return walk_complement(node, value, path, ctx, records);
+        case Kind::Instance: return walk_instance(node, value, path, ctx, records);
+        case Kind::Object: return walk_object(node, value, path, ctx, records);
+        case Kind::Refinement: return walk_refinement(node, value, path, ctx, records);
+        case Kind::BackEdge: return walk_back_edge(node, value, path, ctx, records);
+        case Kind::Placeholder: return walk_placeholder(value, path, ctx, records);
+    }
+    return false;
+}
+
+bool validate_core(const ValidatorState& state, PyObject* value, bool fail_fast) {
+    const LazyPrecompute& tables = state.lazy.get_or_build(state);
+    WalkState walk;
+    Path path;
+    Records records;
+    const WalkContext ctx = walk.context(state, tables, fail_fast ? WalkMode::FailFast : WalkMode::Collect);
+    const bool member = walk_value(state.root, value, path, ctx, records);
+    if (walk.fatal.exception) {
+        py::restore_error(std::move(walk.fatal.exception));
+        return false;
+    }
+    if (member) return true;
+    build_validation_error(records);
+    return false;
+}
+
+int is_member(const ValidatorState& state, PyObject* value) {
+    const LazyPrecompute& tables = state.lazy.get_or_build(state);
+    WalkState walk;
+    Path path;
+    Records records;
+    const bool member = walk_value(state.root, value, path, walk.context(state, tables, WalkMode::Boolean), records);
+    if (walk.fatal.exception) {
+        py::restore_error(std::move(walk.fatal.exception));
+        return -1;
+    }
+    return member ? 1 : 0;
+}
+
+}  // namespace kestrome

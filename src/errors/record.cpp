@@ -1,0 +1,52 @@
+#include "errors/record.h"
+
+#include "py/error.h"
+#include "util/text.h"
+
+namespace kestrome {
+
+std::string path_text(const Path& path) {
+    std::string out;
+    for (const PathSegment& seg : path) {
+        if (seg.is_key) {
+            if (!out.empty()) out.push_back('.');
+            out += seg.key;
+        } else {
+            out.push_back('[');
+            append_decimal(out, seg.index);
+            out.push_back(']');
+        }
+    }
+    return out;
+}
+
+std::string render_error_line(const ErrorRecord& record) {
+    const std::string where = path_text(record.path);
+    std::string line;
+    if (!where.empty()) {
+        line = "at " + where + ": ";
+    }
+    line += "expected " + record.expected + ", got " + record.value + " [" + record.code + "]";
+    return line;
+}
+
+py::Ref path_to_tuple(const Path& path) {
+    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
+    if (!tuple) py::internal_failure("could not create a path tuple");
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        py::Ref item = path[i].is_key ? make_str(path[i].key)
+                                      : py::Ref::steal(PyLong_FromUnsignedLongLong(path[i].index));
+        if (!item) py::internal_failure("could not create a path item");
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return tuple;
+}
+
+ErrorRecord make_key_error_record(const Path& path, std::string segment, const char* code, std::string expected,
+                                  std::string value) {
+    ErrorRecord record{path, std::move(expected), std::move(value), code};
+    record.path.push_back(PathSegment::named(std::move(segment)));
+    return record;
+}
+
+}  // namespace kestrome

@@ -1,0 +1,46 @@
+// Error records and their paths.
+#pragma once
+#include "py/ref.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrome {
+
+// One step of an error path: a list/tuple position or a key.
+struct PathSegment {
+    bool is_key = false;
+    std::uint64_t index = 0;
+    std::string key;
+
+    static PathSegment at(std::uint64_t i) { return PathSegment{false, i, {}}; }
+    static PathSegment named(std::string k) { return PathSegment{true, 0, std::move(k)}; }
+};
+
+using Path = std::vector<PathSegment>;
+
+struct ErrorRecord {
+    Path path;
+    std::string expected;
+    std::string value;
+    const char* code;
+};
+
+using Records = std::vector<ErrorRecord>;
+
+// "a[0].b" style text of a path.
+std::string path_text(const Path& path);
+
+// "at {path}: expected {expected}, got {value} [{code}]" (no "at" part for an
+// empty path text).
+std::string render_error_line(const ErrorRecord& record);
+
+// A tuple with an int per Index and a str per Key.
+py::Ref path_to_tuple(const Path& path);
+
+// A record at `path` plus a final Key segment; the texts are taken as given.
+ErrorRecord make_key_error_record(const Path& path, std::string segment, const char* code, std::string expected,
+                                  std::string value);
+
+}  // namespace kestrome

@@ -1,0 +1,144 @@
+// validate, is_valid, ensure and the `in` operator.
+#include "check/walk.h"
+#include "py/args.h"
+#include "util/text.h"
+#include "validator/slots.h"
+#include "validator/validator_object.h"
+
+namespace kestrome {
+
+const char VALIDATE_DOC[] =
+    "validate($self, obj, *, fail_fast=False)\n--\n\n"
+    "Check that `obj` is a member of this validator's schema.\n\n"
+    "Check-only: `obj` is never copied or coerced. Without `fail_fast` every independent\n"
+    "failure is reported; with it the check stops at the first failing node.\n\n"
+    "Args:\n"
+    "    obj: the value to check.\n"
+    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
+    "Returns:\n"
+    "    None when `obj` is a member.\n\n"
+    "Raises:\n"
+    "    ValidationError: when `obj` is not a member, with one entry per recorded failure.\n"
+    "    TypeError: for bad arguments.";
+
+const char IS_VALID_DOC[] =
+    "is_valid($self, obj)\n--\n\n"
+    "Whether `obj` is a member of this validator's schema.\n\n"
+    "The cheap check: no error is built and the walk stops as soon as the answer is known.\n"
+    "An exception that Python code raises during the check counts as non-membership, unless\n"
+    "it is not an Exception, or is a MemoryError or RecursionError.\n\n"
+    "Args:\n"
+    "    obj: the value to check.\n\n"
+    "Returns:\n"
+    "    True or False.\n\n"
+    "Raises:\n"
+    "    TypeError: for bad arguments; and a fatal exception raised during the check.";
+
+const char ENSURE_DOC[] =
+    "ensure($self, obj)\n--\n\n"
+    "Check `obj` like validate() and return it.\n\n"
+    "Returns the very object passed, never a copy; every independent failure is reported.\n\n"
+    "Args:\n"
+    "    obj: the value to check.\n\n"
+    "Returns:\n"
+    "    `obj` itself when it is a member.\n\n"
+    "Raises:\n"
+    "    ValidationError: when `obj` is not a member.\n"
+    "    TypeError: for bad arguments.";
+
+namespace {
+
+const char* const OBJ_PARAMETER[] = {"obj"};
+const py::KeywordOnlyParameter FAIL_FAST_PARAMETER[] = {{"fail_fast", false}};
+
+// An exact bool, or NumPy's boolean scalar through its truth slot.
+py::Result<bool> numpy_bool(PyObject* obj) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+    py::Ref module = py::Ref::steal(PyObject_GetAttrString(type, "__module__"));
+    py::Ref name = module ? py::Ref::steal(PyObject_GetAttrString(type, "__name__")) : py::Ref();
+    if (!name) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0 ||
+        !PyUnicode_Check(name.get()) ||
+        (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
+         PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0)) {
+        return std::nullopt;
+    }
+    return true;
+}
+
+// Converts `fail_fast`; false with the error (and its note) pending.
+bool convert_fail_fast(PyObject* obj, bool* out) {
+    if (obj == nullptr) {
+        *out = false;
+        return true;
+    }
+    if (Py_IS_TYPE(obj, &PyBool_Type)) {
+        *out = obj == Py_True;
+        return true;
+    }
+    if (numpy_bool(obj)) {
+        PyNumberMethods* number = Py_TYPE(obj)->tp_as_number;
+        if (number == nullptr || number->nb_bool == nullptr) {
+            py::Ref type_text = py::Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(Py_TYPE(obj))));
+            std::string text = type_text ? display_text(type_text.get()) : std::string();
+            if (!type_text) py::discard_error();
+            py::set_error(PyExc_TypeError, "object of type '" + text + "' does not define a '__bool__' conversion");
+        } else {
+            const int truth = number->nb_bool(obj);
+            if (truth == 0 || truth == 1) {
+                *out = truth == 1;
+                return true;
+            }
+        }
+    } else {
+        py::set_type_mismatch(obj, reinterpret_cast<PyObject*>(&PyBool_Type));
+    }
+    py::add_argument_note("fail_fast");
+    return false;
+}
+
+}  // namespace
+
+PyObject* validator_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "validate", OBJ_PARAMETER, 1, FAIL_FAST_PARAMETER,
+                                                  false};
+        PyObject* parsed[2];
+        bool fail_fast;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, parsed) || !convert_fail_fast(parsed[1], &fail_fast)) {
+            return nullptr;
+        }
+        if (!validate_core(validator_state(self), parsed[0], fail_fast)) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* validator_ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "ensure", OBJ_PARAMETER, 1, {}, false};
+        PyObject* obj = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
+        if (!validate_core(validator_state(self), obj, false)) return nullptr;
+        return Py_NewRef(obj);
+    });
+}
+
+PyObject* validator_is_valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "is_valid", OBJ_PARAMETER, 1, {}, false};
+        PyObject* obj = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
+        const int member = is_member(validator_state(self), obj);
+        if (member < 0) return nullptr;
+        return Py_NewRef(member ? Py_True : Py_False);
+    });
+}
+
+int validator_contains(PyObject* self, PyObject* value) {
+    return py::guard_entry<int>(-1, [&] { return is_member(validator_state(self), value); });
+}
+
+}  // namespace kestrome
