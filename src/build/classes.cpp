@@ -54,11 +54,9 @@ py::Ref hints_dict(PyObject* cls) {
 template <class F>
 bool compile_hints(PyObject* hints, ConstantsPool& pool, std::vector<Schema>& definitions, F&& each) {
     py::DictReader reader(hints);
-    PyObject* key_ptr;
-    PyObject* value_ptr;
-    while (reader.next(&key_ptr, &value_ptr)) {
-        py::Ref key = py::Ref::borrow(key_ptr);
-        py::Ref value = py::Ref::borrow(value_ptr);
+    py::Ref key;
+    py::Ref value;
+    while (reader.next(key, value)) {
         py::Ref name = py::Ref::steal(PyObject_Str(key.get()));
         if (!name) return false;
         py::Result<std::string> text = record_key_text(name.get());

@@ -35,11 +35,9 @@ py::Result<Schema> compile_dict_literal(PyObject* dict, ConstantsPool& pool, std
     py::Ref held = py::Ref::borrow(dict);
     Schema record(Kind::Record);
     py::DictReader reader(dict);
-    PyObject* key_ptr;
-    PyObject* value_ptr;
-    while (reader.next(&key_ptr, &value_ptr)) {
-        py::Ref key = py::Ref::borrow(key_ptr);
-        py::Ref value = py::Ref::borrow(value_ptr);
+    py::Ref key;
+    py::Ref value;
+    while (reader.next(key, value)) {
         if (PyUnicode_Check(key.get())) {
             py::Result<std::string> text = record_key_text(key.get());
             if (!text) return std::nullopt;

@@ -60,11 +60,9 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
     Path path;
     Records records;
     py::DictReader reader(value);
-    PyObject* key_ptr;
-    PyObject* value_ptr;
-    while (reader.next(&key_ptr, &value_ptr)) {
-        py::Ref key = py::Ref::borrow(key_ptr);
-        py::Ref item = py::Ref::borrow(value_ptr);
+    py::Ref key;
+    py::Ref item;
+    while (reader.next(key, item)) {
         std::size_t position = node.fields.size();
         if (names != nullptr) {
             if (const std::optional<std::string_view> text = key_text(key.get())) {
@@ -120,11 +118,9 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
     const FieldNameSet declared = field_name_set_of(node);
     const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
     py::DictReader reader(value);
-    PyObject* key_ptr;
-    PyObject* value_ptr;
-    while (reader.next(&key_ptr, &value_ptr)) {
-        py::Ref key = py::Ref::borrow(key_ptr);
-        py::Ref item = py::Ref::borrow(value_ptr);
+    py::Ref key;
+    py::Ref item;
+    while (reader.next(key, item)) {
         if (const std::optional<std::string_view> text = key_text(key.get())) {
             if (declared.names.find(*text) != declared.names.end()) continue;
         }

@@ -11,9 +11,9 @@ public:
     explicit DictReader(PyObject* dict) noexcept
         : dict_(dict), used_(PyDict_GET_SIZE(dict)), remaining_(used_) {}
 
-    // The next entry as borrowed pointers that stay valid while the caller
-    // holds the references it takes; false at the end.
-    bool next(PyObject** key, PyObject** value) {
+    // The next entry, held by new references while the caller processes it;
+    // false at the end.
+    bool next(Ref& key, Ref& value) {
         if (PyDict_GET_SIZE(dict_) != used_) {
             used_ = -1;
             internal_failure("dictionary changed size during iteration");
@@ -22,8 +22,12 @@ public:
             used_ = -1;
             internal_failure("dictionary keys changed during iteration");
         }
-        if (PyDict_Next(dict_, &pos_, key, value)) {
+        PyObject* k;
+        PyObject* v;
+        if (PyDict_Next(dict_, &pos_, &k, &v)) {
             --remaining_;
+            key = Ref::borrow(k);
+            value = Ref::borrow(v);
             return true;
         }
         return false;
