@@ -54,16 +54,16 @@ py::Ref hints_dict(PyObject* cls) {
 template <class F>
 bool compile_hints(PyObject* hints, ConstantsPool& pool, std::vector<Schema>& definitions, F&& each) {
     py::DictReader reader(hints);
-    py::Ref key;
-    py::Ref value;
-    while (reader.next(key, value)) {
-        py::Ref name = py::Ref::steal(PyObject_Str(key.get()));
+    while (reader.next()) {
+        PyObject* key = reader.key();
+        PyObject* value = reader.value();
+        py::Ref name = py::Ref::steal(PyObject_Str(key));
         if (!name) return false;
         py::Result<std::string> text = record_key_text(name.get());
         if (!text) return false;
-        py::Result<Schema> schema = compile_schema(value.get(), pool, definitions);
+        py::Result<Schema> schema = compile_schema(value, pool, definitions);
         if (!schema) return false;
-        if (!each(key.get(), std::move(*text), std::move(*schema))) return false;
+        if (!each(key, std::move(*text), std::move(*schema))) return false;
     }
     return true;
 }

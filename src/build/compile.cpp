@@ -35,24 +35,24 @@ py::Result<Schema> compile_dict_literal(PyObject* dict, ConstantsPool& pool, std
     py::Ref held = py::Ref::borrow(dict);
     Schema record(Kind::Record);
     py::DictReader reader(dict);
-    py::Ref key;
-    py::Ref value;
-    while (reader.next(key, value)) {
-        if (PyUnicode_Check(key.get())) {
-            py::Result<std::string> text = record_key_text(key.get());
+    while (reader.next()) {
+        PyObject* key = reader.key();
+        PyObject* value = reader.value();
+        if (PyUnicode_Check(key)) {
+            py::Result<std::string> text = record_key_text(key);
             if (!text) return std::nullopt;
             bool required = true;
             if (!text->empty() && text->back() == '?') {
                 text->pop_back();
                 required = false;
             }
-            py::Result<Schema> schema = compile_schema(value.get(), pool, definitions);
+            py::Result<Schema> schema = compile_schema(value, pool, definitions);
             if (!schema) return std::nullopt;
             record.fields.push_back(Field{std::move(*text), std::move(*schema), required});
         } else {
-            py::Result<Schema> key_schema = compile_schema(key.get(), pool, definitions);
+            py::Result<Schema> key_schema = compile_schema(key, pool, definitions);
             if (!key_schema) return std::nullopt;
-            py::Result<Schema> value_schema = compile_schema(value.get(), pool, definitions);
+            py::Result<Schema> value_schema = compile_schema(value, pool, definitions);
             if (!value_schema) return std::nullopt;
             record.clauses.push_back(CatchAll{std::move(*key_schema), std::move(*value_schema)});
         }

@@ -12,14 +12,13 @@ inline constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
 // is an exact int or str that converts.
 inline std::optional<bool> union_literal_answer(const Schema& node, PyObject* value, const WalkContext& ctx) {
     if (ctx.unions->empty()) return std::nullopt;
-    const auto it = ctx.unions->find(union_key(node));
-    if (it == ctx.unions->end()) return std::nullopt;
-    const UnionLiteralSets& sets = it->second;
+    const UnionLiteralSets* sets = ctx.unions->find(union_key(node));
+    if (sets == nullptr) return std::nullopt;
     if (Py_IS_TYPE(value, &PyLong_Type)) {
         int overflow = 0;
         const long v = PyLong_AsLongAndOverflow(value, &overflow);
         if (overflow != 0) return std::nullopt;
-        return sets.ints.count(v) != 0;
+        return sets->ints.contains(v);
     }
     if (Py_IS_TYPE(value, &PyUnicode_Type)) {
         Py_ssize_t size = 0;
@@ -28,7 +27,7 @@ inline std::optional<bool> union_literal_answer(const Schema& node, PyObject* va
             py::discard_error();
             return std::nullopt;
         }
-        return sets.strs.find(std::string_view(utf8, static_cast<std::size_t>(size))) != sets.strs.end();
+        return sets->strs.contains(std::string_view(utf8, static_cast<std::size_t>(size)));
     }
     return std::nullopt;
 }

@@ -9,6 +9,10 @@ namespace kestrome {
 // not encode, the error dropped).
 inline std::optional<std::string_view> key_text(PyObject* key) {
     if (!PyUnicode_Check(key)) return std::nullopt;
+    if (PyUnicode_IS_COMPACT_ASCII(key)) {  // the UTF-8 text is the ASCII data itself
+        return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+    }
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
     if (utf8 == nullptr) {
@@ -31,8 +35,8 @@ inline FieldNameSet field_name_set_of(const Schema& record) {
 inline bool walk_catch_all_pair(PyObject* key, PyObject* value, const CatchAll& clause, const WalkContext& boolean) {
     Path path;
     Records records;
-    if (!walk_value(clause.key, key, path, boolean, records)) return false;
-    return walk_value(clause.value, value, path, boolean, records);
+    if (!walk_child(clause.key, key, path, boolean, records)) return false;
+    return walk_child(clause.value, value, path, boolean, records);
 }
 
 inline bool accepted_by_a_clause(PyObject* key, PyObject* value, const Schema& node, const WalkContext& boolean) {
@@ -45,36 +49,34 @@ inline bool accepted_by_a_clause(PyObject* key, PyObject* value, const Schema& n
 inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
     if (!PyDict_Check(value)) return false;
     const FieldNameSet* names = nullptr;
-    FieldNameSet local;
+    std::optional<FieldNameSet> local;  // only without lookup tables
     if (!node.fields.empty()) {
-        const auto it = ctx.field_names->find(record_key(node));
-        if (it != ctx.field_names->end()) {
-            names = &it->second;
-        } else {
+        names = ctx.field_names->find(record_key(node));
+        if (names == nullptr) {
             local = field_name_set_of(node);
-            names = &local;
+            names = &*local;
         }
     }
     std::uint64_t remaining = names ? names->required_count : 0;
-    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
+    const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
     Records records;
     py::DictReader reader(value);
-    py::Ref key;
-    py::Ref item;
-    while (reader.next(key, item)) {
+    while (reader.next()) {
+        PyObject* key = reader.key();
+        PyObject* item = reader.value();
         std::size_t position = node.fields.size();
         if (names != nullptr) {
-            if (const std::optional<std::string_view> text = key_text(key.get())) {
-                const auto hit = names->names.find(*text);
-                if (hit != names->names.end()) position = hit->second;
+            if (const std::optional<std::string_view> text = key_text(key)) {
+                if (const std::uint64_t* hit = names->names.find(*text)) position = *hit;
             }
         }
         if (position < node.fields.size()) {
             const Field& field = node.fields[position];
-            if (!walk_value(field.schema, item.get(), path, boolean, records)) return false;
+            if (!walk_child(field.schema, item, path, boolean, records)) return false;
             if (field.required && remaining > 0) --remaining;
-        } else if (!accepted_by_a_clause(key.get(), item.get(), node, boolean)) {
+        } else if (!accepted_by_a_clause(key, item, node, boolean)) {
             return false;
         }
     }
@@ -118,22 +120,22 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
     const FieldNameSet declared = field_name_set_of(node);
     const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
     py::DictReader reader(value);
-    py::Ref key;
-    py::Ref item;
-    while (reader.next(key, item)) {
-        if (const std::optional<std::string_view> text = key_text(key.get())) {
-            if (declared.names.find(*text) != declared.names.end()) continue;
+    while (reader.next()) {
+        PyObject* key = reader.key();
+        PyObject* item = reader.value();
+        if (const std::optional<std::string_view> text = key_text(key)) {
+            if (declared.names.contains(*text)) continue;
         }
-        if (accepted_by_a_clause(key.get(), item.get(), node, boolean)) continue;
+        if (accepted_by_a_clause(key, item, node, boolean)) continue;
         if (!node.clauses.empty()) {
-            const std::optional<std::string> text = str_text(key.get());
-            std::string segment = text ? truncate_chars(*text, 40) : value_repr(key.get());
+            const std::optional<std::string> text = str_text(key);
+            std::string segment = text ? truncate_chars(*text, 40) : value_repr(key);
             path.push_back(PathSegment::named(std::move(segment)));
-            walk_value(node.clauses[0].key, key.get(), path, ctx, records);
-            walk_value(node.clauses[0].value, item.get(), path, ctx, records);
+            walk_value(node.clauses[0].key, key, path, ctx, records);
+            walk_value(node.clauses[0].value, item, path, ctx, records);
             path.pop_back();
         } else {
-            std::string text = str_text(key.get()).value_or(std::string());
+            std::string text = str_text(key).value_or(std::string());
             std::string quoted = debug_quote(text);
             records.push_back(make_key_error_record(path, std::move(text), "extra_forbidden", "no unexpected key",
                                                     std::move(quoted)));

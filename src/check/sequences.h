@@ -54,7 +54,7 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
             member = walk_value(schema, item, path, ctx, records);
             path.pop_back();
         } else {
-            member = walk_value(schema, item, path, ctx, records);
+            member = walk_child(schema, item, path, ctx, records);
         }
         if (!member) {
             ok = false;

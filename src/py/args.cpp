@@ -148,6 +148,12 @@ bool place_positional(const FunctionDescription& desc, PyObject* const* args, st
 bool parse_fastcall(const FunctionDescription& desc, PyObject* const* args, Py_ssize_t nargsf,
                     PyObject* kwnames, PyObject** out, VarArgs* varargs) {
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
+    // The common call: every positional parameter given, no keyword.
+    if (kwnames == nullptr && varargs == nullptr && nargs == desc.positional.size()) {
+        for (std::size_t i = 0; i < nargs; ++i) out[i] = args[i];
+        for (std::size_t i = 0; i < desc.keyword_only.size(); ++i) out[nargs + i] = nullptr;
+        return desc.keyword_only.empty() || check_required(desc, out);
+    }
     if (!place_positional(desc, args, nargs, out, varargs)) {
         return false;
     }

@@ -10,10 +10,13 @@ class DictReader {
 public:
     explicit DictReader(PyObject* dict) noexcept
         : dict_(dict), used_(PyDict_GET_SIZE(dict)), remaining_(used_) {}
+    ~DictReader() { release(); }
+    DictReader(const DictReader&) = delete;
+    DictReader& operator=(const DictReader&) = delete;
 
-    // The next entry, held by new references while the caller processes it;
-    // false at the end.
-    bool next(Ref& key, Ref& value) {
+    // Moves to the next entry; false at the end. The reader holds a
+    // reference to the current key and value until the next move.
+    bool next() {
         if (PyDict_GET_SIZE(dict_) != used_) {
             used_ = -1;
             internal_failure("dictionary changed size during iteration");
@@ -22,22 +25,33 @@ public:
             used_ = -1;
             internal_failure("dictionary keys changed during iteration");
         }
-        PyObject* k;
-        PyObject* v;
-        if (PyDict_Next(dict_, &pos_, &k, &v)) {
+        release();
+        if (PyDict_Next(dict_, &pos_, &key_, &value_)) {
             --remaining_;
-            key = Ref::borrow(k);
-            value = Ref::borrow(v);
+            Py_INCREF(key_);
+            Py_INCREF(value_);
             return true;
         }
+        key_ = value_ = nullptr;
         return false;
     }
 
+    PyObject* key() const { return key_; }
+    PyObject* value() const { return value_; }
+
 private:
+    void release() {
+        Py_XDECREF(key_);
+        Py_XDECREF(value_);
+        key_ = value_ = nullptr;
+    }
+
     PyObject* dict_;
     Py_ssize_t used_;
     Py_ssize_t remaining_;
     Py_ssize_t pos_ = 0;
+    PyObject* key_ = nullptr;
+    PyObject* value_ = nullptr;
 };
 
 }  // namespace kestrome::py

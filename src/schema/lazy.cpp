@@ -43,7 +43,7 @@ void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, 
             if (utf8 == nullptr) {
                 py::discard_error();
             } else {
-                sets.strs.emplace(utf8, static_cast<std::size_t>(size));
+                sets.strs.insert_or_assign(std::string_view(utf8, static_cast<std::size_t>(size)), 0);
             }
         }
     }
@@ -51,18 +51,17 @@ void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, 
 }
 
 void add_record_entry(const Schema& node, LazyPrecompute& tables) {
-    if (node.fields.empty() || tables.field_names.count(record_key(node))) {
+    if (node.fields.empty() || tables.field_names.contains(record_key(node))) {
         return;
     }
     FieldNameSet set;
-    set.names.reserve(node.fields.size());
     for (std::size_t i = 0; i < node.fields.size(); ++i) {
         set.names.insert_or_assign(node.fields[i].name, i);
         if (node.fields[i].required) {
             ++set.required_count;
         }
     }
-    tables.field_names.emplace(record_key(node), std::move(set));
+    tables.field_names.try_emplace(record_key(node), std::move(set));
 }
 
 void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {

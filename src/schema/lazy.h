@@ -4,6 +4,7 @@
 #include "schema/anchored_regex.h"
 #include "schema/schema.h"
 #include "util/fx_hash.h"
+#include "util/tables.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,18 +19,18 @@ struct ValidatorState;
 
 // Field name to the position of its (last) field; number of required fields.
 struct FieldNameSet {
-    std::unordered_map<std::string, std::uint64_t, FxTextHash, TextEqual> names;
+    TextMap names;
     std::uint64_t required_count = 0;
 };
 
 // Exact int (64-bit) and str literals of an all-literal union.
 struct UnionLiteralSets {
-    std::unordered_set<std::int64_t, FxWordHash> ints;
-    std::unordered_set<std::string, FxTextHash, TextEqual> strs;
+    IntSet ints;
+    TextMap strs;
 };
 
-using FieldNameTable = std::unordered_map<const void*, FieldNameSet, FxPointerHash>;
-using UnionTable = std::unordered_map<const void*, UnionLiteralSets, FxPointerHash>;
+using FieldNameTable = PointerMap<FieldNameSet>;
+using UnionTable = PointerMap<UnionLiteralSets>;
 using RegexTable = std::unordered_map<std::string, std::unique_ptr<re2::RE2>, FxTextHash, TextEqual>;
 
 struct LazyPrecompute {

@@ -18,7 +18,37 @@ struct FxHasher {
 };
 
 // Folds a byte string into one word.
-std::uint64_t fx_hash_bytes(const void* data, std::size_t len);
+std::uint64_t fx_hash_bytes_long(const void* data, std::size_t len);
+
+inline std::uint64_t fx_multiply_mix(std::uint64_t x, std::uint64_t y) {
+    const unsigned __int128 full = static_cast<unsigned __int128>(x) * y;
+    return static_cast<std::uint64_t>(full) ^ static_cast<std::uint64_t>(full >> 64);
+}
+
+// Short texts (field names, literal strings) are folded inline.
+inline std::uint64_t fx_hash_bytes(const void* data, std::size_t len) {
+    if (len > 16) return fx_hash_bytes_long(data, len);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint64_t s0 = 0x243f6a8885a308d3ULL;
+    std::uint64_t s1 = 0x13198a2e03707344ULL;
+    if (len >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, bytes, 8);
+        std::memcpy(&b, bytes + len - 8, 8);
+        s0 ^= a;
+        s1 ^= b;
+    } else if (len >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, bytes, 4);
+        std::memcpy(&b, bytes + len - 4, 4);
+        s0 ^= a;
+        s1 ^= b;
+    } else if (len > 0) {
+        s0 ^= bytes[0];
+        s1 ^= (static_cast<std::uint64_t>(bytes[len - 1]) << 8) | bytes[len / 2];
+    }
+    return fx_multiply_mix(s0, s1) ^ static_cast<std::uint64_t>(len);
+}
 
 inline std::uint64_t fx_hash_word(std::uint64_t word) {
     FxHasher h;

@@ -1,0 +1,177 @@
+// Small open-addressing tables for the lookups of the membership walk: a
+// text key is found by one Fx hash and, on a hash match, one byte compare.
+#pragma once
+#include "util/fx_hash.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestrome {
+
+// Text -> number. Keys are copied into the table's own storage.
+class TextMap {
+public:
+    void insert_or_assign(std::string_view key, std::uint64_t value) {
+        if ((size_ + 1) * 2 > slots_.size()) grow();
+        const std::uint64_t hash = fx_hash_text(key);
+        Slot& slot = slots_[probe(key, hash)];
+        if (slot.len_plus_one == 0) {
+            slot.hash = hash;
+            slot.offset = arena_.size();
+            slot.len_plus_one = key.size() + 1;
+            arena_.append(key);
+            ++size_;
+        }
+        slot.value = value;
+    }
+
+    const std::uint64_t* find(std::string_view key) const {
+        if (size_ == 0) return nullptr;
+        const Slot& slot = slots_[probe(key, fx_hash_text(key))];
+        return slot.len_plus_one == 0 ? nullptr : &slot.value;
+    }
+
+    bool contains(std::string_view key) const { return find(key) != nullptr; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::size_t offset = 0;
+        std::size_t len_plus_one = 0;  // 0: empty
+        std::uint64_t value = 0;
+    };
+
+    static bool same_bytes(const char* a, const char* b, std::size_t n) {
+        if (n > 16) return std::memcmp(a, b, n) == 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (a[i] != b[i]) return false;
+        }
+        return true;
+    }
+
+    // The slot holding `key`, or the empty slot where it would go.
+    std::size_t probe(std::string_view key, std::uint64_t hash) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.len_plus_one == 0) return i;
+            if (slot.hash == hash && slot.len_plus_one == key.size() + 1 &&
+                same_bytes(arena_.data() + slot.offset, key.data(), key.size())) {
+                return i;
+            }
+        }
+    }
+
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 8 : old.size() * 2, Slot{});
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& s : old) {
+            if (s.len_plus_one == 0) continue;
+            std::size_t i = static_cast<std::size_t>(s.hash) & mask;
+            while (slots_[i].len_plus_one != 0) i = (i + 1) & mask;
+            slots_[i] = s;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::string arena_;
+    std::size_t size_ = 0;
+};
+
+// A set of signed 64-bit integers.
+class IntSet {
+public:
+    void insert(std::int64_t v) {
+        if ((size_ + 1) * 2 > slots_.size()) grow();
+        Slot& slot = slots_[probe(v)];
+        if (!slot.used) {
+            slot = Slot{v, true};
+            ++size_;
+        }
+    }
+
+    bool contains(std::int64_t v) const { return size_ != 0 && slots_[probe(v)].used; }
+    std::size_t size() const { return size_; }
+
+private:
+    struct Slot {
+        std::int64_t value = 0;
+        bool used = false;
+    };
+
+    std::size_t probe(std::int64_t v) const {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = static_cast<std::size_t>(fx_hash_word(static_cast<std::uint64_t>(v)) >> 32) & mask;
+        while (slots_[i].used && slots_[i].value != v) i = (i + 1) & mask;
+        return i;
+    }
+
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 8 : old.size() * 2, Slot{});
+        size_ = 0;
+        for (const Slot& s : old) {
+            if (s.used) insert(s.value);
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t size_ = 0;
+};
+
+// Identity (an address) -> T.
+template <class T>
+class PointerMap {
+public:
+    // Inserts unless present; returns whether it inserted.
+    bool try_emplace(const void* key, T value) {
+        if (find(key) != nullptr) return false;
+        if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+        place(key, entries_.size());
+        entries_.emplace_back(key, std::move(value));
+        return true;
+    }
+
+    const T* find(const void* key) const {
+        if (entries_.empty()) return nullptr;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = slot_of(key) & mask;; i = (i + 1) & mask) {
+            const std::uint32_t at = slots_[i];
+            if (at == 0) return nullptr;
+            if (entries_[at - 1].first == key) return &entries_[at - 1].second;
+        }
+    }
+
+    bool contains(const void* key) const { return find(key) != nullptr; }
+    bool empty() const { return entries_.empty(); }
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    static std::size_t slot_of(const void* key) {
+        return static_cast<std::size_t>(fx_hash_word(reinterpret_cast<std::uintptr_t>(key)) >> 32);
+    }
+
+    void place(const void* key, std::size_t index) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = slot_of(key) & mask;
+        while (slots_[i] != 0) i = (i + 1) & mask;
+        slots_[i] = static_cast<std::uint32_t>(index + 1);
+    }
+
+    void grow() {
+        slots_.assign(slots_.empty() ? 8 : slots_.size() * 2, 0);
+        for (std::size_t i = 0; i < entries_.size(); ++i) place(entries_[i].first, i);
+    }
+
+    std::vector<std::pair<const void*, T>> entries_;
+    std::vector<std::uint32_t> slots_;  // entry index + 1; 0 marks an empty slot
+};
+
+}  // namespace kestrome
