@@ -1,0 +1,141 @@
+import pytest
+
+import kestrome
+from kestrome import ValidationError, Validator
+from kestrome import _kestrome
+
+
+def failure(v, value, **kw):
+    with pytest.raises(ValidationError) as info:
+        v.validate(value, **kw)
+    return info.value
+
+
+def test_type_identity_and_metadata():
+    assert kestrome.ValidationError is _kestrome.ValidationError
+    assert ValidationError.__name__ == "ValidationError"
+    assert ValidationError.__module__ == "_kestrome"
+    assert ValidationError.__doc__ == "Raised when a value is not a member of a schema's set."
+    assert issubclass(ValidationError, Exception)
+    assert ValidationError.__bases__ == (Exception,)
+    assert _kestrome.__all__[0] == "ValidationError"
+
+
+@pytest.mark.parametrize("entry", ["validate", "ensure"])
+def test_raised_instance_is_exactly_the_module_type(entry):
+    with pytest.raises(ValidationError) as info:
+        getattr(Validator(int), entry)("a")
+    assert type(info.value) is ValidationError
+
+
+def test_single_failure_attributes():
+    e = failure(Validator(int), "a")
+    message = "expected int, got 'a' [int_type]"
+    assert str(e) == message
+    assert e.args == (message,)
+    assert list(vars(e)) == ["code", "expected", "value", "message", "path", "errors"]
+    assert (e.code, e.expected, e.value, e.message, e.path) == ("int_type", "int", "'a'", message, ())
+    assert e.errors == ({"code": "int_type", "path": (), "message": message, "expected": "int", "value": "'a'"},)
+    assert list(e.errors[0]) == ["code", "path", "message", "expected", "value"]
+    assert all(type(getattr(e, name)) is str for name in ("code", "expected", "value", "message"))
+    assert type(e.path) is tuple and type(e.errors) is tuple and type(e.errors[0]) is dict
+
+
+@pytest.mark.parametrize(
+    "schema, value, path, text",
+    [
+        ({"a": [{"b": int}]}, {"a": [{"b": "x"}]}, ("a", 0, "b"), "a[0].b"),
+        (list[{"a": int}], [{"a": "x"}], (0, "a"), "[0].a"),
+        ({"a": {"b": int}}, {"a": {"b": "x"}}, ("a", "b"), "a.b"),
+        ({"a": list[int]}, {"a": [1, "x"]}, ("a", 1), "a[1]"),
+        (list[list[int]], [[], ["x"]], (1, 0), "[1][0]"),
+        ({"x.y[0]": int}, {"x.y[0]": "x"}, ("x.y[0]",), "x.y[0]"),
+        ({"": {"": int}}, {"": {"": "x"}}, ("", ""), ""),
+        ({"": list[int]}, {"": ["x"]}, ("", 0), "[0]"),
+    ],
+)
+def test_path_tuple_and_text(schema, value, path, text):
+    e = failure(Validator(schema), value)
+    assert e.path == path
+    assert all(type(seg) is (int if isinstance(p, int) else str) for seg, p in zip(e.path, path))
+    expected_line = "expected int, got 'x' [int_type]"
+    assert e.message == (f"at {text}: {expected_line}" if text else expected_line)
+
+
+def test_several_failures():
+    e = failure(Validator({"a": int, "b": list[str]}), {"a": None, "b": ["s", 2]})
+    first = "at a: expected int, got None [int_type]"
+    second = "at b[1]: expected str, got 2 [string_type]"
+    assert str(e) == f"2 validation errors:\n{first}\n{second}"
+    assert e.args == (str(e),)
+    assert (e.code, e.expected, e.value, e.message, e.path) == ("int_type", "int", "None", first, ("a",))
+    assert [d["message"] for d in e.errors] == [first, second]
+    assert e.errors[1] == {"code": "string_type", "path": ("b", 1), "message": second, "expected": "str", "value": "2"}
+
+
+def test_many_failures_count_in_decimal():
+    e = failure(Validator(list[int]), ["x"] * 12)
+    lines = str(e).split("\n")
+    assert lines[0] == "12 validation errors:"
+    assert lines[1:] == [f"at [{i}]: expected int, got 'x' [int_type]" for i in range(12)]
+    assert not str(e).endswith("\n")
+
+
+class Repr:
+    def __init__(self, text=None, exc=None):
+        self.text, self.exc = text, exc
+
+    def __repr__(self):
+        if self.exc is not None:
+            raise self.exc
+        return self.text
+
+
+@pytest.mark.parametrize(
+    "value, text",
+    [
+        ("x" * 100, repr("x" * 100)[:80] + "..."),
+        (Repr("y" * 80), "y" * 80),
+        (Repr("y" * 81), "y" * 80 + "..."),
+        (Repr("é" * 80), "é" * 80),
+        (Repr("€" * 81), "€" * 80 + "..."),
+        (Repr(exc=ValueError()), "<unrepresentable>"),
+        (Repr(exc=KeyboardInterrupt()), "<unrepresentable>"),
+        (Repr("a\ud800b"), "a\ufffd\ufffd\ufffdb"),
+    ],
+)
+def test_value_text(value, text):
+    e = failure(Validator(int), value)
+    assert e.value == text
+    assert e.errors[0]["value"] == text
+    assert str(e) == f"expected int, got {text} [int_type]"
+
+
+class IterRaisingSet(set):
+    def __iter__(self):
+        raise ValueError("no")
+
+
+@pytest.mark.parametrize(
+    "schema, value",
+    [
+        (set[int], IterRaisingSet({1})),
+        ({"a": set[int]}, {"a": IterRaisingSet({1})}),
+        (list[set[int]], [IterRaisingSet({1})]),
+    ],
+)
+def test_failure_without_record_uses_fallback(schema, value):
+    e = failure(Validator(schema), value)
+    message = "expected a member of the schema's set, got  [validation_error]"
+    assert str(e) == message
+    assert (e.code, e.expected, e.value, e.message, e.path) == (
+        "validation_error",
+        "a member of the schema's set",
+        "",
+        message,
+        (),
+    )
+    assert e.errors == (
+        {"code": "validation_error", "path": (), "message": message, "expected": "a member of the schema's set", "value": ""},
+    )
+
