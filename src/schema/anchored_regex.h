@@ -8,8 +8,11 @@
 
 namespace kestrome {
 
-// Compiles "\A(?:{pattern})\z". On failure returns nullptr and sets `error`
-// to the regex engine's error text.
+// A matcher for `pattern` that matches whole strings only, as "\A(?:pattern)\z"
+// would. The pattern is compiled on its own and anchored at match time, so a
+// pattern with unbalanced groups (such as "a)|(?:b") is rejected instead of
+// escaping the anchors. On failure returns nullptr and sets `error` to the
+// regex engine's error text.
 std::unique_ptr<re2::RE2> compile_anchored_regex(std::string_view pattern, std::string* error = nullptr);
 
 // Whether the matcher matches the whole text.
