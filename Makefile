@@ -3,7 +3,7 @@ PYTHON ?= python3
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: deps build test demo clean
+.PHONY: deps build test demo bench clean
 
 # RE2 comes from the system's packages; install it where we can.
 deps:
@@ -30,6 +30,25 @@ test: build
 
 demo: build
 	$(PY) examples/quickstart.py
+
+# Benchmarks against peers, in a venv of their own (never part of `make test`).
+# The package goes in as a wheel built by .venv's toolchain, so the build tree
+# is shared with `build`; BENCH_ARGS=--quick gives a short smoke run.
+BENCH_VENV := bench/.venv
+BENCH_PY := $(BENCH_VENV)/bin/python
+BENCH_WHEELS := $(BENCH_VENV)/wheels
+
+$(BENCH_VENV)/.ready: bench/requirements.txt
+	$(PYTHON) -m venv $(BENCH_VENV)
+	$(BENCH_PY) -m pip install -q --upgrade pip
+	$(BENCH_PY) -m pip install -q -r bench/requirements.txt
+	touch $@
+
+bench: build $(BENCH_VENV)/.ready
+	rm -rf $(BENCH_WHEELS)
+	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w $(BENCH_WHEELS) .
+	$(BENCH_PY) -m pip install -q --no-deps --force-reinstall $(BENCH_WHEELS)/kestrome-*.whl
+	$(BENCH_PY) bench/run.py $(BENCH_ARGS)
 
 clean:
 	rm -rf build $(VENV)
