@@ -8,30 +8,6 @@ namespace kestrome {
 
 inline constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
 
-// The answer of an all-literal union from its literal sets, when the value
-// is an exact int or str that converts.
-inline std::optional<bool> union_literal_answer(const Schema& node, PyObject* value, const WalkContext& ctx) {
-    if (ctx.unions->empty()) return std::nullopt;
-    const UnionLiteralSets* sets = ctx.unions->find(union_key(node));
-    if (sets == nullptr) return std::nullopt;
-    if (Py_IS_TYPE(value, &PyLong_Type)) {
-        int overflow = 0;
-        const long v = PyLong_AsLongAndOverflow(value, &overflow);
-        if (overflow != 0) return std::nullopt;
-        return sets->ints.contains(v);
-    }
-    if (Py_IS_TYPE(value, &PyUnicode_Type)) {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
-        if (utf8 == nullptr) {
-            py::discard_error();
-            return std::nullopt;
-        }
-        return sets->strs.contains(std::string_view(utf8, static_cast<std::size_t>(size)));
-    }
-    return std::nullopt;
-}
-
 inline std::string describe_union_members(const std::vector<Schema>& members) {
     std::string out;
     for (std::size_t i = 0; i < members.size(); ++i) {
@@ -42,10 +18,15 @@ inline std::string describe_union_members(const std::vector<Schema>& members) {
 }
 
 inline bool walk_union(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
-    if (ctx.mode == WalkMode::Boolean) {
-        if (const std::optional<bool> answer = union_literal_answer(node, value, ctx)) return *answer;
+    // The literal sets give the first pass's answer without Python code.
+    bool first_pass = true;
+    if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
+        if (const std::optional<bool> answer = literal_set_answer(*sets, value)) {
+            if (*answer || !ctx.makes_records()) return *answer;
+            first_pass = false;
+        }
     }
-    {
+    if (first_pass) {
         const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
         Path scratch_path;
         Records scratch_records;

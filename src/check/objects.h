@@ -67,15 +67,26 @@ inline const char* const BOUND_OPERATORS[] = {">=", ">", "<=", "<"};
 inline const char* const BOUND_CODES[] = {"greater_than_equal", "greater_than", "less_than_equal", "less_than"};
 inline const int BOUND_OPS[] = {Py_GE, Py_GT, Py_LE, Py_LT};
 
+// value >= bound and the like; exact ints compare without a Python call.
+inline bool bound_holds(PyObject* value, PyObject* bound, std::size_t kind, const WalkContext& ctx) {
+    const std::optional<std::int64_t> v = exact_int_value(value);
+    const std::optional<std::int64_t> b = v ? exact_int_value(bound) : std::nullopt;
+    if (b) {
+        switch (kind) {
+            case 0: return *v >= *b;
+            case 1: return *v > *b;
+            case 2: return *v <= *b;
+            default: return *v < *b;
+        }
+    }
+    return fold_truth(py::Ref::steal(PyObject_RichCompare(value, bound, BOUND_OPS[kind])), ctx);
+}
+
 inline bool regex_matches(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
     if (!PyUnicode_Check(value)) return false;
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
-    if (utf8 == nullptr) {
-        py::discard_error();
-        return false;
-    }
-    const std::string_view text(utf8, static_cast<std::size_t>(size));
+    const std::optional<std::string_view> utf8 = str_utf8(value);
+    if (!utf8) return false;
+    const std::string_view text = *utf8;
     const auto it = ctx.regexes->find(std::string_view(constraint.pattern));
     if (it != ctx.regexes->end()) return regex_full_match(*it->second, text);
     const std::unique_ptr<re2::RE2> once = compile_anchored_regex(constraint.pattern);
@@ -98,7 +109,7 @@ inline bool check_constraint(const Constraint& c, PyObject* value, const Path& p
         case ConstraintKind::Lt: {
             PyObject* bound = ctx.constant(c.value);
             if (bound == nullptr) return false;
-            if (fold_truth(py::Ref::steal(PyObject_RichCompare(value, bound, BOUND_OPS[kind])), ctx)) return true;
+            if (bound_holds(value, bound, kind, ctx)) return true;
             if (ctx.makes_records()) {
                 push_record(BOUND_CODES[kind], std::string(BOUND_OPERATORS[kind]) + " " + value_repr(bound),
                             value_repr(value), path, records);

@@ -9,17 +9,7 @@ namespace kestrome {
 // not encode, the error dropped).
 inline std::optional<std::string_view> key_text(PyObject* key) {
     if (!PyUnicode_Check(key)) return std::nullopt;
-    if (PyUnicode_IS_COMPACT_ASCII(key)) {  // the UTF-8 text is the ASCII data itself
-        return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-    }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
-    if (utf8 == nullptr) {
-        py::discard_error();
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(size));
+    return str_utf8(key);
 }
 
 inline FieldNameSet field_name_set_of(const Schema& record) {

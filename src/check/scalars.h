@@ -1,5 +1,6 @@
 // Records, type mismatches, literals and instance tests.
 #pragma once
+#include "check/fast.h"
 #include "check/walk.h"
 #include "util/text.h"
 
@@ -21,6 +22,15 @@ inline bool push_type_error(bool ok, const Schema& node, PyObject* value, const 
         push_record(schema_error_code(node), schema_kind_name(node), value_ref_repr(value), path, records);
     }
     return ok;
+}
+
+// A child walk that decides scalar type tests in place; only a failure in a
+// recording mode goes through the general walk, which records it.
+inline bool walk_child(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+    if (const std::optional<bool> answer = scalar_member(node.kind, value)) {
+        if (*answer || !ctx.makes_records()) return *answer && !*ctx.stop;
+    }
+    return walk_value(node, value, path, ctx, records);
 }
 
 inline bool walk_literal(const Schema& node, PyObject* value, const Path& path, const WalkContext& ctx,

@@ -35,26 +35,31 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
         return false;
     }
     py::Ref held = py::Ref::borrow(value);
+    const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
     bool ok = true;
     for (std::size_t i = 0; i < len; ++i) {
-        PyObject* item;
-        py::Ref held_item;
-        if (tuple) {
-            item = PyTuple_GET_ITEM(value, static_cast<Py_ssize_t>(i));
-        } else {
-            // Python code run by the walk may shrink the list: stop at its end.
-            if (i >= static_cast<std::size_t>(PyList_GET_SIZE(value))) break;
-            item = PyList_GET_ITEM(value, static_cast<Py_ssize_t>(i));
-            held_item = py::Ref::borrow(item);
-        }
-        const Schema& schema = i < n ? linear->prefix(i) : *linear->tail;
+        if (*ctx.stop) return false;
+        // Python code run by the walk may shrink a list: stop at its end.
+        if (!tuple && i >= static_cast<std::size_t>(PyList_GET_SIZE(value))) break;
+        PyObject* item = tuple ? PyTuple_GET_ITEM(value, static_cast<Py_ssize_t>(i))
+                               : PyList_GET_ITEM(value, static_cast<Py_ssize_t>(i));
+        const bool in_prefix = i < n;
+        const Schema& schema = in_prefix ? linear->prefix(i) : *linear->tail;
+        // Decided without Python code: no reference or path step is needed.
+        const std::optional<bool> fast =
+            in_prefix ? scalar_member(schema.kind, item) : fast_member(tail_check, item);
         bool member;
-        if (ctx.makes_records()) {
-            path.push_back(PathSegment::at(i));
-            member = walk_value(schema, item, path, ctx, records);
-            path.pop_back();
+        if (fast && (*fast || !ctx.makes_records())) {
+            member = *fast;
         } else {
-            member = walk_child(schema, item, path, ctx, records);
+            py::Ref held_item = py::Ref::borrow(item);
+            if (ctx.makes_records()) {
+                path.push_back(PathSegment::at(i));
+                member = walk_value(schema, item, path, ctx, records);
+                path.pop_back();
+            } else {
+                member = walk_value(schema, item, path, ctx, records);
+            }
         }
         if (!member) {
             ok = false;
@@ -75,9 +80,14 @@ inline bool walk_set(const Schema& node, PyObject* value, Path& path, const Walk
     }
     py::Ref iterator = py::Ref::steal(PyObject_GetIter(value));
     if (!iterator) return fold_pending_error(ctx);
+    const FastCheck element_check = prepare_fast_check(*node.inner, ctx);
     bool ok = true;
     while (py::Ref item = py::Ref::steal(PyIter_Next(iterator.get()))) {
-        if (!walk_value(*node.inner, item.get(), path, ctx, records)) {
+        const std::optional<bool> fast = fast_member(element_check, item.get());
+        const bool member = fast && (*fast || !ctx.makes_records())
+                                ? *fast && !*ctx.stop
+                                : walk_value(*node.inner, item.get(), path, ctx, records);
+        if (!member) {
             ok = false;
             if (ctx.stops_early()) return false;
         }
