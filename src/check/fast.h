@@ -66,7 +66,7 @@ inline std::optional<std::string_view> str_utf8(PyObject* s) {
     return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
-inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, PyObject* value) {
+[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, PyObject* value) {
     if (Py_IS_TYPE(value, &PyLong_Type)) {
         const std::optional<std::int64_t> v = exact_int_value(value);
         if (!v) return std::nullopt;
@@ -75,7 +75,7 @@ inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, PyOb
     if (Py_IS_TYPE(value, &PyUnicode_Type)) {
         const std::optional<std::string_view> text = str_utf8(value);
         if (!text) return std::nullopt;
-        return sets.strs.contains(*text);
+        return sets.strs.find(*text, str_hash(value)) != nullptr;
     }
     return std::nullopt;
 }
@@ -127,7 +127,7 @@ inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) 
     return check;
 }
 
-inline std::optional<bool> fast_member(const FastCheck& check, PyObject* value) {
+[[gnu::always_inline]] inline std::optional<bool> fast_member(const FastCheck& check, PyObject* value) {
     switch (check.form) {
         case FastForm::None: return std::nullopt;
         case FastForm::Scalar: return scalar_member(check.kind, value);

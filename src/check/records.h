@@ -12,15 +12,6 @@ inline std::optional<std::string_view> key_text(PyObject* key) {
     return str_utf8(key);
 }
 
-inline FieldNameSet field_name_set_of(const Schema& record) {
-    FieldNameSet set;
-    for (std::size_t i = 0; i < record.fields.size(); ++i) {
-        set.names.insert_or_assign(record.fields[i].name, i);
-        if (record.fields[i].required) ++set.required_count;
-    }
-    return set;
-}
-
 // Whether the key and the value fit the clause, in boolean mode.
 inline bool walk_catch_all_pair(PyObject* key, PyObject* value, const CatchAll& clause, const WalkContext& boolean) {
     Path path;
@@ -59,7 +50,7 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
         std::size_t position = node.fields.size();
         if (names != nullptr) {
             if (const std::optional<std::string_view> text = key_text(key)) {
-                if (const std::uint64_t* hit = names->names.find(*text)) position = *hit;
+                if (const std::uint64_t* hit = names->names.find(*text, str_hash(key))) position = *hit;
             }
         }
         if (position < node.fields.size()) {
@@ -114,7 +105,7 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
         PyObject* key = reader.key();
         PyObject* item = reader.value();
         if (const std::optional<std::string_view> text = key_text(key)) {
-            if (declared.names.contains(*text)) continue;
+            if (declared.names.find(*text, str_hash(key))) continue;
         }
         if (accepted_by_a_clause(key, item, node, boolean)) continue;
         if (!node.clauses.empty()) {

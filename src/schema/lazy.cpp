@@ -2,6 +2,7 @@
 
 #include "py/error.h"
 #include "schema/state.h"
+#include "util/text.h"
 
 namespace kestrome {
 
@@ -43,7 +44,7 @@ void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, 
             if (utf8 == nullptr) {
                 py::discard_error();
             } else {
-                sets.strs.insert_or_assign(std::string_view(utf8, static_cast<std::size_t>(size)), 0);
+                sets.strs.insert(std::string_view(utf8, static_cast<std::size_t>(size)), str_hash(value), 0);
             }
         }
     }
@@ -54,14 +55,7 @@ void add_record_entry(const Schema& node, LazyPrecompute& tables) {
     if (node.fields.empty() || tables.field_names.contains(record_key(node))) {
         return;
     }
-    FieldNameSet set;
-    for (std::size_t i = 0; i < node.fields.size(); ++i) {
-        set.names.insert_or_assign(node.fields[i].name, i);
-        if (node.fields[i].required) {
-            ++set.required_count;
-        }
-    }
-    tables.field_names.try_emplace(record_key(node), std::move(set));
+    tables.field_names.try_emplace(record_key(node), field_name_set_of(node));
 }
 
 void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
@@ -104,6 +98,18 @@ void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants
 }
 
 }  // namespace
+
+std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).get()); }
+
+FieldNameSet field_name_set_of(const Schema& record) {
+    FieldNameSet set;
+    for (std::size_t i = 0; i < record.fields.size(); ++i) {
+        const Field& field = record.fields[i];
+        set.names.insert(field.name, text_hash(field.name), i);
+        if (field.required) ++set.required_count;
+    }
+    return set;
+}
 
 LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
     LazyPrecompute tables;

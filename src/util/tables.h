@@ -1,5 +1,5 @@
 // Small open-addressing tables for the lookups of the membership walk: a
-// text key is found by one Fx hash and, on a hash match, one byte compare.
+// text key is found by one hash probe and, on a hash match, one byte compare.
 #pragma once
 #include "util/fx_hash.h"
 
@@ -12,14 +12,15 @@
 
 namespace kestrome {
 
-// Text -> number. Keys are copied into the table's own storage.
+// Text -> number, keyed by a hash the caller supplies. Keys are copied into
+// the table's own storage.
 class TextMap {
 public:
-    void insert_or_assign(std::string_view key, std::uint64_t value) {
+    // Callers supply the key's hash, always by the same function.
+    void insert(std::string_view key, std::uint64_t hash, std::uint64_t value) {
         // At most a quarter full: most lookups then find their key, or an
         // empty slot, at the first probe.
         if ((size_ + 1) * 4 > slots_.size()) grow();
-        const std::uint64_t hash = fx_hash_text(key);
         Slot& slot = slots_[probe(key, hash)];
         if (slot.len_plus_one == 0) {
             slot.hash = hash;
@@ -31,13 +32,12 @@ public:
         slot.value = value;
     }
 
-    const std::uint64_t* find(std::string_view key) const {
+    [[gnu::always_inline]] const std::uint64_t* find(std::string_view key, std::uint64_t hash) const {
         if (size_ == 0) return nullptr;
-        const Slot& slot = slots_[probe(key, fx_hash_text(key))];
+        const Slot& slot = slots_[probe(key, hash)];
         return slot.len_plus_one == 0 ? nullptr : &slot.value;
     }
 
-    bool contains(std::string_view key) const { return find(key) != nullptr; }
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
 
@@ -154,7 +154,7 @@ public:
         return true;
     }
 
-    const T* find(const void* key) const {
+    [[gnu::always_inline]] const T* find(const void* key) const {
         if (entries_.empty()) return nullptr;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = slot_of(key) & mask;; i = (i + 1) & mask) {
