@@ -1,9 +1,6 @@
 """Annotated metadata: duck-typed constraint objects compiled into refinements."""
 
-import os
 import re
-import subprocess
-import sys
 from types import SimpleNamespace as Meta
 from typing import Annotated, Literal
 
@@ -11,30 +8,17 @@ import pytest
 
 from kestrome import Validator
 
+from support import INT, EqTruthless, RaisingEq, expected_hash, u64
+
 ZERO_DIVISOR = "MultipleOf(0) is not a valid constraint: no value is a multiple of zero. Use a nonzero divisor."
-
-
-def w(n):
-    return n.to_bytes(8, "little")
-
-
-def expected_hash(root):
-    feed = root + w(0)
-    out = subprocess.run(
-        [sys.executable, "-c", "import sys; print(hash(bytes.fromhex(sys.argv[1])))", feed.hex()],
-        env={**os.environ, "PYTHONHASHSEED": "0"},
-        capture_output=True, text=True, check=True,
-    )
-    return int(out.stdout)
 
 
 def refinement(base, *constraints):
     """Constraints as (variant, pool index) pairs."""
-    return w(19) + base + w(len(constraints)) + b"".join(w(k) + w(i) for k, i in constraints)
+    return u64(19) + base + u64(len(constraints)) + b"".join(u64(k) + u64(i) for k, i in constraints)
 
 
 GE, GT, LE, LT, MULTIPLE_OF, PREDICATE = 0, 1, 2, 3, 6, 7
-INT = w(5)
 
 
 def shown(*metadata, base=int):
@@ -132,7 +116,7 @@ def test_bounds_are_pooled_by_identity():
 
 
 def test_base_constants_are_pooled_before_the_metadata():
-    base_literal = w(14) + w(1) + w(9) + w(0)
+    base_literal = u64(14) + u64(1) + u64(9) + u64(0)
     assert hash(Validator(Annotated[Literal["x"], Meta(gt=5), is_even])) == expected_hash(
         refinement(base_literal, (GT, 1), (PREDICATE, 2))
     )
@@ -180,34 +164,6 @@ class EqualsZero:
     __hash__ = object.__hash__
 
 
-class RaisingEq:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __eq__(self, other):
-        raise self.exc
-
-    __hash__ = object.__hash__
-
-    def __repr__(self):
-        return "RaisingEq()"
-
-
-class Truthless:
-    def __bool__(self):
-        raise RuntimeError("no truth")
-
-
-class EqTruthless:
-    def __eq__(self, other):
-        return Truthless()
-
-    __hash__ = object.__hash__
-
-    def __repr__(self):
-        return "EqTruthless()"
-
-
 @pytest.mark.parametrize("divisor", [0, 0.0, -0.0, False, 0j, EqualsZero()])
 def test_zero_divisor_is_rejected(divisor):
     with pytest.raises(ValueError) as info:
@@ -223,7 +179,7 @@ def test_zero_divisor_is_rejected(divisor):
         (True, "True"),
         (RaisingEq(ValueError("no")), "RaisingEq()"),
         (RaisingEq(KeyboardInterrupt()), "RaisingEq()"),
-        (EqTruthless(), "EqTruthless()"),
+        (EqTruthless(RuntimeError("no truth")), "EqTruthless()"),
     ],
 )
 def test_nonzero_or_undecidable_divisors_are_accepted(divisor, text):

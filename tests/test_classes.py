@@ -3,9 +3,6 @@ protocols and plain classes."""
 
 import dataclasses
 import enum
-import os
-import subprocess
-import sys
 import typing
 from typing import Annotated, ClassVar, Literal, NamedTuple, NotRequired, Protocol, Required, TypedDict
 
@@ -14,42 +11,21 @@ import pytest
 import kestrome
 from kestrome import Validator
 
-
-# --- hash feed helpers: the hash of a validator is SipHash-1-3 (zero key) over
-# a byte feed of its tree, which is what Python's own bytes hash computes under
-# PYTHONHASHSEED=0, so a feed pins the exact compiled structure.
-
-def w(n):
-    return n.to_bytes(8, "little")
+from support import ANYTHING, BOOL, BYTES, FLOAT, INT, NONE, STR, expected_hash, field, u64
 
 
-def field(name, schema, required=True):
-    return name.encode() + b"\xff" + schema + bytes([required])
-
-
-def expected_hash(root, *definitions):
-    feed = root + w(len(definitions)) + b"".join(definitions)
-    out = subprocess.run(
-        [sys.executable, "-c", "import sys; print(hash(bytes.fromhex(sys.argv[1])))", feed.hex()],
-        env={**os.environ, "PYTHONHASHSEED": "0"},
-        capture_output=True, text=True, check=True,
-    )
-    return int(out.stdout)
-
-
-ANYTHING, NONE, BOOL, INT, FLOAT, STR, BYTES = w(0), w(3), w(4), w(5), w(6), w(7), w(8)
-
+# --- hash feed helpers (the shared ones are in support.py)
 
 def instance(index=0):
-    return w(17) + w(index)
+    return u64(17) + u64(index)
 
 
 def obj(index, *attributes):
-    return w(18) + w(index) + w(len(attributes)) + b"".join(attributes)
+    return u64(18) + u64(index) + u64(len(attributes)) + b"".join(attributes)
 
 
 def record(*fields):
-    return w(13) + w(len(fields)) + b"".join(fields) + w(0)
+    return u64(13) + u64(len(fields)) + b"".join(fields) + u64(0)
 
 
 class Gt:
@@ -231,7 +207,7 @@ def test_dataclass_attributes_are_all_required_in_hint_order():
 
 
 def test_dataclass_class_takes_its_pool_slot_before_its_attributes():
-    union_of_literal_1 = w(14) + w(1) + w(9) + w(1)
+    union_of_literal_1 = u64(14) + u64(1) + u64(9) + u64(1)
     assert hash(Validator(Tagged)) == expected_hash(
         obj(0, field("kind", union_of_literal_1), field("value", INT))
     )

@@ -13,35 +13,12 @@ import pytest
 
 from kestrome import Validator, anything, complement, intersection, nothing, recursive, union
 
+from support import DEFINITIONS_MESSAGE, DEPTH_MESSAGE, NODES_MESSAGE, SET_MESSAGE, TUPLE_MESSAGE, self_list
+
 NOT_CONTRACTIVE = (
     "recursive schema is not contractive: the recursive reference must occur under a structural "
     "constructor (a list, tuple, set, dict, record, or object)"
 )
-TUPLE_LITERAL = (
-    "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] "
-    "(the list literal [A, B] is the fixed-length list)"
-)
-SET_LITERAL = "a set literal is not a schema; write a set as set[T]"
-DEPTH_MESSAGE = (
-    "schema nesting is too deep: this validator reaches {} levels of nesting, past the limit of 128. "
-    "A validator this deep comes from building in an unbounded loop; checking it would risk a native "
-    "stack overflow. Express structural recursion with recursive(...) instead of nesting schemas."
-)
-DEFINITIONS_MESSAGE = (
-    "schema holds too many recursive definitions: this validator has {} of them, past the limit of 128. "
-    "A validator with this many comes from chaining recursive schemas in an unbounded loop; rendering or "
-    "deciding it would risk a native stack overflow."
-)
-NODES_MESSAGE = (
-    "schema is too large: this validator spans {} nodes, past the limit of 100000. A schema this large "
-    "comes from combining a validator with itself in an unbounded loop, which doubles its size each step; "
-    "building it would exhaust memory."
-)
-
-
-def self_list():
-    """One definition, list[...]."""
-    return recursive(lambda r: [r])
 
 
 def self_record():
@@ -96,7 +73,7 @@ def test_first_failing_operand_ends_the_call():
     # the operand after the rejected tuple literal is never looked at
     with pytest.raises(NotImplementedError) as info:
         union(int, (int, str), RaisingLookup())
-    assert str(info.value) == TUPLE_LITERAL
+    assert str(info.value) == TUPLE_MESSAGE
     with pytest.raises(RuntimeError, match="__metadata__"):
         intersection(RaisingLookup(), (int, str))
 
@@ -154,11 +131,11 @@ def test_or_equals_the_union_of_its_operands_in_written_order():
 @pytest.mark.parametrize(
     "build, message",
     [
-        (lambda v: v | (int, str), TUPLE_LITERAL),
-        (lambda v: (int, str) | v, TUPLE_LITERAL),
-        (lambda v: v | {int}, SET_LITERAL),
+        (lambda v: v | (int, str), TUPLE_MESSAGE),
+        (lambda v: (int, str) | v, TUPLE_MESSAGE),
+        (lambda v: v | {int}, SET_MESSAGE),
         # set.__or__ gives up, the validator's reflected | then rejects the set literal
-        (lambda v: {int} | v, SET_LITERAL),
+        (lambda v: {int} | v, SET_MESSAGE),
     ],
 )
 def test_or_with_a_rejected_operand_raises_instead_of_deferring(build, message):
@@ -469,7 +446,7 @@ def test_builder_that_takes_no_argument_is_a_type_error():
 def test_body_that_fails_to_compile_propagates():
     with pytest.raises(NotImplementedError) as info:
         recursive(lambda r: (r, int))
-    assert str(info.value) == TUPLE_LITERAL
+    assert str(info.value) == TUPLE_MESSAGE
 
 
 def test_builder_may_be_given_by_keyword():

@@ -16,11 +16,22 @@ import pytest
 
 from kestrome import Validator, anything, complement, intersection, nothing, recursive, union
 
-TUPLE_MESSAGE = (
-    "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] "
-    "(the list literal [A, B] is the fixed-length list)"
+from support import (
+    ANY,
+    ANYTHING,
+    INT,
+    NONE,
+    NOTHING,
+    SET_MESSAGE,
+    STR,
+    TUPLE_MESSAGE,
+    BadRepr,
+    Repr,
+    bytes_hashes,
+    field,
+    u64,
 )
-SET_MESSAGE = "a set literal is not a schema; write a set as set[T]"
+
 CONSTRUCT_MESSAGE = (
     "{} is a typing construct, not a value: a type variable, ParamSpec, TypeVarTuple, or special form "
     "(such as Final or ClassVar) cannot be a schema; use a concrete type"
@@ -34,13 +45,6 @@ SURROGATE_MESSAGE = "a record key must be valid Unicode; a field name cannot con
 
 
 # ------------------------------------------------------------- hash feed
-
-def u64(n):
-    return n.to_bytes(8, "little")
-
-
-ANYTHING, ANY, NOTHING, NONE, BOOL, INT, FLOAT, STR, BYTES = (u64(k) for k in range(9))
-
 
 def literal(index):
     return u64(9) + u64(index)
@@ -58,10 +62,6 @@ def union_feed(*members):
     return u64(14) + u64(len(members)) + b"".join(members)
 
 
-def field(name, schema, required):
-    return name.encode() + b"\xff" + schema + bytes([required])
-
-
 def record(fields=(), clauses=()):
     return (
         u64(13)
@@ -76,34 +76,10 @@ def validator_feed(root, *definitions):
     return root + u64(len(definitions)) + b"".join(definitions)
 
 
-def siphash13_zero_key(*feeds):
-    """The interpreter's bytes hash under PYTHONHASHSEED=0 is SipHash-1-3 with a zero key."""
-    code = "import sys\nfor line in sys.stdin.read().split():\n    print(hash(bytes.fromhex(line)))"
-    out = subprocess.run(
-        [sys.executable, "-c", code],
-        input="\n".join(feed.hex() for feed in feeds) + "\n",
-        env={"PYTHONHASHSEED": "0"},
-        capture_output=True,
-        text=True,
-        check=True,
-    ).stdout
-    return [int(x) for x in out.split()]
-
-
 # ------------------------------------------------------------- fixtures
 
 class Color(enum.Enum):
     RED = 1
-
-
-class Shown:
-    """A value whose repr is exactly the given text."""
-
-    def __init__(self, text):
-        self.text = text
-
-    def __repr__(self):
-        return self.text
 
 
 class Hostile:
@@ -165,7 +141,7 @@ class SelfNode:
 def test_root_node_repr_and_hash_feed(schema, text, root):
     v = Validator(schema)
     assert repr(v) == text
-    (expected,) = siphash13_zero_key(validator_feed(root))
+    (expected,) = bytes_hashes(validator_feed(root))
     assert hash(v) == expected
 
 
@@ -229,7 +205,7 @@ def test_one_object_is_pooled_once_and_equal_objects_separately():
     same, distinct = union(x, x), union(x, y)
     assert repr(same) == repr(distinct) == "Literal[1000] | Literal[1000]"
     assert same != distinct  # literal indices differ: (0, 0) against (0, 1)
-    assert [hash(same), hash(distinct)] == siphash13_zero_key(
+    assert [hash(same), hash(distinct)] == bytes_hashes(
         validator_feed(union_feed(literal(0), literal(0))),
         validator_feed(union_feed(literal(0), literal(1))),
     )
@@ -254,7 +230,7 @@ def test_interning_never_calls_eq_or_hash():
     v = union(h, h)
     assert repr(v) == "Literal[Hostile()] | Literal[Hostile()]"
     assert v == v
-    (expected,) = siphash13_zero_key(validator_feed(union_feed(literal(0), literal(0))))
+    (expected,) = bytes_hashes(validator_feed(union_feed(literal(0), literal(0))))
     assert hash(v) == expected
 
 
@@ -266,7 +242,7 @@ def test_a_validator_used_twice_brings_its_constants_once_and_its_definitions_tw
     r = recursive(lambda r: [r])
     doubled = union(r, r)
     assert repr(doubled) == "list[...] | list[...]"
-    (expected,) = siphash13_zero_key(
+    (expected,) = bytes_hashes(
         validator_feed(
             union_feed(back_edge(0), back_edge(1)),
             list_of(back_edge(0)),
@@ -618,20 +594,12 @@ def test_dict_changed_during_compile_is_an_internal_failure(make, text):
     ],
 )
 def test_literal_text_is_its_repr_cut_at_80_characters(text, shown):
-    assert repr(Validator(Shown(text))) == f"Literal[{shown}]"
-
-
-class ReprRaises:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __repr__(self):
-        raise self.exc
+    assert repr(Validator(Repr(text))) == f"Literal[{shown}]"
 
 
 @pytest.mark.parametrize("exc", [ValueError("no"), KeyboardInterrupt(), RecursionError(), MemoryError()])
 def test_unrepresentable_value(exc):
-    v = Validator(ReprRaises(exc))
+    v = Validator(BadRepr(exc))
     assert repr(v) == "Literal[<unrepresentable>]"
     assert repr(v) == "Literal[<unrepresentable>]"  # nothing left pending in between
 

@@ -16,21 +16,7 @@ from kestrome import (
     union,
 )
 
-DEPTH_MESSAGE = (
-    "schema nesting is too deep: this validator reaches {} levels of nesting, past the limit of 128. "
-    "A validator this deep comes from building in an unbounded loop; checking it would risk a native "
-    "stack overflow. Express structural recursion with recursive(...) instead of nesting schemas."
-)
-DEFINITIONS_MESSAGE = (
-    "schema holds too many recursive definitions: this validator has {} of them, past the limit of 128. "
-    "A validator with this many comes from chaining recursive schemas in an unbounded loop; rendering or "
-    "deciding it would risk a native stack overflow."
-)
-NODES_MESSAGE = (
-    "schema is too large: this validator spans {} nodes, past the limit of 100000. A schema this large "
-    "comes from combining a validator with itself in an unbounded loop, which doubles its size each step; "
-    "building it would exhaust memory."
-)
+from support import DEFINITIONS_MESSAGE, DEPTH_MESSAGE, NODES_MESSAGE, self_list
 
 
 def deep(depth):
@@ -39,11 +25,6 @@ def deep(depth):
     for _ in range(depth - 1):
         v = complement(v)
     return v
-
-
-def self_list():
-    """One recursive definition, list[...]: the definition has 2 nodes, the root (a back edge) 1."""
-    return recursive(lambda r: [r])
 
 
 def nested_lists(levels):

@@ -6,11 +6,7 @@ import pytest
 
 from kestrome import ValidationError, Validator, union
 
-
-def failure(v, value, **kw):
-    with pytest.raises(ValidationError) as info:
-        v.validate(value, **kw)
-    return info.value
+from support import RaisingEq, failure
 
 
 # fails in two independent places
@@ -130,16 +126,6 @@ def test_ensure_returns_the_identical_object():
     assert Validator(int).ensure(big) is big
 
 
-class Weird:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __eq__(self, other):
-        raise self.exc
-
-    __hash__ = object.__hash__
-
-
 @pytest.mark.parametrize(
     "v, values",
     [
@@ -157,8 +143,8 @@ def test_in_agrees_with_is_valid(v, values):
 
 
 def test_ordinary_exception_never_reaches_the_caller():
-    v = Validator(Weird(ValueError("boom")))
-    other = Weird(ValueError("boom"))
+    v = Validator(RaisingEq(ValueError("boom")))
+    other = RaisingEq(ValueError("boom"))
     assert v.is_valid(other) is False
     assert (other in v) is False
     with pytest.raises(ValidationError):
@@ -168,8 +154,8 @@ def test_ordinary_exception_never_reaches_the_caller():
 
 
 def test_fatal_exception_reaches_every_entry():
-    v = Validator(Weird(KeyboardInterrupt()))
-    other = Weird(KeyboardInterrupt())
+    v = Validator(RaisingEq(KeyboardInterrupt()))
+    other = RaisingEq(KeyboardInterrupt())
     for call in (v.validate, v.is_valid, v.ensure, lambda x: x in v, lambda x: x not in v):
         with pytest.raises(KeyboardInterrupt):
             call(other)

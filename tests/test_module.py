@@ -4,8 +4,6 @@ import copy
 import gc
 import importlib.util
 import inspect
-import subprocess
-import sys
 import types
 import typing
 import weakref
@@ -15,6 +13,8 @@ import pytest
 import kestrome
 import kestrome._kestrome as native
 from kestrome import Validator, anything, complement, intersection, nothing, recursive, union
+
+from support import bytes_hash, u64
 
 EXPECTED_ALL = [
     "ValidationError",
@@ -35,22 +35,6 @@ HEAPTYPE = 1 << 9
 BASETYPE = 1 << 10
 HAVE_GC = 1 << 14
 IMMUTABLETYPE = 1 << 8
-
-
-def siphash13_zero_key(feed: bytes) -> int:
-    """Python's own bytes hash under PYTHONHASHSEED=0 is SipHash-1-3 with a zero key."""
-    out = subprocess.run(
-        [sys.executable, "-c", f"print(hash(bytes.fromhex({feed.hex()!r})))"],
-        env={"PYTHONHASHSEED": "0"},
-        capture_output=True,
-        text=True,
-        check=True,
-    ).stdout
-    return int(out)
-
-
-def u64(n: int) -> bytes:
-    return n.to_bytes(8, "little")
 
 
 # ---------------------------------------------------------------- module
@@ -276,4 +260,4 @@ def test_anything_and_nothing_are_ready_made_validators():
 
 @pytest.mark.parametrize("validator, kind", [(anything, 0), (nothing, 2)])
 def test_anything_and_nothing_hash_their_single_node(validator, kind):
-    assert hash(validator) == siphash13_zero_key(u64(kind) + u64(0))
+    assert hash(validator) == bytes_hash(u64(kind) + u64(0))

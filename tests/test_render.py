@@ -11,6 +11,8 @@ import pytest
 import kestrome
 from kestrome import Validator, complement, intersection, recursive, union
 
+from support import BadRepr, Repr
+
 
 def text(schema):
     return repr(Validator(schema))
@@ -27,22 +29,6 @@ class Point:
 
 class Movie(TypedDict):
     title: str
-
-
-class Repr:
-    def __init__(self, text):
-        self.text = text
-
-    def __repr__(self):
-        return self.text
-
-
-class BadRepr:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __repr__(self):
-        raise self.exc
 
 
 def is_even(value):

@@ -4,11 +4,7 @@ import kestrome
 from kestrome import ValidationError, Validator
 from kestrome import _kestrome
 
-
-def failure(v, value, **kw):
-    with pytest.raises(ValidationError) as info:
-        v.validate(value, **kw)
-    return info.value
+from support import failure
 
 
 def test_type_identity_and_metadata():

@@ -5,14 +5,11 @@ import pytest
 
 from kestrome import ValidationError, Validator, complement, intersection, recursive, union
 
-
-def failure(v, value, **kw):
-    with pytest.raises(ValidationError) as info:
-        v.validate(value, **kw)
-    return info.value
+from support import failure, raising
 
 
 def records(e):
+    """The errors as (code, path, expected) tuples, leaving out the value."""
     return [(d["code"], d["path"], d["expected"]) for d in e.errors]
 
 
@@ -181,13 +178,6 @@ def test_empty_intersection_accepts_everything():
     for x in (None, 1, [object()]):
         assert v.is_valid(x)
         v.validate(x)
-
-
-def raising(exc):
-    def pred(x):
-        raise exc
-
-    return pred
 
 
 @pytest.mark.parametrize(

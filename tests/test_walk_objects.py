@@ -5,20 +5,12 @@ from typing import Annotated, Any, NamedTuple
 
 import pytest
 
-from kestrome import ValidationError, Validator
+from kestrome import Validator
+
+from support import failure, raising, records
 
 # int.__mod__(2.5) returns NotImplemented, whose truth is deprecated
 pytestmark = pytest.mark.filterwarnings("ignore:NotImplemented should not be used:DeprecationWarning")
-
-
-def failure(v, value, **kw):
-    with pytest.raises(ValidationError) as info:
-        v.validate(value, **kw)
-    return info.value
-
-
-def records(e):
-    return [(d["code"], d["path"], d["expected"], d["value"]) for d in e.errors]
 
 
 @dataclasses.dataclass
@@ -210,22 +202,15 @@ class BadTruth:
         raise ValueError("undecidable")
 
 
-def raiser(exc):
-    def pred(x):
-        raise exc
-
-    return pred
-
-
 @pytest.mark.parametrize(
     "pred, text",
     [
-        (raiser(ValueError("bad")), "a predicate that does not raise (raised ValueError: bad)"),
-        (raiser(ValueError()), "a predicate that does not raise (raised ValueError: )"),
-        (raiser(Outer.Problem("deep")), "a predicate that does not raise (raised Outer.Problem: deep)"),
-        (raiser(Unprintable()), "a predicate that does not raise (raised Unprintable: <exception str() failed>)"),
+        (raising(ValueError("bad")), "a predicate that does not raise (raised ValueError: bad)"),
+        (raising(ValueError()), "a predicate that does not raise (raised ValueError: )"),
+        (raising(Outer.Problem("deep")), "a predicate that does not raise (raised Outer.Problem: deep)"),
+        (raising(Unprintable()), "a predicate that does not raise (raised Unprintable: <exception str() failed>)"),
         (lambda x: BadTruth(), "a predicate that does not raise (raised ValueError: undecidable)"),
-        (raiser(TypeError("x\ud800")), "a predicate that does not raise (raised TypeError: x\ufffd\ufffd\ufffd)"),
+        (raising(TypeError("x\ud800")), "a predicate that does not raise (raised TypeError: x\ufffd\ufffd\ufffd)"),
     ],
 )
 def test_raising_predicate_records_its_exception(pred, text):
@@ -237,7 +222,7 @@ def test_raising_predicate_records_its_exception(pred, text):
 
 @pytest.mark.parametrize("exc_type", [KeyboardInterrupt, MemoryError, RecursionError])
 def test_fatal_predicate_exception_propagates(exc_type):
-    v = Validator(Annotated[int, raiser(exc_type("stop"))])
+    v = Validator(Annotated[int, raising(exc_type("stop"))])
     for call in (v.validate, v.is_valid, v.ensure, lambda x: x in v):
         with pytest.raises(exc_type):
             call(1)

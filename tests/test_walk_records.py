@@ -5,15 +5,7 @@ import pytest
 
 from kestrome import ValidationError, Validator
 
-
-def failure(v, value, **kw):
-    with pytest.raises(ValidationError) as info:
-        v.validate(value, **kw)
-    return info.value
-
-
-def records(e):
-    return [(d["code"], d["path"], d["expected"], d["value"]) for d in e.errors]
+from support import failure, records
 
 
 class StrSub(str):

@@ -5,13 +5,9 @@ from typing import Literal
 import pytest
 
 import kestrome
-from kestrome import ValidationError, Validator
+from kestrome import Validator
 
-
-def failure(v, value, **kw):
-    with pytest.raises(ValidationError) as info:
-        v.validate(value, **kw)
-    return info.value
+from support import EqTruthless, RaisingEq, failure
 
 
 class IntSub(int):
@@ -134,34 +130,6 @@ def test_literal_compares_value_on_the_left():
     assert calls == [("value", "constant")]
 
 
-class RaisingEq:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __eq__(self, other):
-        raise self.exc
-
-    __hash__ = object.__hash__
-
-    def __repr__(self):
-        return "RaisingEq()"
-
-
-class BadBool:
-    def __bool__(self):
-        raise ValueError("no truth")
-
-
-class EqReturnsBadBool:
-    def __eq__(self, other):
-        return BadBool()
-
-    __hash__ = object.__hash__
-
-    def __repr__(self):
-        return "EqReturnsBadBool()"
-
-
 @pytest.mark.parametrize("exc", [ValueError("bad"), TypeError("bad"), LookupError("bad"), ArithmeticError()])
 def test_ordinary_exception_from_eq_is_a_non_member(exc):
     v = Validator(RaisingEq(exc))
@@ -171,9 +139,9 @@ def test_ordinary_exception_from_eq_is_a_non_member(exc):
 
 
 def test_raising_truth_of_eq_result_is_a_non_member():
-    v = Validator(EqReturnsBadBool())
-    assert not v.is_valid(EqReturnsBadBool())
-    assert failure(v, EqReturnsBadBool()).code == "literal_error"
+    v = Validator(EqTruthless(ValueError("no truth")))
+    assert not v.is_valid(EqTruthless(ValueError("no truth")))
+    assert failure(v, EqTruthless(ValueError("no truth"))).code == "literal_error"
 
 
 class CustomBase(BaseException):
