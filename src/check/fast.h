@@ -4,6 +4,7 @@
 // the general walk's; otherwise the general walk decides.
 #pragma once
 #include "check/context.h"
+#include "json/tree.h"
 
 #include <climits>
 #include <optional>
@@ -30,6 +31,22 @@ inline std::optional<bool> scalar_member(Kind kind, PyObject* value) {
         case Kind::Float: return PyFloat_Check(value) != 0;
         case Kind::Str: return PyUnicode_Check(value) != 0;
         case Kind::Bytes: return PyBytes_Check(value) != 0;
+        default: return std::nullopt;
+    }
+}
+
+// The same tests for a JSON node: true and false are ints too.
+inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
+    const JsonKind k = value.node->kind;
+    switch (kind) {
+        case Kind::Anything:
+        case Kind::Any: return true;
+        case Kind::NoneType: return k == JsonKind::Null;
+        case Kind::Bool: return k == JsonKind::Bool;
+        case Kind::Int: return k == JsonKind::Bool || k == JsonKind::Int || k == JsonKind::BigInt;
+        case Kind::Float: return k == JsonKind::Float;
+        case Kind::Str: return k == JsonKind::String;
+        case Kind::Bytes: return false;
         default: return std::nullopt;
     }
 }

@@ -3,6 +3,7 @@
 #include "check/scalars.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace kestrome {
 
@@ -17,13 +18,17 @@ inline std::string describe_union_members(const std::vector<Schema>& members) {
     return out;
 }
 
-inline bool walk_union(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
-    // The literal sets give the first pass's answer without Python code.
+template <class V>
+bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    // The literal sets give the first pass's answer without Python code
+    // (for Python values: a JSON node would first have to be converted).
     bool first_pass = true;
-    if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
-        if (const std::optional<bool> answer = literal_set_answer(*sets, value)) {
-            if (*answer || !ctx.makes_records()) return *answer;
-            first_pass = false;
+    if constexpr (std::is_same_v<V, PyObject*>) {
+        if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
+            if (const std::optional<bool> answer = literal_set_answer(*sets, value)) {
+                if (*answer || !ctx.makes_records()) return *answer;
+                first_pass = false;
+            }
         }
     }
     if (first_pass) {
@@ -63,8 +68,8 @@ inline bool walk_union(const Schema& node, PyObject* value, Path& path, const Wa
     return false;
 }
 
-inline bool walk_intersection(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
-                              Records& records) {
+template <class V>
+bool walk_intersection(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     bool ok = true;
     for (const Schema& member : node.members) {
         if (!walk_value(member, value, path, ctx, records)) {
@@ -75,8 +80,8 @@ inline bool walk_intersection(const Schema& node, PyObject* value, Path& path, c
     return ok;
 }
 
-inline bool walk_complement(const Schema& node, PyObject* value, const Path& path, const WalkContext& ctx,
-                            Records& records) {
+template <class V>
+bool walk_complement(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     Path scratch_path;
     Records scratch_records;
     if (!walk_value(*node.inner, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
@@ -87,10 +92,8 @@ inline bool walk_complement(const Schema& node, PyObject* value, const Path& pat
     return false;
 }
 
-inline std::uint64_t value_identity(PyObject* value) { return reinterpret_cast<std::uintptr_t>(value); }
-
-inline bool walk_back_edge(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
-                           Records& records) {
+template <class V>
+bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     const std::uint64_t id = value_identity(value);
     const std::uint64_t d = node.index;
     if (!ctx.recursion->insert(id, d)) {
@@ -116,7 +119,8 @@ inline bool walk_back_edge(const Schema& node, PyObject* value, Path& path, cons
     return ok;
 }
 
-inline bool walk_placeholder(PyObject* value, const Path& path, const WalkContext& ctx, Records& records) {
+template <class V>
+bool walk_placeholder(V value, const Path& path, const WalkContext& ctx, Records& records) {
     if (ctx.makes_records()) {
         push_record("unresolved_recursion", "a resolved recursive value", value_ref_repr(value), path, records);
     }

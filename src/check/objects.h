@@ -186,12 +186,28 @@ inline bool check_constraint(const Constraint& c, PyObject* value, const Path& p
     return false;
 }
 
-inline bool walk_refinement(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
-                            Records& records) {
+// A JSON node is converted for the attribute reads; a failed conversion is
+// a non-member without a record.
+inline bool walk_object(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
+    const py::Ref object = to_python(value);
+    if (!object) {
+        py::discard_error();
+        return false;
+    }
+    return walk_object(node, object.get(), path, ctx, records);
+}
+
+template <class V>
+bool walk_refinement(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (!walk_value(*node.inner, value, path, ctx, records)) return false;
+    const py::Ref object = to_python(value);
+    if (!object) {
+        py::discard_error();
+        return false;
+    }
     bool ok = true;
     for (const Constraint& c : node.constraints) {
-        if (!check_constraint(c, value, path, ctx, records)) {
+        if (!check_constraint(c, object.get(), path, ctx, records)) {
             ok = false;
             if (ctx.stops_early()) return false;
         }

@@ -3,6 +3,10 @@
 #include "check/scalars.h"
 #include "py/dict_iter.h"
 
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
 namespace kestrome {
 
 // The UTF-8 text of a str key, or nothing (a non-str key, or one that does
@@ -13,14 +17,16 @@ inline std::optional<std::string_view> key_text(PyObject* key) {
 }
 
 // Whether the key and the value fit the clause, in boolean mode.
-inline bool walk_catch_all_pair(PyObject* key, PyObject* value, const CatchAll& clause, const WalkContext& boolean) {
+template <class V>
+bool walk_catch_all_pair(V key, V value, const CatchAll& clause, const WalkContext& boolean) {
     Path path;
     Records records;
     if (!walk_child(clause.key, key, path, boolean, records)) return false;
     return walk_child(clause.value, value, path, boolean, records);
 }
 
-inline bool accepted_by_a_clause(PyObject* key, PyObject* value, const Schema& node, const WalkContext& boolean) {
+template <class V>
+bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext& boolean) {
     for (const CatchAll& clause : node.clauses) {
         if (walk_catch_all_pair(key, value, clause, boolean)) return true;
     }
@@ -64,6 +70,51 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
     return remaining == 0;
 }
 
+// A JSON object: each field against the last entry of its name, then each
+// distinct undeclared key (with its last value) against the clauses.
+inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
+    const JsonNode& object = *value.node;
+    if (object.kind != JsonKind::Object) return false;
+    const JsonTree& tree = *value.tree;
+    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    Path path;
+    Records records;
+    for (const Field& field : node.fields) {
+        const JsonNode* found = nullptr;
+        for (std::uint32_t i = object.count; i-- > 0;) {
+            if (tree.key(tree.entry(object, i)) == field.name) {
+                found = &tree.value(tree.entry(object, i));
+                break;
+            }
+        }
+        if (found != nullptr) {
+            if (!walk_child(field.schema, JsonRef{&tree, found}, path, boolean, records)) return false;
+        } else if (field.required) {
+            return false;
+        }
+    }
+    std::unordered_set<std::string_view, FxTextHash, TextEqual> declared;
+    for (const Field& field : node.fields) declared.insert(field.name);
+    std::unordered_map<std::string_view, std::uint32_t, FxTextHash, TextEqual> last;  // key -> entry
+    std::vector<std::string_view> order;
+    for (std::uint32_t i = 0; i < object.count; ++i) {
+        const std::string_view key = tree.key(tree.entry(object, i));
+        if (declared.count(key)) continue;
+        const auto [it, inserted] = last.insert_or_assign(key, i);
+        if (inserted) order.push_back(key);
+    }
+    for (const std::string_view key : order) {
+        const JsonEntry& entry = tree.entry(object, last[key]);
+        JsonNode key_node{JsonKind::String};
+        key_node.first = entry.key_first;
+        key_node.count = entry.key_count;
+        if (!accepted_by_a_clause(JsonRef{&tree, &key_node}, JsonRef{&tree, &tree.value(entry)}, node, boolean)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The text of an undeclared key in a path: str(key) in display form.
 inline std::optional<std::string> str_text(PyObject* key) {
     py::Ref text = py::Ref::steal(PyObject_Str(key));
@@ -72,6 +123,12 @@ inline std::optional<std::string> str_text(PyObject* key) {
         return std::nullopt;
     }
     return display_text(text.get());
+}
+
+// JSON nodes reach the report only in theory: the raising JSON methods walk
+// Python objects.
+inline void report_record_errors(const Schema&, JsonRef value, Path& path, const WalkContext&, Records& records) {
+    push_record("dict_type", "dict", value_ref_repr(value), path, records);
 }
 
 inline void report_record_errors(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
@@ -125,7 +182,8 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
     }
 }
 
-inline bool walk_record(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+template <class V>
+bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (record_boolean_pass(node, value, ctx)) return true;
     if (ctx.makes_records()) report_record_errors(node, value, path, ctx, records);
     return false;

@@ -2,12 +2,30 @@
 #pragma once
 #include "check/fast.h"
 #include "check/walk.h"
+#include "json/tree.h"
 #include "util/text.h"
 
 namespace kestrome {
 
-// The text of the value under check.
+// What the walk needs of a value beyond its kind's own tests: its text, its
+// identity (for the recursion guard) and a Python object for it (the value
+// itself, or a conversion of a JSON node, empty with the exception pending).
 inline std::string value_ref_repr(PyObject* value) { return value_repr(value); }
+
+inline std::string value_ref_repr(JsonRef value) {
+    py::Ref converted = json_value_to_py(*value.tree, *value.node);
+    if (!converted) {
+        py::discard_error();
+        return "<unrepresentable>";
+    }
+    return value_repr(converted.get());
+}
+
+inline std::uint64_t value_identity(PyObject* value) { return reinterpret_cast<std::uintptr_t>(value); }
+inline std::uint64_t value_identity(JsonRef value) { return reinterpret_cast<std::uintptr_t>(value.node); }
+
+inline py::Ref to_python(PyObject* value) { return py::Ref::borrow(value); }
+inline py::Ref to_python(JsonRef value) { return json_value_to_py(*value.tree, *value.node); }
 
 // Records a failure when the mode makes records; callers build `expected`
 // only after testing the mode themselves where it is costly.
@@ -16,8 +34,9 @@ inline void push_record(const char* code, std::string expected, std::string valu
     records.push_back(ErrorRecord{path, std::move(expected), std::move(value_text), code});
 }
 
-inline bool push_type_error(bool ok, const Schema& node, PyObject* value, const Path& path, const WalkContext& ctx,
-                            Records& records) {
+template <class V>
+bool push_type_error(bool ok, const Schema& node, V value, const Path& path, const WalkContext& ctx,
+                     Records& records) {
     if (!ok && ctx.makes_records()) {
         push_record(schema_error_code(node), schema_kind_name(node), value_ref_repr(value), path, records);
     }
@@ -26,20 +45,24 @@ inline bool push_type_error(bool ok, const Schema& node, PyObject* value, const 
 
 // A child walk that decides scalar type tests in place; only a failure in a
 // recording mode goes through the general walk, which records it.
-inline bool walk_child(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+template <class V>
+bool walk_child(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (const std::optional<bool> answer = scalar_member(node.kind, value)) {
         if (*answer || !ctx.makes_records()) return *answer && !*ctx.stop;
     }
     return walk_value(node, value, path, ctx, records);
 }
 
-inline bool walk_literal(const Schema& node, PyObject* value, const Path& path, const WalkContext& ctx,
-                         Records& records) {
+template <class V>
+bool walk_literal(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* constant = ctx.constant(node.index);
     if (constant == nullptr) return false;
+    const py::Ref object = to_python(value);
     bool ok = false;
-    if (Py_TYPE(value) == Py_TYPE(constant)) {
-        ok = fold_truth(py::Ref::steal(PyObject_RichCompare(value, constant, Py_EQ)), ctx);
+    if (!object) {
+        fold_pending_error(ctx);
+    } else if (Py_TYPE(object.get()) == Py_TYPE(constant)) {
+        ok = fold_truth(py::Ref::steal(PyObject_RichCompare(object.get(), constant, Py_EQ)), ctx);
     }
     if (!ok && ctx.makes_records()) {
         push_record("literal_error", "the literal " + value_repr(constant), value_ref_repr(value), path, records);
@@ -47,11 +70,12 @@ inline bool walk_literal(const Schema& node, PyObject* value, const Path& path, 
     return ok;
 }
 
-inline bool walk_instance(const Schema& node, PyObject* value, const Path& path, const WalkContext& ctx,
-                          Records& records) {
+template <class V>
+bool walk_instance(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* cls = ctx.constant(node.index);
     if (cls == nullptr) return false;
-    const bool ok = fold_check_result(PyObject_IsInstance(value, cls), ctx);
+    const py::Ref object = to_python(value);
+    const bool ok = object ? fold_check_result(PyObject_IsInstance(object.get(), cls), ctx) : fold_pending_error(ctx);
     if (!ok && ctx.makes_records()) {
         push_record("instance_type", class_display_name(cls), value_ref_repr(value), path, records);
     }

@@ -4,8 +4,9 @@
 
 namespace kestrome {
 
-inline void push_length_error(const char* code, const char* kind, std::size_t n, bool tail, PyObject* value,
-                              const Path& path, Records& records) {
+template <class V>
+void push_length_error(const char* code, const char* kind, std::size_t n, bool tail, V value, const Path& path,
+                       Records& records) {
     std::string expected = kind;
     expected += tail ? " of length at least " : " of length ";
     append_decimal(expected, n);
@@ -67,6 +68,54 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
         }
     }
     return ok;
+}
+
+// A JSON array against a list schema; no JSON node is a tuple.
+inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
+    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape);
+    if (!linear) return false;
+    const bool tuple = node.tuple_flag == TUPLE_FLAG;
+    if (tuple || value.node->kind != JsonKind::Array) {
+        if (ctx.makes_records()) {
+            push_record(tuple ? "tuple_type" : "list_type", tuple ? "tuple" : "list", value_ref_repr(value), path,
+                        records);
+        }
+        return false;
+    }
+    const std::size_t len = value.node->count;
+    const std::size_t n = linear->prefix_len;
+    const bool has_tail = linear->tail != nullptr;
+    if (has_tail ? len < n : len != n) {
+        if (ctx.makes_records()) push_length_error("list_length", "list", n, has_tail, value, path, records);
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t i = 0; i < len; ++i) {
+        const JsonRef item{value.tree, &value.tree->item(*value.node, static_cast<std::uint32_t>(i))};
+        const Schema& schema = i < n ? linear->prefix(i) : *linear->tail;
+        bool member;
+        if (ctx.makes_records()) {
+            path.push_back(PathSegment::at(i));
+            member = walk_value(schema, item, path, ctx, records);
+            path.pop_back();
+        } else {
+            member = walk_child(schema, item, path, ctx, records);
+        }
+        if (!member) {
+            ok = false;
+            if (ctx.stops_early()) break;
+        }
+    }
+    return ok;
+}
+
+inline bool walk_set(const Schema& node, JsonRef value, const Path& path, const WalkContext& ctx, Records& records) {
+    if (ctx.makes_records()) {
+        const bool frozen = node.kind == Kind::FrozenSet;
+        push_record(frozen ? "frozen_set_type" : "set_type", frozen ? "frozenset" : "set", value_ref_repr(value), path,
+                    records);
+    }
+    return false;
 }
 
 inline bool walk_set(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {

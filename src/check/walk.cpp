@@ -9,20 +9,19 @@
 
 namespace kestrome {
 
-template <>
-bool walk_value<PyObject*>(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
-                           Records& records) {
+template <class V>
+bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (*ctx.stop) return false;
     switch (node.kind) {
         case Kind::Anything:
-        case Kind::Any: return true;
-        case Kind::Nothing: return push_type_error(false, node, value, path, ctx, records);
-        case Kind::NoneType: return push_type_error(value == Py_None, node, value, path, ctx, records);
-        case Kind::Bool: return push_type_error(Py_IS_TYPE(value, &PyBool_Type), node, value, path, ctx, records);
-        case Kind::Int: return push_type_error(PyLong_Check(value), node, value, path, ctx, records);
-        case Kind::Float: return push_type_error(PyFloat_Check(value), node, value, path, ctx, records);
-        case Kind::Str: return push_type_error(PyUnicode_Check(value), node, value, path, ctx, records);
-        case Kind::Bytes: return push_type_error(PyBytes_Check(value), node, value, path, ctx, records);
+        case Kind::Any:
+        case Kind::Nothing:
+        case Kind::NoneType:
+        case Kind::Bool:
+        case Kind::Int:
+        case Kind::Float:
+        case Kind::Str:
+        case Kind::Bytes: return push_type_error(*scalar_member(node.kind, value), node, value, path, ctx, records);
         case Kind::Literal: return walk_literal(node, value, path, ctx, records);
         case Kind::Sequence: return walk_sequence(node, value, path, ctx, records);
         case Kind::Set:
@@ -40,6 +39,9 @@ bool walk_value<PyObject*>(const Schema& node, PyObject* value, Path& path, cons
     return false;
 }
 
+template bool walk_value<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&);
+template bool walk_value<JsonRef>(const Schema&, JsonRef, Path&, const WalkContext&, Records&);
+
 bool validate_core(const ValidatorState& state, PyObject* value, bool fail_fast) {
     const LazyPrecompute& tables = state.lazy.get_or_build(state);
     WalkState walk;
@@ -56,7 +58,10 @@ bool validate_core(const ValidatorState& state, PyObject* value, bool fail_fast)
     return false;
 }
 
-int is_member(const ValidatorState& state, PyObject* value) {
+namespace {
+
+template <class V>
+int boolean_check(const ValidatorState& state, V value) {
     const LazyPrecompute& tables = state.lazy.get_or_build(state);
     WalkState walk;
     Path path;
@@ -67,6 +72,14 @@ int is_member(const ValidatorState& state, PyObject* value) {
         return -1;
     }
     return member ? 1 : 0;
+}
+
+}  // namespace
+
+int is_member(const ValidatorState& state, PyObject* value) { return boolean_check(state, value); }
+
+int is_json_member(const ValidatorState& state, const JsonTree& tree) {
+    return boolean_check(state, JsonRef{&tree, &tree.root()});
 }
 
 }  // namespace kestrome

@@ -1,16 +1,18 @@
 // The membership walk: whether a value belongs to a schema, recording why
 // not unless the walk runs in boolean mode. Written once over the value
-// kind; Python values are walked as PyObject*.
+// kind: a Python value (PyObject*) or a node of a parsed JSON document
+// (JsonRef).
 #pragma once
 #include "check/context.h"
+#include "json/tree.h"
 
 namespace kestrome {
 
 template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records);
 
-template <>
-bool walk_value<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&);
+extern template bool walk_value<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&);
+extern template bool walk_value<JsonRef>(const Schema&, JsonRef, Path&, const WalkContext&, Records&);
 
 // The validate core: success, or the held fatal exception, or the
 // ValidationError of the records, left pending (false).
@@ -19,5 +21,8 @@ bool validate_core(const ValidatorState& state, PyObject* value, bool fail_fast)
 // The boolean check: 1 member, 0 non-member, -1 with the held fatal
 // exception pending.
 int is_member(const ValidatorState& state, PyObject* value);
+
+// The same for the root of a parsed JSON document.
+int is_json_member(const ValidatorState& state, const JsonTree& tree);
 
 }  // namespace kestrome

@@ -1,4 +1,5 @@
 // validate, is_valid, ensure and the `in` operator.
+#include "check/json_input.h"
 #include "check/walk.h"
 #include "py/args.h"
 #include "util/text.h"
@@ -46,9 +47,53 @@ const char ENSURE_DOC[] =
     "    ValidationError: when `obj` is not a member.\n"
     "    TypeError: for bad arguments.";
 
+const char VALIDATE_JSON_DOC[] =
+    "validate_json($self, data, *, fail_fast=False)\n--\n\n"
+    "Check that the JSON document `data` parses to a member of this validator's schema.\n\n"
+    "The document is parsed into Python objects once and checked as validate() checks a\n"
+    "Python value. `fail_fast` behaves as it does for `validate`.\n\n"
+    "Args:\n"
+    "    data: the document, a str or bytes object.\n"
+    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
+    "Returns:\n"
+    "    None when the document parses and its value is a member.\n\n"
+    "Raises:\n"
+    "    TypeError: when `data` is neither str nor bytes, and for bad arguments.\n"
+    "    ValidationError: code \"json_invalid\" for a document that cannot be parsed, else\n"
+    "        the failures of the parsed value.";
+
+const char LOAD_DOC[] =
+    "load($self, data, *, fail_fast=False)\n--\n\n"
+    "Parse the JSON document `data`, check it like validate_json(), and return it.\n\n"
+    "Returns the very object that parsing built, so the data is never parsed twice.\n"
+    "`fail_fast` behaves as it does for `validate`.\n\n"
+    "Args:\n"
+    "    data: the document, a str or bytes object.\n"
+    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
+    "Returns:\n"
+    "    The parsed value when it is a member.\n\n"
+    "Raises:\n"
+    "    TypeError: when `data` is neither str nor bytes, and for bad arguments.\n"
+    "    ValidationError: code \"json_invalid\" for a document that cannot be parsed, else\n"
+    "        the failures of the parsed value.";
+
+const char IS_VALID_JSON_DOC[] =
+    "is_valid_json($self, data)\n--\n\n"
+    "Whether the JSON document `data` parses to a member of this validator's schema.\n\n"
+    "The document is parsed into a value tree that is checked in place: no Python objects\n"
+    "are made for the arrays and objects it walks. Input that is neither str nor bytes, a\n"
+    "str holding a lone surrogate and malformed JSON all answer False.\n\n"
+    "Args:\n"
+    "    data: the document, a str or bytes object.\n\n"
+    "Returns:\n"
+    "    True or False.\n\n"
+    "Raises:\n"
+    "    TypeError: for bad arguments; and a fatal exception raised during the check.";
+
 namespace {
 
 const char* const OBJ_PARAMETER[] = {"obj"};
+const char* const DATA_PARAMETER[] = {"data"};
 const py::KeywordOnlyParameter FAIL_FAST_PARAMETER[] = {{"fail_fast", false}};
 
 // An exact bool, or NumPy's boolean scalar through its truth slot.
@@ -132,6 +177,45 @@ PyObject* validator_is_valid(PyObject* self, PyObject* const* args, Py_ssize_t n
         PyObject* obj = nullptr;
         if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
         const int member = is_member(validator_state(self), obj);
+        if (member < 0) return nullptr;
+        return Py_NewRef(member ? Py_True : Py_False);
+    });
+}
+
+namespace {
+
+// validate_json and load: the parsed document, checked, or an empty result.
+py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name) {
+    const py::FunctionDescription desc{"Validator", name, DATA_PARAMETER, 1, FAIL_FAST_PARAMETER, false};
+    PyObject* parsed[2];
+    bool fail_fast;
+    if (!py::parse_fastcall(desc, args, nargs, kwnames, parsed) || !convert_fail_fast(parsed[1], &fail_fast)) {
+        return py::Ref();
+    }
+    py::Ref document = parse_json_input(parsed[0]);
+    if (!document || !validate_core(validator_state(self), document.get(), fail_fast)) return py::Ref();
+    return document;
+}
+
+}  // namespace
+
+PyObject* validator_validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        if (!checked_json(self, args, nargs, kwnames, "validate_json")) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* validator_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&] { return checked_json(self, args, nargs, kwnames, "load").release(); });
+}
+
+PyObject* validator_is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "is_valid_json", DATA_PARAMETER, 1, {}, false};
+        PyObject* data = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &data)) return nullptr;
+        const int member = is_valid_json_body(validator_state(self), data);
         if (member < 0) return nullptr;
         return Py_NewRef(member ? Py_True : Py_False);
     });

@@ -21,9 +21,17 @@ PyObject* validator_is_valid(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* validator_ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 int validator_contains(PyObject* self, PyObject* value);
 
+// JSON documents.
+PyObject* validator_validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validator_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validator_is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 extern const char VALIDATE_DOC[];
 extern const char IS_VALID_DOC[];
 extern const char ENSURE_DOC[];
+extern const char VALIDATE_JSON_DOC[];
+extern const char LOAD_DOC[];
+extern const char IS_VALID_JSON_DOC[];
 extern const char COPY_DOC[];
 extern const char DEEPCOPY_DOC[];
 

@@ -18,7 +18,8 @@ constexpr char VALIDATOR_DOC[] =
     "dict[str, float], a TypedDict, a dataclass, Annotated[...] with constraints, ...), a\n"
     "list or dict literal, another Validator, or any other value standing for itself; or\n"
     "combine schemas with union, intersection, complement and recursive.\n\n"
-    "validate, ensure, is_valid and the `in` operator check Python values. Validation is a\n"
+    "validate, ensure, is_valid and the `in` operator check Python values; validate_json,\n"
+    "load and is_valid_json check JSON documents given as str or bytes. Validation is a\n"
     "membership test: the value is never copied or coerced. A validator never changes once\n"
     "built and may be shared freely across threads. Its repr is the annotation that\n"
     "produces it, and it can be copied with the copy module.";
@@ -64,6 +65,12 @@ PyMethodDef VALIDATOR_METHODS[] = {
      METH_FASTCALL | METH_KEYWORDS, IS_VALID_DOC},
     {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_ensure)),
      METH_FASTCALL | METH_KEYWORDS, ENSURE_DOC},
+    {"validate_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_validate_json)),
+     METH_FASTCALL | METH_KEYWORDS, VALIDATE_JSON_DOC},
+    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_load)),
+     METH_FASTCALL | METH_KEYWORDS, LOAD_DOC},
+    {"is_valid_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_valid_json)),
+     METH_FASTCALL | METH_KEYWORDS, IS_VALID_JSON_DOC},
     {"__copy__", validator_copy, METH_NOARGS, COPY_DOC},
     {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_deepcopy)),
      METH_FASTCALL | METH_KEYWORDS, DEEPCOPY_DOC},

@@ -1,0 +1,550 @@
+#include "json/reader.h"
+
+#include "py/error.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrome {
+
+namespace {
+
+constexpr const char* EOF_LIST = "EOF while parsing a list";
+constexpr const char* EOF_OBJECT = "EOF while parsing an object";
+constexpr const char* EOF_STRING = "EOF while parsing a string";
+constexpr const char* EOF_VALUE = "EOF while parsing a value";
+constexpr const char* EXPECTED_COLON = "expected `:`";
+constexpr const char* EXPECTED_LIST_COMMA = "expected `,` or `]`";
+constexpr const char* EXPECTED_OBJECT_COMMA = "expected `,` or `}`";
+constexpr const char* EXPECTED_IDENT = "expected ident";
+constexpr const char* EXPECTED_VALUE = "expected value";
+constexpr const char* INVALID_ESCAPE = "invalid escape";
+constexpr const char* INVALID_NUMBER = "invalid number";
+constexpr const char* NUMBER_OUT_OF_RANGE = "number out of range";
+constexpr const char* INVALID_CODE_POINT = "invalid unicode code point";
+constexpr const char* CONTROL_CHARACTER = "control character (\\u0000-\\u001F) found while parsing a string";
+constexpr const char* KEY_MUST_BE_STRING = "key must be a string";
+constexpr const char* LONE_SURROGATE = "lone leading surrogate in hex escape";
+constexpr const char* TRAILING_COMMA = "trailing comma";
+constexpr const char* TRAILING_CHARACTERS = "trailing characters";
+constexpr const char* END_OF_HEX_ESCAPE = "unexpected end of hex escape";
+constexpr const char* RECURSION_LIMIT = "recursion limit exceeded";
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// The length of the valid UTF-8 sequence at s[i], or 0.
+std::size_t utf8_sequence(const unsigned char* s, std::size_t i, std::size_t n) {
+    const unsigned char b0 = s[i];
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + len > n) return 0;
+    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
+    for (std::size_t k = 2; k < len; ++k) {
+        if (s[i + k] < 0x80 || s[i + k] > 0xBF) return 0;
+    }
+    return len;
+}
+
+int hex_digit(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The recursive-descent parser, over a sink that builds the result.
+template <class Sink>
+class Parser {
+public:
+    using Value = typename Sink::Value;
+
+    Parser(std::string_view input, Sink& sink)
+        : s_(reinterpret_cast<const unsigned char*>(input.data())), n_(input.size()), sink_(sink) {}
+
+    bool parse(Value& out) {
+        skip_whitespace();
+        if (!value(out, 0, EOF_VALUE)) return false;
+        skip_whitespace();
+        if (i_ < n_) return fail(TRAILING_CHARACTERS, i_);
+        return true;
+    }
+
+    JsonError error;
+
+private:
+    bool fail(const char* kind, std::size_t index) {
+        error.kind = kind;
+        error.index = index;
+        return false;
+    }
+
+    void skip_whitespace() {
+        while (i_ < n_ && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+    }
+
+    bool value(Value& out, int depth, const char* at_eof) {
+        if (i_ >= n_) return fail(at_eof, i_);
+        switch (s_[i_]) {
+            case '[': return array(out, depth + 1);
+            case '{': return object(out, depth + 1);
+            case '"': {
+                std::string_view text;
+                if (!string(text)) return false;
+                out = sink_.string(text);
+                return true;
+            }
+            case 't': return ident("true", out, [&] { return sink_.boolean(true); });
+            case 'f': return ident("false", out, [&] { return sink_.boolean(false); });
+            case 'n': return ident("null", out, [&] { return sink_.null(); });
+            default:
+                if (s_[i_] == '-' || (s_[i_] >= '0' && s_[i_] <= '9')) return number(out);
+                return fail(EXPECTED_VALUE, i_);
+        }
+    }
+
+    template <class Make>
+    bool ident(const char* word, Value& out, Make&& make) {
+        const std::size_t len = std::strlen(word);
+        for (std::size_t k = 1; k < len; ++k) {
+            if (i_ + k >= n_) return fail(EOF_VALUE, n_);
+            if (s_[i_ + k] != static_cast<unsigned char>(word[k])) return fail(EXPECTED_IDENT, i_ + k);
+        }
+        i_ += len;
+        out = make();
+        return true;
+    }
+
+    bool digits() {
+        const std::size_t start = i_;
+        while (i_ < n_ && s_[i_] >= '0' && s_[i_] <= '9') ++i_;
+        return i_ > start;
+    }
+
+    bool number(Value& out) {
+        const std::size_t start = i_;
+        if (s_[i_] == '-') ++i_;
+        if (i_ < n_ && s_[i_] == '0') {
+            ++i_;
+        } else if (!digits()) {
+            return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
+        }
+        bool is_float = false;
+        if (i_ < n_ && s_[i_] == '.') {
+            ++i_;
+            is_float = true;
+            if (!digits()) return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
+        }
+        if (i_ < n_ && (s_[i_] == 'e' || s_[i_] == 'E')) {
+            ++i_;
+            is_float = true;
+            if (i_ < n_ && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
+            if (!digits()) return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
+        }
+        const char* first = reinterpret_cast<const char*>(s_ + start);
+        const char* last = reinterpret_cast<const char*>(s_ + i_);
+        if (is_float) {
+            double d = 0;
+            const auto [ptr, ec] = std::from_chars(first, last, d);
+            if (ec == std::errc::result_out_of_range) {
+                // An underflow reads as zero, an overflow is out of range.
+                const std::string text(first, last);
+                d = std::strtod(text.c_str(), nullptr);
+            }
+            if (!std::isfinite(d)) return fail(NUMBER_OUT_OF_RANGE, start);
+            out = sink_.floating(d);
+            return true;
+        }
+        std::int64_t v = 0;
+        const auto [ptr, ec] = std::from_chars(first, last, v);
+        if (ec == std::errc()) {
+            out = sink_.integer(v);
+        } else {
+            out = sink_.big_integer(std::string_view(first, static_cast<std::size_t>(last - first)));
+        }
+        return true;
+    }
+
+    // Reads four hex digits at i_; the code unit or -1 with the error set.
+    long hex4() {
+        long unit = 0;
+        for (int k = 0; k < 4; ++k) {
+            if (i_ >= n_) return fail(EOF_STRING, n_), -1;
+            const int d = hex_digit(s_[i_]);
+            if (d < 0) return fail(INVALID_ESCAPE, i_), -1;
+            unit = unit * 16 + d;
+            ++i_;
+        }
+        return unit;
+    }
+
+    bool escape(std::string& out) {
+        // i_ is at the character after the backslash
+        if (i_ >= n_) return fail(EOF_STRING, n_);
+        const unsigned char c = s_[i_++];
+        switch (c) {
+            case '"': out.push_back('"'); return true;
+            case '\\': out.push_back('\\'); return true;
+            case '/': out.push_back('/'); return true;
+            case 'b': out.push_back('\b'); return true;
+            case 'f': out.push_back('\f'); return true;
+            case 'n': out.push_back('\n'); return true;
+            case 'r': out.push_back('\r'); return true;
+            case 't': out.push_back('\t'); return true;
+            case 'u': break;
+            default: return fail(INVALID_ESCAPE, i_ - 1);
+        }
+        const long unit = hex4();
+        if (unit < 0) return false;
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(INVALID_CODE_POINT, i_ - 1);
+        if (unit < 0xD800 || unit > 0xDBFF) {
+            append_utf8(out, static_cast<std::uint32_t>(unit));
+            return true;
+        }
+        // A leading surrogate must be followed by an escaped trailing one.
+        if (i_ >= n_) return fail(EOF_STRING, n_);
+        if (s_[i_] != '\\') return fail(LONE_SURROGATE, i_);
+        if (i_ + 1 >= n_) return fail(EOF_STRING, n_);
+        if (s_[i_ + 1] != 'u') return fail(END_OF_HEX_ESCAPE, i_ + 1);
+        i_ += 2;
+        const long low = hex4();
+        if (low < 0) return false;
+        if (low < 0xDC00 || low > 0xDFFF) return fail(LONE_SURROGATE, i_ - 1);
+        append_utf8(out, 0x10000 + ((static_cast<std::uint32_t>(unit) - 0xD800) << 10) +
+                             (static_cast<std::uint32_t>(low) - 0xDC00));
+        return true;
+    }
+
+    // A string at i_ (the opening quote); `text` is a view of the input when
+    // it holds no escape, else of the parser's scratch buffer.
+    bool string(std::string_view& text) {
+        ++i_;
+        const std::size_t start = i_;
+        bool escaped = false;
+        scratch_.clear();
+        std::size_t run = start;  // start of the unescaped run not yet copied
+        while (true) {
+            if (i_ >= n_) return fail(EOF_STRING, n_);
+            const unsigned char c = s_[i_];
+            if (c == '"') break;
+            if (c == '\\') {
+                scratch_.append(reinterpret_cast<const char*>(s_ + run), i_ - run);
+                escaped = true;
+                ++i_;
+                if (!escape(scratch_)) return false;
+                run = i_;
+                continue;
+            }
+            if (c < 0x20) return fail(CONTROL_CHARACTER, i_);
+            if (c < 0x80) {
+                ++i_;
+                continue;
+            }
+            const std::size_t len = utf8_sequence(s_, i_, n_);
+            if (len == 0) return fail(INVALID_CODE_POINT, i_);
+            i_ += len;
+        }
+        if (escaped) {
+            scratch_.append(reinterpret_cast<const char*>(s_ + run), i_ - run);
+            text = scratch_;
+        } else {
+            text = std::string_view(reinterpret_cast<const char*>(s_ + start), i_ - start);
+        }
+        ++i_;  // the closing quote
+        return true;
+    }
+
+    bool array(Value& out, int depth) {
+        if (depth > JSON_RECURSION_LIMIT) return fail(RECURSION_LIMIT, i_);
+        ++i_;
+        auto builder = sink_.begin_array();
+        skip_whitespace();
+        if (i_ >= n_) return fail(EOF_LIST, n_);
+        if (s_[i_] == ']') {
+            ++i_;
+            out = sink_.end_array(builder);
+            return true;
+        }
+        while (true) {
+            Value item{};
+            if (!value(item, depth, EOF_VALUE)) return false;
+            sink_.push(builder, std::move(item));
+            skip_whitespace();
+            if (i_ >= n_) return fail(EOF_LIST, n_);
+            if (s_[i_] == ']') {
+                ++i_;
+                out = sink_.end_array(builder);
+                return true;
+            }
+            if (s_[i_] != ',') return fail(EXPECTED_LIST_COMMA, i_);
+            ++i_;
+            skip_whitespace();
+            if (i_ < n_ && s_[i_] == ']') return fail(TRAILING_COMMA, i_);
+        }
+    }
+
+    bool object(Value& out, int depth) {
+        if (depth > JSON_RECURSION_LIMIT) return fail(RECURSION_LIMIT, i_);
+        ++i_;
+        auto builder = sink_.begin_object();
+        skip_whitespace();
+        if (i_ >= n_) return fail(EOF_OBJECT, n_);
+        if (s_[i_] == '}') {
+            ++i_;
+            out = sink_.end_object(builder);
+            return true;
+        }
+        while (true) {
+            if (i_ >= n_) return fail(EOF_OBJECT, n_);
+            if (s_[i_] != '"') return fail(KEY_MUST_BE_STRING, i_);
+            std::string_view key_view;
+            if (!string(key_view)) return false;
+            auto key = sink_.key(key_view);
+            skip_whitespace();
+            if (i_ >= n_) return fail(EOF_OBJECT, n_);
+            if (s_[i_] != ':') return fail(EXPECTED_COLON, i_);
+            ++i_;
+            skip_whitespace();
+            Value item{};
+            if (!value(item, depth, EOF_VALUE)) return false;
+            sink_.add(builder, std::move(key), std::move(item));
+            skip_whitespace();
+            if (i_ >= n_) return fail(EOF_OBJECT, n_);
+            if (s_[i_] == '}') {
+                ++i_;
+                out = sink_.end_object(builder);
+                return true;
+            }
+            if (s_[i_] != ',') return fail(EXPECTED_OBJECT_COMMA, i_);
+            ++i_;
+            skip_whitespace();
+            if (i_ < n_ && s_[i_] == '}') return fail(TRAILING_COMMA, i_);
+        }
+    }
+
+    const unsigned char* s_;
+    std::size_t n_;
+    std::size_t i_ = 0;
+    Sink& sink_;
+    std::string scratch_;
+};
+
+py::Ref checked(PyObject* obj) {
+    if (obj == nullptr) py::internal_failure("could not create a Python object for a JSON value");
+    return py::Ref::steal(obj);
+}
+
+// Builds Python objects directly.
+struct PythonSink {
+    using Value = py::Ref;
+
+    Value null() { return py::Ref::borrow(Py_None); }
+    Value boolean(bool b) { return py::Ref::borrow(b ? Py_True : Py_False); }
+    Value integer(std::int64_t v) { return checked(PyLong_FromLongLong(v)); }
+    Value big_integer(std::string_view digits) {
+        const std::string text(digits);
+        return checked(PyLong_FromString(text.c_str(), nullptr, 10));
+    }
+    Value floating(double d) { return checked(PyFloat_FromDouble(d)); }
+    Value string(std::string_view text) {
+        return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+    }
+    Value key(std::string_view text) { return string(text); }
+
+    py::Ref begin_array() { return checked(PyList_New(0)); }
+    void push(py::Ref& list, py::Ref item) {
+        if (PyList_Append(list.get(), item.get()) < 0) py::internal_failure("could not append to a list");
+    }
+    Value end_array(py::Ref& list) { return std::move(list); }
+
+    py::Ref begin_object() { return checked(PyDict_New()); }
+    void add(py::Ref& dict, py::Ref key, py::Ref item) {
+        if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) py::internal_failure("could not set a dict item");
+    }
+    Value end_object(py::Ref& dict) { return std::move(dict); }
+};
+
+// Builds the value tree: children are collected on a stack and moved into
+// one contiguous run when their container closes.
+struct TreeSink {
+    using Value = std::uint32_t;
+    JsonTree& tree;
+    std::vector<std::uint32_t> item_stack;
+    std::vector<JsonEntry> entry_stack;
+
+    Value add_node(JsonNode node) {
+        tree.nodes.push_back(node);
+        return static_cast<Value>(tree.nodes.size() - 1);
+    }
+    JsonNode text_node(JsonKind kind, std::string_view text) {
+        JsonNode node{kind};
+        node.first = static_cast<std::uint32_t>(tree.arena.size());
+        node.count = static_cast<std::uint32_t>(text.size());
+        tree.arena.append(text);
+        return node;
+    }
+
+    Value null() { return add_node(JsonNode{JsonKind::Null}); }
+    Value boolean(bool b) {
+        JsonNode node{JsonKind::Bool};
+        node.truth = b;
+        return add_node(node);
+    }
+    Value integer(std::int64_t v) {
+        JsonNode node{JsonKind::Int};
+        node.integer = v;
+        return add_node(node);
+    }
+    Value big_integer(std::string_view digits) { return add_node(text_node(JsonKind::BigInt, digits)); }
+    Value floating(double d) {
+        JsonNode node{JsonKind::Float};
+        node.number = d;
+        return add_node(node);
+    }
+    Value string(std::string_view text) { return add_node(text_node(JsonKind::String, text)); }
+    JsonEntry key(std::string_view text) {
+        JsonEntry entry{static_cast<std::uint32_t>(tree.arena.size()), static_cast<std::uint32_t>(text.size()), 0};
+        tree.arena.append(text);
+        return entry;
+    }
+
+    std::size_t begin_array() { return item_stack.size(); }
+    void push(std::size_t, Value item) { item_stack.push_back(item); }
+    Value end_array(std::size_t mark) {
+        JsonNode node{JsonKind::Array};
+        node.first = static_cast<std::uint32_t>(tree.items.size());
+        node.count = static_cast<std::uint32_t>(item_stack.size() - mark);
+        tree.items.insert(tree.items.end(), item_stack.begin() + static_cast<std::ptrdiff_t>(mark), item_stack.end());
+        item_stack.resize(mark);
+        return add_node(node);
+    }
+
+    std::size_t begin_object() { return entry_stack.size(); }
+    void add(std::size_t, JsonEntry key, Value item) {
+        key.value = item;
+        entry_stack.push_back(key);
+    }
+    Value end_object(std::size_t mark) {
+        JsonNode node{JsonKind::Object};
+        node.first = static_cast<std::uint32_t>(tree.entries.size());
+        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark);
+        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark),
+                            entry_stack.end());
+        entry_stack.resize(mark);
+        return add_node(node);
+    }
+};
+
+}  // namespace
+
+py::Ref parse_json_python(std::string_view input, JsonError& error) {
+    PythonSink sink;
+    Parser<PythonSink> parser(input, sink);
+    py::Ref out;
+    if (!parser.parse(out)) {
+        error = parser.error;
+        return py::Ref();
+    }
+    return out;
+}
+
+bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
+    TreeSink sink{tree, {}, {}};
+    Parser<TreeSink> parser(input, sink);
+    std::uint32_t root = 0;
+    if (!parser.parse(root)) {
+        error = parser.error;
+        return false;
+    }
+    return true;
+}
+
+std::string json_error_text(const JsonError& error, std::string_view input) {
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+    std::size_t column = 0;
+    bool found = false;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        if (input[i] == '\n') {
+            ++line;
+            line_start = i + 1;
+        }
+        if (i == error.index) {
+            column = i + 1 - line_start;
+            found = true;
+            break;
+        }
+    }
+    if (!found) column = input.size() - line_start;
+    return std::string(error.kind) + " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
+    switch (node.kind) {
+        case JsonKind::Null: return py::Ref::borrow(Py_None);
+        case JsonKind::Bool: return py::Ref::borrow(node.truth ? Py_True : Py_False);
+        case JsonKind::Int: return checked(PyLong_FromLongLong(node.integer));
+        case JsonKind::BigInt: {
+            const std::string text(tree.text(node));
+            return checked(PyLong_FromString(text.c_str(), nullptr, 10));
+        }
+        case JsonKind::Float: return checked(PyFloat_FromDouble(node.number));
+        case JsonKind::String: {
+            const std::string_view text = tree.text(node);
+            return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+        }
+        case JsonKind::Array: {
+            py::Ref list = checked(PyList_New(0));
+            for (std::uint32_t i = 0; i < node.count; ++i) {
+                py::Ref item = json_value_to_py(tree, tree.item(node, i));
+                if (!item || PyList_Append(list.get(), item.get()) < 0) return py::Ref();
+            }
+            return list;
+        }
+        case JsonKind::Object: {
+            py::Ref dict = checked(PyDict_New());
+            for (std::uint32_t i = 0; i < node.count; ++i) {
+                const JsonEntry& entry = tree.entry(node, i);
+                py::Ref value = json_value_to_py(tree, tree.value(entry));
+                if (!value) return py::Ref();
+                const std::string_view k = tree.key(entry);
+                py::Ref key = checked(PyUnicode_DecodeUTF8(k.data(), static_cast<Py_ssize_t>(k.size()), nullptr));
+                if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return py::Ref();
+            }
+            return dict;
+        }
+    }
+    return py::Ref();
+}
+
+}  // namespace kestrome

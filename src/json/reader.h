@@ -1,0 +1,30 @@
+// A strict RFC 8259 JSON reader: into Python objects in one pass, or into a
+// value tree. Nesting deeper than 200 arrays and objects is refused.
+#pragma once
+#include "json/tree.h"
+#include "py/ref.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrome {
+
+inline constexpr int JSON_RECURSION_LIMIT = 200;
+
+struct JsonError {
+    const char* kind = nullptr;  // the message of the error kind
+    std::size_t index = 0;       // byte offset into the input
+};
+
+// The document as one new Python object, or an empty reference with `error`
+// set. Failing to create a Python object is an internal failure.
+py::Ref parse_json_python(std::string_view input, JsonError& error);
+
+// The document as a value tree; false with `error` set.
+bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error);
+
+// "{kind} at line {} column {}", columns counting bytes.
+std::string json_error_text(const JsonError& error, std::string_view input);
+
+}  // namespace kestrome

@@ -1,0 +1,58 @@
+// The parsed value tree of a JSON document, walked in place by is_valid_json.
+#pragma once
+#include "py/ref.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrome {
+
+enum class JsonKind : std::uint8_t { Null, Bool, Int, BigInt, Float, String, Array, Object };
+
+struct JsonNode {
+    JsonKind kind = JsonKind::Null;
+    bool truth = false;       // Bool
+    std::int64_t integer = 0;  // Int
+    double number = 0;        // Float
+    // String and BigInt: a text in the tree's arena; Array: a run of the
+    // tree's items; Object: a run of its entries.
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+};
+
+struct JsonEntry {
+    std::uint32_t key_first;  // the key text in the arena
+    std::uint32_t key_count;
+    std::uint32_t value;      // node index
+};
+
+struct JsonTree {
+    std::vector<JsonNode> nodes;  // the root is the last node
+    std::vector<std::uint32_t> items;
+    std::vector<JsonEntry> entries;
+    std::string arena;
+
+    const JsonNode& root() const { return nodes.back(); }
+    std::string_view text(std::uint32_t first, std::uint32_t count) const {
+        return std::string_view(arena.data() + first, count);
+    }
+    std::string_view text(const JsonNode& node) const { return text(node.first, node.count); }
+    std::string_view key(const JsonEntry& entry) const { return text(entry.key_first, entry.key_count); }
+    const JsonNode& item(const JsonNode& array, std::uint32_t i) const { return nodes[items[array.first + i]]; }
+    const JsonEntry& entry(const JsonNode& object, std::uint32_t i) const { return entries[object.first + i]; }
+    const JsonNode& value(const JsonEntry& entry) const { return nodes[entry.value]; }
+};
+
+// A node under check, with the tree it belongs to.
+struct JsonRef {
+    const JsonTree* tree;
+    const JsonNode* node;
+};
+
+// A new Python object for the node and everything below it, or an empty
+// reference with the exception pending.
+py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node);
+
+}  // namespace kestrome
