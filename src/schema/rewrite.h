@@ -5,7 +5,10 @@
 //   std::uint64_t pool(std::uint64_t index) const;     // Literal, Instance, Object, pooled constraints
 //   Schema back_edge(std::uint64_t index) const;       // the copy of BackEdge(index)
 //   Schema placeholder(std::uint64_t id) const;        // the copy of Placeholder(id)
+// and may provide
+//   std::optional<Schema> special(const Schema&) const;  // its own result for a node, or nothing
 #pragma once
+#include <optional>
 #include "schema/schema.h"
 
 namespace kestrome {
@@ -48,6 +51,9 @@ std::vector<Schema> rewrite_schema_vec(const std::vector<Schema>& nodes, const R
 
 template <class Rule>
 Schema rewrite_schema(const Schema& node, const Rule& rule) {
+    if constexpr (requires { rule.special(node); }) {
+        if (std::optional<Schema> own = rule.special(node)) return std::move(*own);
+    }
     switch (node.kind) {
         case Kind::Literal:
         case Kind::Instance: return indexed(node.kind, rule.pool(node.index));

@@ -26,6 +26,20 @@ PyObject* validator_validate_json(PyObject* self, PyObject* const* args, Py_ssiz
 PyObject* validator_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* validator_is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
+// Decisions and rewrites.
+PyObject* validator_is_empty(PyObject* self, PyObject* unused);
+PyObject* validator_is_subtype_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validator_is_equivalent(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* validator_open(PyObject* self, PyObject* unused);
+PyObject* validator_close(PyObject* self, PyObject* unused);
+PyObject* validator_simplify(PyObject* self, PyObject* unused);
+
+extern const char IS_EMPTY_DOC[];
+extern const char IS_SUBTYPE_OF_DOC[];
+extern const char IS_EQUIVALENT_DOC[];
+extern const char OPEN_DOC[];
+extern const char CLOSE_DOC[];
+extern const char SIMPLIFY_DOC[];
 extern const char VALIDATE_DOC[];
 extern const char IS_VALID_DOC[];
 extern const char ENSURE_DOC[];

@@ -19,7 +19,9 @@ constexpr char VALIDATOR_DOC[] =
     "list or dict literal, another Validator, or any other value standing for itself; or\n"
     "combine schemas with union, intersection, complement and recursive.\n\n"
     "validate, ensure, is_valid and the `in` operator check Python values; validate_json,\n"
-    "load and is_valid_json check JSON documents given as str or bytes. Validation is a\n"
+    "load and is_valid_json check JSON documents given as str or bytes; is_empty,\n"
+    "is_subtype_of and is_equivalent decide questions about schemas as sets, and open,\n"
+    "close and simplify derive new validators. Validation is a\n"
     "membership test: the value is never copied or coerced. A validator never changes once\n"
     "built and may be shared freely across threads. Its repr is the annotation that\n"
     "produces it, and it can be copied with the copy module.";
@@ -71,9 +73,17 @@ PyMethodDef VALIDATOR_METHODS[] = {
      METH_FASTCALL | METH_KEYWORDS, LOAD_DOC},
     {"is_valid_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_valid_json)),
      METH_FASTCALL | METH_KEYWORDS, IS_VALID_JSON_DOC},
+    {"is_empty", validator_is_empty, METH_NOARGS, IS_EMPTY_DOC},
+    {"is_subtype_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_subtype_of)),
+     METH_FASTCALL | METH_KEYWORDS, IS_SUBTYPE_OF_DOC},
+    {"is_equivalent", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_equivalent)),
+     METH_FASTCALL | METH_KEYWORDS, IS_EQUIVALENT_DOC},
     {"__copy__", validator_copy, METH_NOARGS, COPY_DOC},
     {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_deepcopy)),
      METH_FASTCALL | METH_KEYWORDS, DEEPCOPY_DOC},
+    {"open", validator_open, METH_NOARGS, OPEN_DOC},
+    {"close", validator_close, METH_NOARGS, CLOSE_DOC},
+    {"simplify", validator_simplify, METH_NOARGS, SIMPLIFY_DOC},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,231 @@
+#include "algebra/emptiness.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace kestrome {
+
+namespace {
+
+constexpr EmptinessVerdict NOT_EMPTY_INEXACT{false, true, 0};
+
+bool is_integral(BaseKind k) { return k == 1 || k == 2; }
+
+struct Bound {
+    std::uint64_t index;
+    bool strict;
+};
+
+// Folds the bounds and lengths of one constraint list (in list order).
+bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOracle& oracle, bool integral) {
+    std::optional<std::uint64_t> min_len, max_len;
+    for (const Constraint* c : list) {
+        if (c->kind == ConstraintKind::MinLen) min_len = std::max(min_len.value_or(0), c->value);
+        if (c->kind == ConstraintKind::MaxLen) max_len = std::min(max_len.value_or(UINT64_MAX), c->value);
+    }
+    if (min_len && max_len && *min_len > *max_len) return true;
+
+    std::optional<Bound> lower, upper;
+    for (const Constraint* c : list) {
+        const bool is_lower = c->kind == ConstraintKind::Ge || c->kind == ConstraintKind::Gt;
+        const bool is_upper = c->kind == ConstraintKind::Le || c->kind == ConstraintKind::Lt;
+        if (!is_lower && !is_upper) continue;
+        const bool strict = c->kind == ConstraintKind::Gt || c->kind == ConstraintKind::Lt;
+        std::optional<Bound>& side = is_lower ? lower : upper;
+        if (!side) {
+            side = Bound{c->value, strict};
+            continue;
+        }
+        const std::int8_t order = oracle.compare(c->value, side->index);
+        if (order == (is_lower ? 1 : -1)) {
+            side = Bound{c->value, strict};
+        } else if (order == 0 && strict) {
+            side->strict = true;
+        }
+    }
+    if (!lower || !upper) return false;
+    const std::int8_t order = oracle.compare(lower->index, upper->index);
+    if (order == 1) return true;
+    if (order == 0) return lower->strict || upper->strict;
+    return integral && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
+}
+
+EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
+                               DefinitionStack& stack, WorkBudget& budget) {
+    bool all_empty = true, any_inexact = false;
+    KindMask mask = 0;
+    for (const Schema& member : node.members) {
+        const EmptinessVerdict v = emptiness_rec(member, oracle, definitions, stack, budget);
+        mask |= v.mask;
+        any_inexact = any_inexact || v.inexact;
+        all_empty = all_empty && v.proven_empty;
+        if (!all_empty && any_inexact) return NOT_EMPTY_INEXACT;
+    }
+    return EmptinessVerdict{all_empty, any_inexact, mask};
+}
+
+EmptinessVerdict intersection_verdict(const Schema& node, const LeafOracle& oracle,
+                                      const std::vector<Schema>& definitions, DefinitionStack& stack,
+                                      WorkBudget& budget) {
+    bool any_empty = false, any_inexact = false;
+    KindMask mask = ALL_KINDS;
+    for (const Schema& member : node.members) {
+        const EmptinessVerdict v = emptiness_rec(member, oracle, definitions, stack, budget);
+        mask &= v.mask;
+        any_inexact = any_inexact || v.inexact;
+        any_empty = any_empty || v.proven_empty;
+        if (any_empty && any_inexact) return EmptinessVerdict{true, true, mask};
+    }
+    const auto verdict = [&](bool empty) { return EmptinessVerdict{empty, any_inexact, mask}; };
+    if (any_empty) return verdict(true);
+    if (!any_inexact && mask == 0) return verdict(true);
+    if (node.members.empty()) return verdict(false);
+    const std::vector<Schema>& m = node.members;
+    for (const Schema& c : m) {
+        if (c.kind != Kind::Complement || c.inner->kind == Kind::Any) continue;
+        for (const Schema& other : m) {
+            if (eq_schema(other, *c.inner)) return verdict(true);
+        }
+    }
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        for (std::size_t j = i + 1; j < m.size(); ++j) {
+            if (base_kinds_disjoint(m[i], m[j])) return verdict(true);
+        }
+    }
+    return verdict(intersection_bounds_empty(m, oracle));
+}
+
+}  // namespace
+
+bool decide_empty(const Schema& root, const LeafOracle& oracle, const std::vector<Schema>& definitions) {
+    WorkBudget budget;
+    return emptiness_of(root, oracle, definitions, budget).proven_empty;
+}
+
+EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
+                               DefinitionStack& stack, WorkBudget& budget) {
+    if (!budget.step()) return NOT_EMPTY_INEXACT;
+    const auto required_field_empty = [&](const std::vector<Field>& fields) {
+        for (const Field& f : fields) {
+            if (f.required && emptiness_rec(f.schema, oracle, definitions, stack, budget).proven_empty) return true;
+        }
+        return false;
+    };
+    switch (node.kind) {
+        case Kind::Anything: return EmptinessVerdict{false, false, ALL_KINDS};
+        case Kind::Nothing: return EmptinessVerdict{true, false, 0};
+        case Kind::NoneType: return EmptinessVerdict{false, false, 1};
+        case Kind::Bool: return EmptinessVerdict{false, false, 2};
+        case Kind::Int: return EmptinessVerdict{false, false, 6};
+        case Kind::Float: return EmptinessVerdict{false, false, 8};
+        case Kind::Str: return EmptinessVerdict{false, false, 16};
+        case Kind::Bytes: return EmptinessVerdict{false, false, 32};
+        case Kind::Any:
+        case Kind::Literal:
+        case Kind::Set:
+        case Kind::FrozenSet:
+        case Kind::Instance:
+        case Kind::Placeholder: return NOT_EMPTY_INEXACT;
+        case Kind::Sequence: {
+            // Only concatenations can be empty: an alternation of empty parts
+            // or a concatenation with an empty part; a repeat always admits
+            // zero repetitions.
+            const auto shape_empty = [&](const auto& self, const SeqShape& s) -> bool {
+                switch (s.form) {
+                    case ShapeForm::Empty:
+                    case ShapeForm::Repeat: return false;
+                    case ShapeForm::Item: return emptiness_rec(*s.item, oracle, definitions, stack, budget).proven_empty;
+                    case ShapeForm::Concat:
+                        for (const SeqShape& part : s.parts) {
+                            if (self(self, part)) return true;
+                        }
+                        return false;
+                    case ShapeForm::Alternation:
+                        for (const SeqShape& part : s.parts) {
+                            if (!self(self, part)) return false;
+                        }
+                        return true;
+                }
+                return false;
+            };
+            return EmptinessVerdict{shape_empty(shape_empty, node.shape), true, 0};
+        }
+        case Kind::Record:
+        case Kind::Object: return EmptinessVerdict{required_field_empty(node.fields), true, 0};
+        case Kind::Union: return union_verdict(node, oracle, definitions, stack, budget);
+        case Kind::Intersection: return intersection_verdict(node, oracle, definitions, stack, budget);
+        case Kind::Complement: {
+            const EmptinessVerdict inner = emptiness_rec(*node.inner, oracle, definitions, stack, budget);
+            if (inner.inexact) return NOT_EMPTY_INEXACT;
+            const KindMask mask = ALL_KINDS ^ inner.mask;
+            return EmptinessVerdict{mask == 0, false, mask};
+        }
+        case Kind::Refinement: {
+            const bool integral = is_integral(schema_base_kind(*node.inner));
+            if (emptiness_rec(*node.inner, oracle, definitions, stack, budget).proven_empty) {
+                return EmptinessVerdict{true, true, 0};
+            }
+            return EmptinessVerdict{constraints_unsatisfiable(node.constraints, oracle, integral), true, 0};
+        }
+        case Kind::BackEdge: {
+            if (std::find(stack.begin(), stack.end(), node.index) != stack.end()) {
+                return EmptinessVerdict{true, true, 0};
+            }
+            if (node.index >= definitions.size()) return NOT_EMPTY_INEXACT;
+            stack.push_back(node.index);
+            const bool empty = emptiness_rec(definitions[node.index], oracle, definitions, stack, budget).proven_empty;
+            stack.pop_back();
+            return EmptinessVerdict{empty, true, 0};
+        }
+    }
+    return NOT_EMPTY_INEXACT;
+}
+
+BaseKind schema_base_kind(const Schema& node) {
+    const Schema* n = &node;
+    while (n->kind == Kind::Refinement) n = n->inner.get();
+    switch (n->kind) {
+        case Kind::NoneType: return 0;
+        case Kind::Bool: return 1;
+        case Kind::Int: return 2;
+        case Kind::Float: return 3;
+        case Kind::Str: return 4;
+        case Kind::Bytes: return 5;
+        case Kind::Sequence: return static_cast<BaseKind>(6 + n->tuple_flag);
+        case Kind::Set: return 8;
+        case Kind::FrozenSet: return 9;
+        case Kind::Record: return 10;
+        default: return NO_BASE_KIND;
+    }
+}
+
+bool base_kinds_disjoint(const Schema& a, const Schema& b) {
+    if (a.kind == Kind::Nothing || b.kind == Kind::Nothing) return true;
+    const BaseKind x = schema_base_kind(a);
+    const BaseKind y = schema_base_kind(b);
+    if (x == y || x == NO_BASE_KIND || y == NO_BASE_KIND) return false;
+    if ((x == 1 && y == 2) || (x == 2 && y == 1)) return false;
+    return true;
+}
+
+bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral) {
+    std::vector<const Constraint*> list;
+    list.reserve(constraints.size());
+    for (const Constraint& c : constraints) list.push_back(&c);
+    return list_unsatisfiable(list, oracle, integral);
+}
+
+bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle) {
+    std::vector<const Constraint*> gathered;
+    bool integral = false;
+    for (const Schema& m : members) {
+        if (m.kind == Kind::Refinement) {
+            for (const Constraint& c : m.constraints) gathered.push_back(&c);
+        }
+        integral = integral || is_integral(schema_base_kind(m));
+    }
+    if (gathered.empty()) return false;
+    return list_unsatisfiable(gathered, oracle, integral);
+}
+
+}  // namespace kestrome

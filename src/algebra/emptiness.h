@@ -1,0 +1,59 @@
+// Whether a schema admits no value, decided soundly under a work budget.
+#pragma once
+#include "algebra/oracle.h"
+#include "schema/schema.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrome {
+
+// Value kinds: None 1, bool 2, int other than bool 4, float 8, str 16,
+// bytes 32, every other value 64.
+using KindMask = std::uint8_t;
+inline constexpr KindMask ALL_KINDS = 127;
+
+inline constexpr std::uint32_t WORK_BUDGET = 1000000;
+
+struct WorkBudget {
+    std::uint32_t remaining = WORK_BUDGET;
+    // Takes one step; false when the budget is spent.
+    bool step() {
+        if (remaining == 0) return false;
+        --remaining;
+        return true;
+    }
+};
+
+struct EmptinessVerdict {
+    bool proven_empty;
+    bool inexact;
+    KindMask mask;  // the exact kinds of the schema, when not inexact
+};
+
+// The one Python type every value of a schema has: None 0, bool 1, int 2,
+// float 3, str 4, bytes 5, list 6, tuple 7, set 8, frozenset 9, record 10;
+// 255 when there is none.
+using BaseKind = std::uint8_t;
+inline constexpr BaseKind NO_BASE_KIND = 255;
+
+using DefinitionStack = std::vector<std::uint64_t>;
+
+bool decide_empty(const Schema& root, const LeafOracle& oracle, const std::vector<Schema>& definitions);
+
+EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
+                               DefinitionStack& stack, WorkBudget& budget);
+
+// An emptiness question asked from outside the recursion: a fresh stack.
+inline EmptinessVerdict emptiness_of(const Schema& node, const LeafOracle& oracle,
+                                     const std::vector<Schema>& definitions, WorkBudget& budget) {
+    DefinitionStack stack;
+    return emptiness_rec(node, oracle, definitions, stack, budget);
+}
+
+BaseKind schema_base_kind(const Schema& node);
+bool base_kinds_disjoint(const Schema& a, const Schema& b);
+bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral);
+bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle);
+
+}  // namespace kestrome

@@ -1,0 +1,147 @@
+#include "algebra/oracle.h"
+
+#include "check/walk.h"
+#include "py/error.h"
+#include "py/once.h"
+
+#include <utility>
+
+namespace kestrome {
+
+namespace {
+
+struct FloorCeil {
+    PyObject* floor = nullptr;
+    PyObject* ceil = nullptr;
+};
+
+py::ProcessOnce<FloorCeil> FLOOR_CEIL;
+
+bool resolve_floor_ceil(FloorCeil& out) {
+    py::Ref name = py::Ref::steal(PyUnicode_FromString("math"));
+    if (!name) return false;
+    py::Ref math = py::Ref::steal(PyImport_Import(name.get()));
+    if (!math) return false;
+    py::Ref floor = py::Ref::steal(PyObject_GetAttrString(math.get(), "floor"));
+    if (!floor) return false;
+    py::Ref ceil = py::Ref::steal(PyObject_GetAttrString(math.get(), "ceil"));
+    if (!ceil) return false;
+    out.floor = floor.release();  // kept for the life of the process
+    out.ceil = ceil.release();
+    return true;
+}
+
+const PoolOracle& pool(const void* data) { return *static_cast<const PoolOracle*>(data); }
+
+PyObject* constant(const PoolOracle& o, std::uint64_t i) {
+    return i < o.constants->size() ? (*o.constants)[i].get() : nullptr;
+}
+
+// The truth of a rich comparison; nothing when it raises.
+std::optional<bool> truth_of(PyObject* a, PyObject* b, int op) {
+    py::Ref result = py::Ref::steal(PyObject_RichCompare(a, b, op));
+    const int truth = result ? PyObject_IsTrue(result.get()) : -1;
+    if (truth < 0) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    return truth == 1;
+}
+
+// ==, then <, then >: 0, -1, 1; undecided when all are false or one raises.
+std::int8_t order_of(PyObject* a, PyObject* b) {
+    const std::optional<bool> eq = truth_of(a, b, Py_EQ);
+    if (!eq) return ORDER_UNDECIDED;
+    if (*eq) return 0;
+    const std::optional<bool> lt = truth_of(a, b, Py_LT);
+    if (!lt) return ORDER_UNDECIDED;
+    if (*lt) return -1;
+    const std::optional<bool> gt = truth_of(a, b, Py_GT);
+    if (!gt) return ORDER_UNDECIDED;
+    return *gt ? 1 : ORDER_UNDECIDED;
+}
+
+std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema& sup) {
+    const PoolOracle& o = pool(data);
+    if (sub.kind == Kind::Instance) {
+        if (sup.kind != Kind::Instance) return LEAF_UNDECIDED;
+        PyObject* a = constant(o, sub.index);
+        PyObject* b = constant(o, sup.index);
+        if (a == nullptr || b == nullptr) return LEAF_UNDECIDED;
+        if (!PyType_Check(a)) return LEAF_NOT_INCLUDED;
+        const int is = PyObject_IsSubclass(a, b);
+        if (is < 0) {
+            py::discard_error();
+            return LEAF_NOT_INCLUDED;
+        }
+        return is == 1 ? LEAF_INCLUDED : LEAF_NOT_INCLUDED;
+    }
+    if (sub.kind == Kind::Literal) {
+        PyObject* value = constant(o, sub.index);
+        if (value == nullptr) return LEAF_UNDECIDED;
+        static const LazyPrecompute no_tables;
+        WalkState walk;
+        Path path;
+        Records records;
+        const WalkContext ctx{o.constants->data(), o.constants->size(), o.definitions, &no_tables.field_names,
+                              &no_tables.unions,   &no_tables.regexes,  &walk.recursion, &walk.fatal,
+                              &walk.stop,          WalkMode::Boolean};
+        const bool member = walk_value(sup, value, path, ctx, records);
+        return member ? LEAF_INCLUDED : LEAF_NOT_INCLUDED;  // a held fatal exception is dropped with `walk`
+    }
+    return LEAF_UNDECIDED;
+}
+
+std::int8_t pool_compare(const void* data, std::uint64_t i, std::uint64_t j) {
+    const PoolOracle& o = pool(data);
+    PyObject* a = constant(o, i);
+    PyObject* b = constant(o, j);
+    if (a == nullptr || b == nullptr) return ORDER_UNDECIDED;
+    return order_of(a, b);
+}
+
+py::Ref call_method_with_one(PyObject* obj, const char* name) {
+    py::Ref method_name = py::Ref::steal(PyUnicode_FromString(name));
+    py::Ref one = py::Ref::steal(PyLong_FromLong(1));
+    if (!method_name || !one) return py::Ref();
+    PyObject* args[] = {obj, one.get()};
+    return py::Ref::steal(
+        PyObject_VectorcallMethod(method_name.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// The smallest (lower) or largest (upper) integer a bound admits.
+py::Ref admitted_integer(const FloorCeil& fc, PyObject* bound, bool strict, bool lower) {
+    PyObject* round = lower == strict ? fc.floor : fc.ceil;
+    py::Ref rounded = py::Ref::steal(PyObject_CallOneArg(round, bound));
+    if (!rounded || !strict) return rounded;
+    return call_method_with_one(rounded.get(), lower ? "__add__" : "__sub__");
+}
+
+std::uint8_t pool_int_gap(const void* data, std::uint64_t lo, bool lo_strict, std::uint64_t hi, bool hi_strict) {
+    const FloorCeil* fc = FLOOR_CEIL.get(resolve_floor_ceil);
+    if (fc == nullptr) {
+        py::discard_error();
+        return GAP_UNDECIDED;
+    }
+    const PoolOracle& o = pool(data);
+    PyObject* low = constant(o, lo);
+    PyObject* high = constant(o, hi);
+    if (low == nullptr || high == nullptr) return GAP_UNDECIDED;
+    py::Ref smallest = admitted_integer(*fc, low, lo_strict, true);
+    py::Ref largest = smallest ? admitted_integer(*fc, high, hi_strict, false) : py::Ref();
+    if (!largest) {
+        py::discard_error();
+        return GAP_UNDECIDED;
+    }
+    const std::int8_t order = order_of(smallest.get(), largest.get());
+    if (order == ORDER_UNDECIDED) return GAP_UNDECIDED;
+    return order == 1 ? GAP_EMPTY : GAP_FILLED;
+}
+
+const LeafOracleOps POOL_ORACLE_OPS = {pool_leaf_subtype, pool_compare, pool_int_gap};
+
+}  // namespace
+
+LeafOracle PoolOracle::oracle() const { return LeafOracle{this, &POOL_ORACLE_OPS}; }
+
+}  // namespace kestrome
