@@ -49,13 +49,44 @@ py::Ref parse_json_input(PyObject* data) {
     return parsed;
 }
 
+namespace {
+
+// Each thread keeps the storage of its last value tree, so that a check
+// does not allocate it again; a check started from inside another one (by a
+// predicate) gets a tree of its own.
+thread_local JsonTree cached_tree;
+thread_local bool cached_tree_busy = false;
+
+constexpr std::size_t MAX_KEPT_NODES = 1 << 20;
+
+class TreeLease {
+public:
+    TreeLease() : cached_(!cached_tree_busy) {
+        if (cached_) cached_tree_busy = true;
+    }
+    ~TreeLease() {
+        if (!cached_) return;
+        cached_tree_busy = false;
+        if (cached_tree.nodes.capacity() > MAX_KEPT_NODES) cached_tree = JsonTree();
+    }
+    TreeLease(const TreeLease&) = delete;
+    TreeLease& operator=(const TreeLease&) = delete;
+    JsonTree& tree() { return cached_ ? cached_tree : own_; }
+
+private:
+    bool cached_;
+    JsonTree own_;
+};
+
+}  // namespace
+
 int is_valid_json_body(const ValidatorState& state, PyObject* data) {
     const JsonInput input = json_input_bytes(data);
     if (input.kind != JsonInputKind::Bytes) return 0;
-    JsonTree tree;
+    TreeLease lease;
     JsonError error;
-    if (!parse_json_tree(input.bytes, tree, error)) return 0;
-    return is_json_member(state, tree);
+    if (!parse_json_tree(input.bytes, lease.tree(), error)) return 0;
+    return is_json_member(state, lease.tree());
 }
 
 }  // namespace kestrome

@@ -4,7 +4,6 @@
 #include "py/dict_iter.h"
 
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace kestrome {
@@ -72,11 +71,36 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
 
 // A JSON object: each field against the last entry of its name, then each
 // distinct undeclared key (with its last value) against the clauses.
+// A set of texts that scans a short vector and hashes only once it grows.
+class TextSet {
+public:
+    bool contains(std::string_view text) const {
+        if (!hashed_.empty()) return hashed_.count(text) != 0;
+        for (const std::string_view t : few_) {
+            if (t == text) return true;
+        }
+        return false;
+    }
+    void insert(std::string_view text) {
+        if (hashed_.empty() && few_.size() < 16) {
+            few_.push_back(text);
+            return;
+        }
+        if (hashed_.empty()) hashed_.insert(few_.begin(), few_.end());
+        hashed_.insert(text);
+    }
+
+private:
+    std::vector<std::string_view> few_;
+    std::unordered_set<std::string_view, FxTextHash, TextEqual> hashed_;
+};
+
 inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
     const JsonNode& object = *value.node;
     if (object.kind != JsonKind::Object) return false;
     const JsonTree& tree = *value.tree;
-    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
+    const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
     Records records;
     for (const Field& field : node.fields) {
@@ -93,21 +117,25 @@ inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkCon
             return false;
         }
     }
-    std::unordered_set<std::string_view, FxTextHash, TextEqual> declared;
-    for (const Field& field : node.fields) declared.insert(field.name);
-    std::unordered_map<std::string_view, std::uint32_t, FxTextHash, TextEqual> last;  // key -> entry
-    std::vector<std::string_view> order;
-    for (std::uint32_t i = 0; i < object.count; ++i) {
-        const std::string_view key = tree.key(tree.entry(object, i));
-        if (declared.count(key)) continue;
-        const auto [it, inserted] = last.insert_or_assign(key, i);
-        if (inserted) order.push_back(key);
-    }
-    for (const std::string_view key : order) {
-        const JsonEntry& entry = tree.entry(object, last[key]);
-        JsonNode key_node{JsonKind::String};
+    const auto declared = [&](std::string_view key) {
+        for (const Field& field : node.fields) {
+            if (field.name == key) return true;
+        }
+        return false;
+    };
+    // Each distinct undeclared key once, with its last value: walking the
+    // entries backwards, the first occurrence seen is the last one.
+    TextSet seen;
+    for (std::uint32_t i = object.count; i-- > 0;) {
+        const JsonEntry& entry = tree.entry(object, i);
+        const std::string_view key = tree.key(entry);
+        if (declared(key) || seen.contains(key)) continue;
+        if (node.clauses.empty()) return false;
+        seen.insert(key);
+        JsonNode key_node(JsonKind::String);
         key_node.first = entry.key_first;
         key_node.count = entry.key_count;
+        key_node.in_arena = entry.key_in_arena;
         if (!accepted_by_a_clause(JsonRef{&tree, &key_node}, JsonRef{&tree, &tree.value(entry)}, node, boolean)) {
             return false;
         }

@@ -1,6 +1,7 @@
 #include "json/reader.h"
 
 #include "py/error.h"
+#include "util/fx_hash.h"
 
 #include <charconv>
 #include <cmath>
@@ -121,7 +122,7 @@ private:
             case '"': {
                 std::string_view text;
                 if (!string(text)) return false;
-                out = sink_.string(text);
+                out = sink_.string(text, text.data() != scratch_.data());
                 return true;
             }
             case 't': return ident("true", out, [&] { return sink_.boolean(true); });
@@ -329,7 +330,7 @@ private:
             if (s_[i_] != '"') return fail(KEY_MUST_BE_STRING, i_);
             std::string_view key_view;
             if (!string(key_view)) return false;
-            auto key = sink_.key(key_view);
+            auto key = sink_.key(key_view, key_view.data() != scratch_.data());
             skip_whitespace();
             if (i_ >= n_) return fail(EOF_OBJECT, n_);
             if (s_[i_] != ':') return fail(EXPECTED_COLON, i_);
@@ -364,9 +365,30 @@ py::Ref checked(PyObject* obj) {
     return py::Ref::steal(obj);
 }
 
-// Builds Python objects directly.
+// A str of valid UTF-8; ASCII (the common case) is copied in directly.
+py::Ref make_json_str(std::string_view text) {
+    unsigned char any = 0;
+    for (const char c : text) any |= static_cast<unsigned char>(c);
+    if (any < 0x80) {
+        py::Ref s = checked(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+        std::memcpy(PyUnicode_DATA(s.get()), text.data(), text.size());
+        return s;
+    }
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+}
+
+// Builds Python objects directly. Object keys repeat (arrays of records),
+// so short keys are made once per document.
 struct PythonSink {
     using Value = py::Ref;
+
+    struct CachedKey {
+        std::string text;
+        py::Ref str;
+    };
+    static constexpr std::size_t KEY_SLOTS = 256;
+    static constexpr std::size_t MAX_CACHED_KEY = 64;
+    std::vector<CachedKey> keys;
 
     Value null() { return py::Ref::borrow(Py_None); }
     Value boolean(bool b) { return py::Ref::borrow(b ? Py_True : Py_False); }
@@ -376,10 +398,16 @@ struct PythonSink {
         return checked(PyLong_FromString(text.c_str(), nullptr, 10));
     }
     Value floating(double d) { return checked(PyFloat_FromDouble(d)); }
-    Value string(std::string_view text) {
-        return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+    Value string(std::string_view text, bool = false) { return make_json_str(text); }
+    Value key(std::string_view text, bool in_input) {
+        if (text.size() > MAX_CACHED_KEY) return string(text, in_input);
+        if (keys.empty()) keys.resize(KEY_SLOTS);
+        CachedKey& slot = keys[fx_hash_text(text) % KEY_SLOTS];
+        if (slot.str && slot.text == text) return slot.str;
+        slot.text.assign(text);
+        slot.str = string(text, in_input);
+        return slot.str;
     }
-    Value key(std::string_view text) { return string(text); }
 
     py::Ref begin_array() { return checked(PyList_New(0)); }
     void push(py::Ref& list, py::Ref item) {
@@ -406,42 +434,47 @@ struct TreeSink {
         tree.nodes.push_back(node);
         return static_cast<Value>(tree.nodes.size() - 1);
     }
-    JsonNode text_node(JsonKind kind, std::string_view text) {
-        JsonNode node{kind};
-        node.first = static_cast<std::uint32_t>(tree.arena.size());
-        node.count = static_cast<std::uint32_t>(text.size());
+    // Where a text lives: a view of the input when it is one, else a copy.
+    std::uint32_t place(std::string_view text, bool in_input) {
+        if (in_input) return static_cast<std::uint32_t>(text.data() - tree.input.data());
+        const auto at = static_cast<std::uint32_t>(tree.arena.size());
         tree.arena.append(text);
+        return at;
+    }
+    JsonNode text_node(JsonKind kind, std::string_view text, bool in_input) {
+        JsonNode node(kind);
+        node.first = place(text, in_input);
+        node.in_arena = !in_input;
+        node.count = static_cast<std::uint32_t>(text.size());
         return node;
     }
 
-    Value null() { return add_node(JsonNode{JsonKind::Null}); }
+    Value null() { return add_node(JsonNode(JsonKind::Null)); }
     Value boolean(bool b) {
-        JsonNode node{JsonKind::Bool};
+        JsonNode node(JsonKind::Bool);
         node.truth = b;
         return add_node(node);
     }
     Value integer(std::int64_t v) {
-        JsonNode node{JsonKind::Int};
+        JsonNode node(JsonKind::Int);
         node.integer = v;
         return add_node(node);
     }
-    Value big_integer(std::string_view digits) { return add_node(text_node(JsonKind::BigInt, digits)); }
+    Value big_integer(std::string_view digits) { return add_node(text_node(JsonKind::BigInt, digits, true)); }
     Value floating(double d) {
-        JsonNode node{JsonKind::Float};
+        JsonNode node(JsonKind::Float);
         node.number = d;
         return add_node(node);
     }
-    Value string(std::string_view text) { return add_node(text_node(JsonKind::String, text)); }
-    JsonEntry key(std::string_view text) {
-        JsonEntry entry{static_cast<std::uint32_t>(tree.arena.size()), static_cast<std::uint32_t>(text.size()), 0};
-        tree.arena.append(text);
-        return entry;
+    Value string(std::string_view text, bool in_input) { return add_node(text_node(JsonKind::String, text, in_input)); }
+    JsonEntry key(std::string_view text, bool in_input) {
+        return JsonEntry{place(text, in_input), static_cast<std::uint32_t>(text.size()), 0, !in_input};
     }
 
     std::size_t begin_array() { return item_stack.size(); }
     void push(std::size_t, Value item) { item_stack.push_back(item); }
     Value end_array(std::size_t mark) {
-        JsonNode node{JsonKind::Array};
+        JsonNode node(JsonKind::Array);
         node.first = static_cast<std::uint32_t>(tree.items.size());
         node.count = static_cast<std::uint32_t>(item_stack.size() - mark);
         tree.items.insert(tree.items.end(), item_stack.begin() + static_cast<std::ptrdiff_t>(mark), item_stack.end());
@@ -455,7 +488,7 @@ struct TreeSink {
         entry_stack.push_back(key);
     }
     Value end_object(std::size_t mark) {
-        JsonNode node{JsonKind::Object};
+        JsonNode node(JsonKind::Object);
         node.first = static_cast<std::uint32_t>(tree.entries.size());
         node.count = static_cast<std::uint32_t>(entry_stack.size() - mark);
         tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark),
@@ -467,7 +500,24 @@ struct TreeSink {
 
 }  // namespace
 
+// No Python code runs while a document is read, so the collector can wait:
+// a large document would otherwise trigger it again and again as its
+// containers are made.
+class CollectorPause {
+public:
+    CollectorPause() : was_enabled_(PyGC_Disable() == 1) {}
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 py::Ref parse_json_python(std::string_view input, JsonError& error) {
+    const CollectorPause pause;
     PythonSink sink;
     Parser<PythonSink> parser(input, sink);
     py::Ref out;
@@ -479,6 +529,9 @@ py::Ref parse_json_python(std::string_view input, JsonError& error) {
 }
 
 bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
+    tree.clear();
+    tree.input = input;
+    tree.nodes.reserve(input.size() / 8 + 1);
     TreeSink sink{tree, {}, {}};
     Parser<TreeSink> parser(input, sink);
     std::uint32_t root = 0;
@@ -519,10 +572,7 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
             return checked(PyLong_FromString(text.c_str(), nullptr, 10));
         }
         case JsonKind::Float: return checked(PyFloat_FromDouble(node.number));
-        case JsonKind::String: {
-            const std::string_view text = tree.text(node);
-            return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
-        }
+        case JsonKind::String: return make_json_str(tree.text(node));
         case JsonKind::Array: {
             py::Ref list = checked(PyList_New(0));
             for (std::uint32_t i = 0; i < node.count; ++i) {
@@ -537,8 +587,7 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
                 const JsonEntry& entry = tree.entry(node, i);
                 py::Ref value = json_value_to_py(tree, tree.value(entry));
                 if (!value) return py::Ref();
-                const std::string_view k = tree.key(entry);
-                py::Ref key = checked(PyUnicode_DecodeUTF8(k.data(), static_cast<Py_ssize_t>(k.size()), nullptr));
+                py::Ref key = make_json_str(tree.key(entry));
                 if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return py::Ref();
             }
             return dict;

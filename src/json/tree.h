@@ -11,35 +11,53 @@ namespace kestrome {
 
 enum class JsonKind : std::uint8_t { Null, Bool, Int, BigInt, Float, String, Array, Object };
 
+// 16 bytes a node. String and BigInt name a text in the tree's arena,
+// Array a run of the tree's items, Object a run of its entries: `first`
+// and `count`.
 struct JsonNode {
     JsonKind kind = JsonKind::Null;
-    bool truth = false;       // Bool
-    std::int64_t integer = 0;  // Int
-    double number = 0;        // Float
-    // String and BigInt: a text in the tree's arena; Array: a run of the
-    // tree's items; Object: a run of its entries.
-    std::uint32_t first = 0;
+    bool in_arena = false;  // a text copied (escapes resolved), else a view of the input
     std::uint32_t count = 0;
+    union {
+        bool truth;            // Bool
+        std::int64_t integer;  // Int
+        double number;         // Float
+        std::uint32_t first;   // String, BigInt, Array, Object
+    };
+
+    JsonNode() : integer(0) {}
+    explicit JsonNode(JsonKind k) : kind(k), integer(0) {}
 };
 
 struct JsonEntry {
-    std::uint32_t key_first;  // the key text in the arena
+    std::uint32_t key_first;  // the key text, in the arena or in the input
     std::uint32_t key_count;
-    std::uint32_t value;      // node index
+    std::uint32_t value;  // node index
+    bool key_in_arena;
 };
 
 struct JsonTree {
+    void clear() {
+        nodes.clear();
+        items.clear();
+        entries.clear();
+        arena.clear();
+    }
+
     std::vector<JsonNode> nodes;  // the root is the last node
     std::vector<std::uint32_t> items;
     std::vector<JsonEntry> entries;
-    std::string arena;
+    std::string arena;     // texts with escapes resolved
+    std::string_view input;  // the document, which outlives the tree's use
 
     const JsonNode& root() const { return nodes.back(); }
-    std::string_view text(std::uint32_t first, std::uint32_t count) const {
-        return std::string_view(arena.data() + first, count);
+    std::string_view text(std::uint32_t first, std::uint32_t count, bool in_arena) const {
+        return std::string_view((in_arena ? arena.data() : input.data()) + first, count);
     }
-    std::string_view text(const JsonNode& node) const { return text(node.first, node.count); }
-    std::string_view key(const JsonEntry& entry) const { return text(entry.key_first, entry.key_count); }
+    std::string_view text(const JsonNode& node) const { return text(node.first, node.count, node.in_arena); }
+    std::string_view key(const JsonEntry& entry) const {
+        return text(entry.key_first, entry.key_count, entry.key_in_arena);
+    }
     const JsonNode& item(const JsonNode& array, std::uint32_t i) const { return nodes[items[array.first + i]]; }
     const JsonEntry& entry(const JsonNode& object, std::uint32_t i) const { return entries[object.first + i]; }
     const JsonNode& value(const JsonEntry& entry) const { return nodes[entry.value]; }
