@@ -57,7 +57,9 @@ namespace {
 thread_local JsonTree cached_tree;
 thread_local bool cached_tree_busy = false;
 
+// Storage past these sizes is given back rather than kept for the next check.
 constexpr std::size_t MAX_KEPT_NODES = 1 << 20;
+constexpr std::size_t MAX_KEPT_TEXT = 1 << 24;
 
 class TreeLease {
 public:
@@ -67,7 +69,10 @@ public:
     ~TreeLease() {
         if (!cached_) return;
         cached_tree_busy = false;
-        if (cached_tree.nodes.capacity() > MAX_KEPT_NODES) cached_tree = JsonTree();
+        if (cached_tree.nodes.capacity() > MAX_KEPT_NODES || cached_tree.items.capacity() > MAX_KEPT_NODES ||
+            cached_tree.entries.capacity() > MAX_KEPT_NODES || cached_tree.arena.capacity() > MAX_KEPT_TEXT) {
+            cached_tree = JsonTree();
+        }
     }
     TreeLease(const TreeLease&) = delete;
     TreeLease& operator=(const TreeLease&) = delete;
