@@ -21,6 +21,7 @@ import argparse
 import datetime as _dt
 import gc
 import importlib
+import json
 import os
 import platform
 import random
@@ -65,6 +66,7 @@ kestrome = _import_kestrome()
 
 try:
     import msgspec
+    import orjson
     import pydantic
     from annotated_types import Ge, Lt
     from beartype.door import is_bearable
@@ -298,6 +300,50 @@ def peer_cases(x, hint, *, msgspec_hint=None, beartype_hint=None, typeguard_limi
     ]
 
 
+def kestrome_json_cases(schema) -> list[Case]:
+    """kestrome's three JSON entry points; every one takes the document itself."""
+    v = kestrome.Validator(schema)
+    E = kestrome.ValidationError
+
+    def load_verdict(doc, v=v):
+        try:
+            got = v.load(doc)
+        except E:
+            return False
+        if got != json.loads(doc):
+            raise AssertionError("load() returned something else than the document's value")
+        return True
+    return [
+        Case("kestrome is_valid_json", "f(x)", {"f": v.is_valid_json, "x": None},
+             v.is_valid_json, "walks a value tree in place; builds no Python objects"),
+        Case("kestrome validate_json", "try:\n    f(x)\nexcept E:\n    pass",
+             {"f": v.validate_json, "x": None, "E": E}, _raises(v.validate_json, E),
+             "parses to Python objects, then checks them; all errors"),
+        Case("kestrome load", "try:\n    f(x)\nexcept E:\n    pass",
+             {"f": v.load, "x": None, "E": E}, load_verdict,
+             "as validate_json, and returns the parsed value"),
+    ]
+
+
+def json_peer_cases(hint) -> list[Case]:
+    """orjson (a parse-only baseline), msgspec typed decoding and pydantic validate_json."""
+    ta = TypeAdapter(hint)
+    dec = msgspec.json.Decoder(hint)  # strict by default: no str-to-number coercion
+    PE = pydantic.ValidationError
+    ME = msgspec.ValidationError
+    return [
+        Case("orjson.loads", "f(x)", {"f": orjson.loads, "x": None}, None,
+             "parses only, no schema: a reference for raw parsing speed"),
+        Case("msgspec", "try:\n    f(x)\nexcept E:\n    pass",
+             {"f": dec.decode, "x": None, "E": ME}, _raises(dec.decode, ME),
+             "json.Decoder(T).decode (strict); builds the value; stops at the first error"),
+        Case("pydantic", "try:\n    f(x, strict=True)\nexcept E:\n    pass",
+             {"f": ta.validate_json, "x": None, "E": PE},
+             _raises(lambda o: ta.validate_json(o, strict=True), PE),
+             "TypeAdapter.validate_json(strict=True); builds the value"),
+    ]
+
+
 # --------------------------------------------------------------------------------------
 # Workloads
 
@@ -457,6 +503,42 @@ def build_workloads() -> list[Workload]:
         recs, bad_recs, kc,
         [Table("W7 kestrome entry points on W2's member", "member", kc, N_RECORDS,
                "record")]))
+
+    # W8: W2's records as a JSON document
+    doc = json.dumps(recs).encode()
+    bad_doc = json.dumps(bad_recs).encode()
+    assert orjson.loads(doc) == recs  # floats go through repr, so they come back exact
+    cases = with_value(kestrome_json_cases(list[rschema]) + json_peer_cases(list[Record]), doc)
+    wls.append(Workload(
+        "W8", "1,000 records as a JSON document",
+        f"W2's member value (1,000 records) as `json.dumps(...).encode()`, {len(doc):,} "
+        "bytes; the same schemas as W2 (a dict literal for kestrome, the TypedDict for the "
+        "peers); the non-member document is W2's non-member (one bad field in every tenth "
+        "record)",
+        doc, bad_doc, cases,
+        [Table(f"W8 1,000 records, JSON bytes ({len(doc):,} bytes)", "member", cases,
+               N_RECORDS, "record", ["kestrome is_valid_json"])],
+        ["orjson.loads has no schema and is not checked for verdicts: it shows what "
+         "parsing alone costs, and builds the whole value as Python objects",
+         "kestrome validate_json and load, msgspec and pydantic all build Python objects; "
+         "kestrome is_valid_json builds none",
+         "msgspec ignores extra keys of a TypedDict (the document has none)",
+         "the non-member document is timed nowhere; it is only for the verdict check"]))
+
+    # W9: W1's ints as a JSON document
+    idoc = json.dumps(ints).encode()
+    bad_idoc = json.dumps(bad_ints).encode()
+    assert orjson.loads(idoc) == ints
+    cases = with_value(kestrome_json_cases(list[int]) + json_peer_cases(list[int]), idoc)
+    wls.append(Workload(
+        "W9", "10,000 ints as a JSON document",
+        f"W1's list of 10,000 ints as `json.dumps(...).encode()`, {len(idoc):,} bytes, "
+        "against list[int]",
+        idoc, bad_idoc, cases,
+        [Table(f"W9 list[int], JSON bytes (10,000 ints, {len(idoc):,} bytes)", "member",
+               cases, N_INTS, "int", ["kestrome is_valid_json"])],
+        ["non-member for the verdict check: W1's, whose middle item is the string \"7\"",
+         "orjson.loads parses only and is not checked for verdicts"]))
     return wls
 
 
@@ -669,8 +751,8 @@ def git_commit() -> str:
 
 
 def header(args, started: _dt.datetime) -> str:
-    pkgs = ["kestrome", "pydantic", "pydantic-core", "msgspec", "beartype", "typeguard",
-            "annotated-types", "typing-extensions"]
+    pkgs = ["kestrome", "pydantic", "pydantic-core", "msgspec", "orjson", "beartype",
+            "typeguard", "annotated-types", "typing-extensions"]
     lines = [
         "# kestrome benchmarks",
         "",
@@ -694,6 +776,8 @@ def header(args, started: _dt.datetime) -> str:
         "(its default, FIRST_ITEM, checks only the first item of each container)",
         "- pydantic and msgspec return a validated copy, so their times include building it; "
         "kestrome only answers",
+        "- on the JSON documents (W8, W9) everything but kestrome is_valid_json builds the "
+        "parsed value as Python objects; orjson.loads only parses, as a reference",
     ]
     return "\n".join(lines)
 
