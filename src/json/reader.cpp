@@ -110,8 +110,12 @@ private:
         return false;
     }
 
+    // The hot loops keep the position in a local: stores through the byte
+    // pointer would otherwise force it back to memory at every byte.
     void skip_whitespace() {
-        while (i_ < n_ && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+        std::size_t i = i_;
+        while (i < n_ && (s_[i] == ' ' || s_[i] == '\t' || s_[i] == '\n' || s_[i] == '\r')) ++i;
+        i_ = i;
     }
 
     bool value(Value& out, int depth, const char* at_eof) {
@@ -148,18 +152,23 @@ private:
 
     bool digits() {
         const std::size_t start = i_;
-        while (i_ < n_ && s_[i_] >= '0' && s_[i_] <= '9') ++i_;
-        return i_ > start;
+        std::size_t i = start;
+        while (i < n_ && s_[i] >= '0' && s_[i] <= '9') ++i;
+        i_ = i;
+        return i > start;
     }
 
     bool number(Value& out) {
         const std::size_t start = i_;
-        if (s_[i_] == '-') ++i_;
+        const bool negative = s_[i_] == '-';
+        if (negative) ++i_;
+        const std::size_t int_start = i_;
         if (i_ < n_ && s_[i_] == '0') {
             ++i_;
         } else if (!digits()) {
             return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
         }
+        const std::size_t int_digits = i_ - int_start;
         bool is_float = false;
         if (i_ < n_ && s_[i_] == '.') {
             ++i_;
@@ -184,6 +193,13 @@ private:
             }
             if (!std::isfinite(d)) return fail(NUMBER_OUT_OF_RANGE, start);
             out = sink_.floating(d);
+            return true;
+        }
+        if (int_digits <= 18) {  // fits: read in place
+            std::int64_t v = 0;
+            const std::size_t end = i_;
+            for (std::size_t k = int_start; k < end; ++k) v = v * 10 + (s_[k] - '0');
+            out = sink_.integer(negative ? -v : v);
             return true;
         }
         std::int64_t v = 0;
@@ -255,6 +271,11 @@ private:
         scratch_.clear();
         std::size_t run = start;  // start of the unescaped run not yet copied
         while (true) {
+            {  // the plain run: printable ASCII other than the quote and backslash
+                std::size_t i = i_;
+                while (i < n_ && s_[i] >= 0x20 && s_[i] < 0x80 && s_[i] != '"' && s_[i] != '\\') ++i;
+                i_ = i;
+            }
             if (i_ >= n_) return fail(EOF_STRING, n_);
             const unsigned char c = s_[i_];
             if (c == '"') break;
