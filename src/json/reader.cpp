@@ -2,6 +2,7 @@
 
 #include "py/error.h"
 #include "util/fx_hash.h"
+#include "util/utf8.h"
 
 #include <charconv>
 #include <cmath>
@@ -32,50 +33,6 @@ constexpr const char* TRAILING_COMMA = "trailing comma";
 constexpr const char* TRAILING_CHARACTERS = "trailing characters";
 constexpr const char* END_OF_HEX_ESCAPE = "unexpected end of hex escape";
 constexpr const char* RECURSION_LIMIT = "recursion limit exceeded";
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-// The length of the valid UTF-8 sequence at s[i], or 0.
-std::size_t utf8_sequence(const unsigned char* s, std::size_t i, std::size_t n) {
-    const unsigned char b0 = s[i];
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + len > n) return 0;
-    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
-    for (std::size_t k = 2; k < len; ++k) {
-        if (s[i + k] < 0x80 || s[i + k] > 0xBF) return 0;
-    }
-    return len;
-}
 
 int hex_digit(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -292,9 +249,9 @@ private:
                 ++i_;
                 continue;
             }
-            const std::size_t len = utf8_sequence(s_, i_, n_);
-            if (len == 0) return fail(INVALID_CODE_POINT, i_);
-            i_ += len;
+            const Utf8Prefix seq = utf8_prefix(s_, i_, n_);
+            if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i_);
+            i_ += seq.length;
         }
         if (escaped) {
             scratch_.append(reinterpret_cast<const char*>(s_ + run), i_ - run);

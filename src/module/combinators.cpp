@@ -140,9 +140,7 @@ PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 py::Result<ValidatorState> or_body(PyObject* self, PyObject* other, bool reflected) {
     const ValidatorState& state = validator_state(self);
     ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
-    std::vector<Schema> definitions;
-    definitions.reserve(state.definitions.size());
-    for (const Schema& d : state.definitions) definitions.push_back(clone_schema(d));
+    std::vector<Schema> definitions = clone_definitions(state.definitions);
     py::Result<Schema> compiled = compile_schema(other, pool, definitions);
     if (!compiled) return std::nullopt;
     std::vector<Schema> members;

@@ -87,13 +87,15 @@ py::Result<ValidatorState> assemble_validator_state(Schema root, std::vector<py:
     return ValidatorState(std::move(root), std::move(constants), std::move(definitions));
 }
 
+std::vector<Schema> clone_definitions(const std::vector<Schema>& definitions) {
+    std::vector<Schema> out;
+    out.reserve(definitions.size());
+    for (const Schema& d : definitions) out.push_back(clone_schema(d));
+    return out;
+}
+
 ValidatorState clone_validator_state(const ValidatorState& state) {
-    std::vector<Schema> definitions;
-    definitions.reserve(state.definitions.size());
-    for (const Schema& d : state.definitions) {
-        definitions.push_back(clone_schema(d));
-    }
-    return ValidatorState(clone_schema(state.root), copy_constants(state.constants), std::move(definitions));
+    return ValidatorState(clone_schema(state.root), copy_constants(state.constants), clone_definitions(state.definitions));
 }
 
 }  // namespace kestrome

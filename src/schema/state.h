@@ -45,6 +45,9 @@ struct ValidatorState {
 py::Result<ValidatorState> assemble_validator_state(Schema root, std::vector<py::Ref> constants,
                                                     std::vector<Schema> definitions);
 
+// Deep copies of definitions, in order.
+std::vector<Schema> clone_definitions(const std::vector<Schema>& definitions);
+
 // A deep copy of the trees sharing the pooled objects, with unbuilt tables.
 ValidatorState clone_validator_state(const ValidatorState& state);
 

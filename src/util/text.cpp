@@ -2,6 +2,7 @@
 
 #include "py/error.h"
 #include "util/unicode_escape_table.h"
+#include "util/utf8.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,24 +11,6 @@
 namespace kestrome {
 
 namespace {
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 constexpr std::string_view REPLACEMENT = "\xEF\xBF\xBD";
 
@@ -95,36 +78,15 @@ std::string utf8_lossy(std::string_view s) {
             ++i;
             continue;
         }
-        int len = 0;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            len = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            len = 3;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            len = 4;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        }
-        if (len == 0) {
+        const Utf8Prefix prefix = utf8_prefix(reinterpret_cast<const unsigned char*>(s.data()), i, s.size());
+        if (prefix.length == 0) {
             out += REPLACEMENT;
             ++i;
             continue;
         }
-        // Accept the longest valid prefix; an incomplete one is one U+FFFD.
-        std::size_t k = 1;
-        while (k < static_cast<std::size_t>(len) && i + k < s.size()) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            const unsigned char l = k == 1 ? lo : 0x80;
-            const unsigned char h = k == 1 ? hi : 0xBF;
-            if (b < l || b > h) {
-                break;
-            }
-            ++k;
-        }
-        if (k == static_cast<std::size_t>(len)) {
+        // The longest valid prefix stands; an incomplete one is one U+FFFD.
+        const std::size_t k = prefix.valid;
+        if (k == prefix.length) {
             out.append(s.substr(i, k));
         } else {
             out += REPLACEMENT;

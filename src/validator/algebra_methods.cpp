@@ -74,9 +74,7 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         // Other is compiled into copies of this validator's pool and
         // definitions, so that both sides share one index space.
         ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
-        std::vector<Schema> definitions;
-        definitions.reserve(state.definitions.size());
-        for (const Schema& d : state.definitions) definitions.push_back(clone_schema(d));
+        std::vector<Schema> definitions = clone_definitions(state.definitions);
         py::Result<Schema> compiled = compile_schema(other, pool, definitions);
         if (!compiled) return nullptr;
         const PoolOracle oracle{&pool.objects, &definitions};
