@@ -49,27 +49,6 @@ private:
         std::uint64_t value = 0;
     };
 
-    // Short texts compare as two (overlapping) words, exactly and in bounds.
-    static bool same_bytes(const char* a, const char* b, std::size_t n) {
-        if (n >= 8) {
-            if (n > 16) return std::memcmp(a, b, n) == 0;
-            return load<std::uint64_t>(a) == load<std::uint64_t>(b) &&
-                   load<std::uint64_t>(a + n - 8) == load<std::uint64_t>(b + n - 8);
-        }
-        if (n >= 4) {
-            return load<std::uint32_t>(a) == load<std::uint32_t>(b) &&
-                   load<std::uint32_t>(a + n - 4) == load<std::uint32_t>(b + n - 4);
-        }
-        return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
-    }
-
-    template <class W>
-    static W load(const char* p) {
-        W w;
-        std::memcpy(&w, p, sizeof w);
-        return w;
-    }
-
     // The slot holding `key`, or the empty slot where it would go.
     std::size_t probe(std::string_view key, std::uint64_t hash) const {
         const std::size_t mask = slots_.size() - 1;
@@ -77,7 +56,7 @@ private:
             const Slot& slot = slots_[i];
             if (slot.len_plus_one == 0) return i;
             if (slot.hash == hash && slot.len_plus_one == key.size() + 1 &&
-                same_bytes(arena_.data() + slot.offset, key.data(), key.size())) {
+                std::memcmp(arena_.data() + slot.offset, key.data(), key.size()) == 0) {
                 return i;
             }
         }
