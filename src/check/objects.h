@@ -31,12 +31,9 @@ inline bool walk_object(const Schema& node, PyObject* value, Path& path, const W
                                                         "attribute " + debug_quote(attribute.name), "missing"));
             }
             passed = false;
-        } else if (ctx.makes_records()) {
-            path.push_back(PathSegment::named(attribute.name));
-            passed = walk_value(attribute.schema, item.get(), path, ctx, records);
-            path.pop_back();
         } else {
-            passed = walk_value(attribute.schema, item.get(), path, ctx, records);
+            passed = walk_part(
+                attribute.schema, item.get(), [&] { return PathSegment::named(attribute.name); }, path, ctx, records);
         }
         if (!passed) {
             ok = false;

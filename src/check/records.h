@@ -174,9 +174,7 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
             push_record("dict_type", "dict", value_repr(value), path, records);
         } else if (found != nullptr) {
             py::Ref item = py::Ref::borrow(found);
-            path.push_back(PathSegment::named(field.name));
-            walk_value(field.schema, item.get(), path, ctx, records);
-            path.pop_back();
+            walk_part(field.schema, item.get(), [&] { return PathSegment::named(field.name); }, path, ctx, records);
         } else if (field.required) {
             records.push_back(make_key_error_record(path, field.name, "missing_key",
                                                     "required key " + debug_quote(field.name), "missing"));

@@ -53,6 +53,17 @@ bool walk_child(const Schema& node, V value, Path& path, const WalkContext& ctx,
     return walk_value(node, value, path, ctx, records);
 }
 
+// Walks a part of the value under one more path step (made by `step`, and
+// only when the walk makes records).
+template <class V, class Step>
+bool walk_part(const Schema& schema, V value, Step&& step, Path& path, const WalkContext& ctx, Records& records) {
+    if (!ctx.makes_records()) return walk_child(schema, value, path, ctx, records);
+    path.push_back(step());
+    const bool member = walk_value(schema, value, path, ctx, records);
+    path.pop_back();
+    return member;
+}
+
 template <class V>
 bool walk_literal(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* constant = ctx.constant(node.index);

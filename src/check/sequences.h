@@ -54,13 +54,7 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
             member = *fast;
         } else {
             py::Ref held_item = py::Ref::borrow(item);
-            if (ctx.makes_records()) {
-                path.push_back(PathSegment::at(i));
-                member = walk_value(schema, item, path, ctx, records);
-                path.pop_back();
-            } else {
-                member = walk_value(schema, item, path, ctx, records);
-            }
+            member = walk_part(schema, item, [i] { return PathSegment::at(i); }, path, ctx, records);
         }
         if (!member) {
             ok = false;
@@ -93,15 +87,7 @@ inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const W
     for (std::size_t i = 0; i < len; ++i) {
         const JsonRef item{value.tree, &value.tree->item(*value.node, static_cast<std::uint32_t>(i))};
         const Schema& schema = i < n ? linear->prefix(i) : *linear->tail;
-        bool member;
-        if (ctx.makes_records()) {
-            path.push_back(PathSegment::at(i));
-            member = walk_value(schema, item, path, ctx, records);
-            path.pop_back();
-        } else {
-            member = walk_child(schema, item, path, ctx, records);
-        }
-        if (!member) {
+        if (!walk_part(schema, item, [i] { return PathSegment::at(i); }, path, ctx, records)) {
             ok = false;
             if (ctx.stops_early()) break;
         }
