@@ -263,47 +263,48 @@ private:
         return true;
     }
 
-    bool array(Value& out, int depth) {
+    // The entries of an array or an object between its brackets, each read
+    // by `entry`, separated by commas; a trailing comma is refused.
+    template <class Entry>
+    bool entries(unsigned char close, const char* at_eof, const char* expected_comma, int depth, Entry&& entry) {
         if (depth > JSON_RECURSION_LIMIT) return fail(RECURSION_LIMIT, i_);
         ++i_;
-        auto builder = sink_.begin_array();
         skip_whitespace();
-        if (i_ >= n_) return fail(EOF_LIST, n_);
-        if (s_[i_] == ']') {
+        if (i_ >= n_) return fail(at_eof, n_);
+        if (s_[i_] == close) {
             ++i_;
-            out = sink_.end_array(builder);
             return true;
         }
         while (true) {
-            Value item{};
-            if (!value(item, depth, EOF_VALUE)) return false;
-            sink_.push(builder, std::move(item));
+            if (!entry()) return false;
             skip_whitespace();
-            if (i_ >= n_) return fail(EOF_LIST, n_);
-            if (s_[i_] == ']') {
+            if (i_ >= n_) return fail(at_eof, n_);
+            if (s_[i_] == close) {
                 ++i_;
-                out = sink_.end_array(builder);
                 return true;
             }
-            if (s_[i_] != ',') return fail(EXPECTED_LIST_COMMA, i_);
+            if (s_[i_] != ',') return fail(expected_comma, i_);
             ++i_;
             skip_whitespace();
-            if (i_ < n_ && s_[i_] == ']') return fail(TRAILING_COMMA, i_);
+            if (i_ < n_ && s_[i_] == close) return fail(TRAILING_COMMA, i_);
         }
     }
 
-    bool object(Value& out, int depth) {
-        if (depth > JSON_RECURSION_LIMIT) return fail(RECURSION_LIMIT, i_);
-        ++i_;
-        auto builder = sink_.begin_object();
-        skip_whitespace();
-        if (i_ >= n_) return fail(EOF_OBJECT, n_);
-        if (s_[i_] == '}') {
-            ++i_;
-            out = sink_.end_object(builder);
+    bool array(Value& out, int depth) {
+        auto builder = sink_.begin_array();
+        const bool ok = entries(']', EOF_LIST, EXPECTED_LIST_COMMA, depth, [&] {
+            Value item{};
+            if (!value(item, depth, EOF_VALUE)) return false;
+            sink_.push(builder, std::move(item));
             return true;
-        }
-        while (true) {
+        });
+        if (ok) out = sink_.end_array(builder);
+        return ok;
+    }
+
+    bool object(Value& out, int depth) {
+        auto builder = sink_.begin_object();
+        const bool ok = entries('}', EOF_OBJECT, EXPECTED_OBJECT_COMMA, depth, [&] {
             if (i_ >= n_) return fail(EOF_OBJECT, n_);
             if (s_[i_] != '"') return fail(KEY_MUST_BE_STRING, i_);
             std::string_view key_view;
@@ -317,18 +318,10 @@ private:
             Value item{};
             if (!value(item, depth, EOF_VALUE)) return false;
             sink_.add(builder, std::move(key), std::move(item));
-            skip_whitespace();
-            if (i_ >= n_) return fail(EOF_OBJECT, n_);
-            if (s_[i_] == '}') {
-                ++i_;
-                out = sink_.end_object(builder);
-                return true;
-            }
-            if (s_[i_] != ',') return fail(EXPECTED_OBJECT_COMMA, i_);
-            ++i_;
-            skip_whitespace();
-            if (i_ < n_ && s_[i_] == '}') return fail(TRAILING_COMMA, i_);
-        }
+            return true;
+        });
+        if (ok) out = sink_.end_object(builder);
+        return ok;
     }
 
     const unsigned char* s_;
