@@ -1,12 +1,29 @@
 """Helpers shared by several test files (pytest puts this folder on sys.path)."""
 
+import inspect
 import os
 import subprocess
 import sys
 
 import pytest
 
-from kestrome import ValidationError, recursive
+from kestrome import ValidationError, Validator, recursive
+
+# --- method signatures
+
+
+def check_method_signature(name, text, shown):
+    """A method's text signature, what inspect shows of it, and its docstring sections."""
+    method = getattr(Validator, name)
+    assert method.__text_signature__ == text
+    assert str(inspect.signature(method)) == "(self, /, " + shown[1:]
+    assert str(inspect.signature(getattr(Validator(int), name))) == shown
+    doc = method.__doc__
+    assert not doc.startswith(name)
+    for section in ("Args:", "Returns:", "Raises:"):
+        assert section in doc
+    return doc
+
 
 # --- reports
 

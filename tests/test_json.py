@@ -1,7 +1,6 @@
 """JSON input: the strict reader, its error texts and positions, and the three JSON methods."""
 
 import dataclasses
-import inspect
 import math
 from types import SimpleNamespace as Meta
 from typing import Annotated, Literal, Optional
@@ -10,7 +9,7 @@ import pytest
 
 from kestrome import ValidationError, Validator, anything, nothing, recursive
 
-from support import raising
+from support import check_method_signature, raising
 
 TYPE_MESSAGE = "JSON input must be a str or bytes object"
 SURROGATE_TEXT = "input string is not valid UTF-8 (contains a lone surrogate)"
@@ -799,13 +798,6 @@ def test_argument_errors(call, message):
     ],
 )
 def test_signatures_and_docstrings(name, text, shown):
-    method = getattr(Validator, name)
-    assert method.__text_signature__ == text
-    assert str(inspect.signature(method)) == "(self, /, " + shown[1:]
-    assert str(inspect.signature(getattr(Validator(int), name))) == shown
-    doc = method.__doc__
-    assert not doc.startswith(name)
-    for section in ("Args:", "Returns:", "Raises:"):
-        assert section in doc
+    doc = check_method_signature(name, text, shown)
     if "fail_fast" in text:
         assert "`fail_fast` behaves as it does for `validate`." in doc

@@ -1,4 +1,3 @@
-import inspect
 import threading
 from typing import Annotated
 
@@ -6,7 +5,7 @@ import pytest
 
 from kestrome import ValidationError, Validator, union
 
-from support import RaisingEq, failure
+from support import check_method_signature, RaisingEq, failure
 
 
 # fails in two independent places
@@ -23,14 +22,7 @@ BAD = {"a": "x", "b": "y"}
     ],
 )
 def test_signatures_and_docstrings(name, text, shown):
-    method = getattr(Validator, name)
-    assert method.__text_signature__ == text
-    assert str(inspect.signature(method)) == "(self, /, " + shown[1:]
-    assert str(inspect.signature(getattr(Validator(int), name))) == shown
-    doc = method.__doc__
-    assert not doc.startswith(name)
-    for section in ("Args:", "Returns:", "Raises:"):
-        assert section in doc
+    check_method_signature(name, text, shown)
 
 
 def test_validate_docstring_states_check_only():

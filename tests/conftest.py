@@ -1,0 +1,4 @@
+import pytest
+
+# Helpers in support.py assert too; keep pytest's detailed messages for them.
+pytest.register_assert_rewrite("support")
