@@ -25,6 +25,24 @@ def check_method_signature(name, text, shown):
     return doc
 
 
+# --- membership
+
+
+def check_membership(v, members, others):
+    """Every member passes is_valid and validate; every other value fails both.
+    Returns the ValidationErrors of the others, in order."""
+    for x in members:
+        assert v.is_valid(x), x
+        v.validate(x)
+    errors = []
+    for x in others:
+        assert not v.is_valid(x), x
+        with pytest.raises(ValidationError) as info:
+            v.validate(x)
+        errors.append(info.value)
+    return errors
+
+
 # --- reports
 
 
