@@ -21,7 +21,7 @@ import sys
 import textwrap
 import time
 import traceback
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from importlib import metadata
 from pathlib import Path
 from typing import Any, Callable
@@ -78,6 +78,57 @@ class Table:
     elements: int | None  # for ns per element
     element_name: str = "element"
     ratio_to: list[str] = field(default_factory=lambda: ["kestrome is_valid"])
+    # Also time every row with the collector running, as users run their code.
+    collector_too: bool = False
+    # A table of probes is measured once per tool instead of timed (memory, say).
+    probes: list[Probe] = field(default_factory=list)
+    unit: str = ""  # what a probe's figure counts
+    # A table with values of its own: its cases' verdicts are checked on this (member,
+    # non-member) pair, under `label` in the verdicts table.
+    values: tuple[Any, Any] | None = None
+    label: str = ""
+
+
+@dataclass
+class Probe:
+    """One measured row: `measure()` gives the tool's figure in its table's unit."""
+    tool: str
+    measure: Callable[[], float]
+    note: str = ""
+
+
+@dataclass
+class Target:
+    """A goal the report marks as met or missed.
+
+    mode "ratio": the first row's figure over the smallest of `refs` is at most `limit`;
+    "flat": the largest of the rows' figures per element over the smallest is at most
+    `limit`; "at_most": the first row's figure is at most `limit`. Rows and refs name
+    (table index, tool) within the workload; a figure is a median per call (the probe's
+    value for a probe table).
+    """
+    text: str
+    mode: str
+    rows: list[tuple[int, str]]
+    refs: list[tuple[int, str]] = field(default_factory=list)
+    limit: float = 1.0
+    unit: str = ""  # of an "at_most" figure
+
+
+def faster_than(tool: str, peers: list[str], factor: float, table: int = 0) -> Target:
+    who = peers[0] if len(peers) == 1 else "the faster of " + " and ".join(peers)
+    return Target(f"{tool} at least {factor:g}× faster than {who}", "ratio",
+                  [(table, tool)], [(table, p) for p in peers], 1 / factor)
+
+
+def within(tool: str, ref: str, factor: float, table: int = 0) -> Target:
+    return Target(f"{tool} within {factor:g}× of {ref}", "ratio", [(table, tool)],
+                  [(table, ref)], factor)
+
+
+def flat(tool: str, tables: list[int], factor: float, what: str) -> Target:
+    return Target(f"{tool} {what} flat within {factor:g}× across the tables", "flat",
+                  [(i, tool) for i in tables], [], factor)
 
 
 @dataclass
@@ -90,6 +141,7 @@ class Workload:
     checked: list[Case]  # the cases whose verdicts are checked (built on `member`)
     tables: list[Table]
     notes: list[str] = field(default_factory=list)
+    targets: list[Target] = field(default_factory=list)
 
 
 def with_value(cases: list[Case], x) -> list[Case]:
@@ -155,15 +207,21 @@ def _answer(fn, x) -> str:
 
 
 def check_verdicts(wl: Workload) -> list[VerdictRow]:
+    groups = [(wl.key, wl.checked, wl.member, wl.non_member)]
+    groups += [(f"{wl.key} {t.label}", t.cases, *t.values) for t in wl.tables if t.values]
+    return [row for g in groups for row in _check_group(*g)]
+
+
+def _check_group(label: str, cases: list[Case], member, non_member) -> list[VerdictRow]:
     rows = []
     seen = set()
-    for c in wl.checked:
+    for c in cases:
         if c.verdict is None or c.tool in seen:
             continue
         seen.add(c.tool)
-        m = _answer(c.verdict, wl.member)
-        n = _answer(c.verdict, wl.non_member)
-        row = VerdictRow(wl.key, c.tool, m, n)
+        m = _answer(c.verdict, member)
+        n = _answer(c.verdict, non_member)
+        row = VerdictRow(label, c.tool, m, n)
         if m != "yes":
             row.problem = f"says {m!r} on the member"
             row.fatal = not c.sampling or m.startswith("error")
@@ -180,7 +238,7 @@ def check_verdicts(wl: Workload) -> list[VerdictRow]:
 # --------------------------------------------------------------------------------------
 # Timing
 
-def make_timer(case: Case) -> Callable[[int], float]:
+def make_timer(case: Case, collector: bool = False) -> Callable[[int], float]:
     names = sorted(case.env)
     binds = "".join(f"    {k} = _env[{k!r}]\n" for k in names)
     src = (f"def _timer(_n, _env, _clock):\n{binds}"
@@ -195,15 +253,20 @@ def make_timer(case: Case) -> Callable[[int], float]:
     clock = time.perf_counter
 
     def run(n: int) -> float:
-        # As timeit does: no collector pauses inside a sample.
+        # As timeit does: no collector pauses inside a sample, unless asked for.
         gc.collect()
         was = gc.isenabled()
-        gc.disable()
+        if collector:
+            gc.enable()
+        else:
+            gc.disable()
         try:
             return fn(n, env, clock)
         finally:
             if was:
                 gc.enable()
+            else:
+                gc.disable()
     return run
 
 
@@ -221,15 +284,23 @@ class Timing:
     case: Case
     loops: int
     samples: list[float]  # seconds per call
+    samples_gc: list[float] = field(default_factory=list)  # the same, collector running
 
     @property
     def median(self) -> float:
         return statistics.median(self.samples)
 
+    @property
+    def median_gc(self) -> float | None:
+        return statistics.median(self.samples_gc) if self.samples_gc else None
+
 
 def time_table(table: Table, repeats: int, target: float) -> list[Timing]:
     runs = [make_timer(c) for c in table.cases]
     loops = [calibrate(r, target) for r in runs]
+    if table.collector_too:
+        runs += [make_timer(c, collector=True) for c in table.cases]
+        loops += loops
     for r, n in zip(runs, loops):  # warm-up
         r(n)
     samples: list[list[float]] = [[] for _ in runs]
@@ -239,7 +310,9 @@ def time_table(table: Table, repeats: int, target: float) -> list[Timing]:
         for j in range(k):
             i = (j + rep) % k
             samples[i].append(runs[i](loops[i]) / loops[i])
-    return [Timing(c, n, s) for c, n, s in zip(table.cases, loops, samples)]
+    m = len(table.cases)
+    return [Timing(c, loops[i], samples[i], samples[i + m] if table.collector_too else [])
+            for i, c in enumerate(table.cases)]
 
 
 # --------------------------------------------------------------------------------------
@@ -273,27 +346,45 @@ def md_table(header: list[str], rows: list[list[str]], align: list[str]) -> str:
 
 
 def render_table(table: Table, timings: list[Timing], skipped: dict[str, str],
-                 noted: dict[str, str]) -> str:
+                 noted: dict[str, str], target_cells: dict[str, str] | None = None) -> str:
     by_tool = {t.case.tool: t.median for t in timings}
+    by_tool_gc = {t.case.tool: t.median_gc for t in timings}
+    gc_too = table.collector_too
     header = ["tool", "median per call"]
     align = ["l", "r"]
+    if gc_too:
+        header.append("collector on")
+        align.append("r")
     if table.elements:
         header.append(f"ns per {table.element_name}")
         align.append("r")
     for ref in table.ratio_to:
-        header.append(f"÷ {ref}")
+        header.append(f"÷ {ref}" + (" (off / on)" if gc_too else ""))
         align.append("r")
+    if target_cells:
+        header.append("target")
+        align.append("l")
     header += ["spread", "notes"]
     align += ["r", "l"]
     rows = []
     for t in timings:
         med = t.median
         row = [t.case.tool, fmt_time(med)]
+        if gc_too:
+            row.append(fmt_time(t.median_gc))
         if table.elements:
             # A sampling tool does not look at every element: a per-element cost would lie.
             row.append("—" if t.case.sampling else f"{med / table.elements * 1e9:,.1f}")
         for ref in table.ratio_to:
-            row.append(fmt_ratio(med / by_tool[ref]) if ref in by_tool else "n/a")
+            if ref not in by_tool:
+                row.append("n/a")
+            elif gc_too:
+                row.append(fmt_ratio(med / by_tool[ref]) + " / "
+                           + fmt_ratio(t.median_gc / by_tool_gc[ref]))
+            else:
+                row.append(fmt_ratio(med / by_tool[ref]))
+        if target_cells:
+            row.append(target_cells.get(t.case.tool, ""))
         lo, hi = min(t.samples), max(t.samples)
         row.append(f"±{(hi - lo) / 2 / med * 100:.0f}%")
         note = t.case.note
@@ -308,6 +399,134 @@ def render_table(table: Table, timings: list[Timing], skipped: dict[str, str],
             f"value: {table.value_label}; loops per sample: "
             + ", ".join(f"{t.case.tool} {t.loops:,}" for t in timings) + "\n\n"
             + md_table(header, rows, align))
+
+
+def render_probes(table: Table, figures: dict[str, float], skipped: dict[str, str],
+                  target_cells: dict[str, str] | None = None) -> str:
+    header = ["tool", table.unit]
+    align = ["l", "r"]
+    for ref in table.ratio_to:
+        header.append(f"÷ {ref}")
+        align.append("r")
+    if target_cells:
+        header.append("target")
+        align.append("l")
+    header.append("notes")
+    align.append("l")
+    rows = []
+    for p in table.probes:
+        if p.tool in skipped:
+            rows.append([p.tool, "not measured"] + [""] * (len(header) - 3) + [skipped[p.tool]])
+            continue
+        v = figures[p.tool]
+        row = [p.tool, f"{v:,.1f}"]
+        for ref in table.ratio_to:
+            row.append(fmt_ratio(v / figures[ref]) if figures.get(ref) else "n/a")
+        if target_cells:
+            row.append(target_cells.get(p.tool, ""))
+        row.append(p.note)
+        rows.append(row)
+    return f"### {table.title}\n\nmeasured once per tool\n\n" + md_table(header, rows, align)
+
+
+# Targets. A figure is keyed by (table index, tool, collector running).
+Figures = dict[tuple[int, str, bool], float]
+
+
+@dataclass
+class TargetResult:
+    workload: str
+    target: Target
+    collector: bool
+    value: float | None  # None: a row is missing (not timed)
+    where: str = ""  # the table, when the workload has several and the target one
+
+    @property
+    def met(self) -> bool:
+        return self.value is not None and self.value <= self.target.limit * (1 + 1e-9)
+
+    def figure(self) -> str:
+        if self.value is None:
+            return "n/a"
+        if self.target.mode == "at_most":
+            return f"{self.value:,.1f} {self.target.unit}".strip()
+        return fmt_ratio(self.value)
+
+    def limit(self) -> str:
+        if self.target.mode == "at_most":
+            return f"≤ {self.target.limit:,.1f} {self.target.unit}".strip()
+        return f"≤ {fmt_ratio(self.target.limit)}"
+
+    def verdict(self) -> str:
+        if self.value is None:
+            return "n/a"
+        return "met" if self.met else "**missed**"
+
+
+def evaluate_targets(wl: Workload, figures: Figures, elements: dict[int, int | None]
+                     ) -> list[TargetResult]:
+    out = []
+    for t in wl.targets:
+        tables = {i for i, _ in t.rows + t.refs}
+        modes = [False]
+        if all(wl.tables[i].collector_too for i in tables):
+            modes.append(True)
+        for on in modes:
+            got = [figures.get((i, tool, on)) for i, tool in t.rows]
+            refs = [figures.get((i, tool, on)) for i, tool in t.refs]
+            value = None
+            if t.mode == "flat":
+                per = [g / (elements[i] or 1) for g, (i, _) in zip(got, t.rows) if g]
+                if len(per) == len(t.rows):
+                    value = max(per) / min(per)
+            elif got[0] is not None:
+                if t.mode == "at_most":
+                    value = got[0]
+                elif any(refs):
+                    value = got[0] / min(r for r in refs if r)
+            where = ""
+            if len(wl.tables) > 1 and len(tables) == 1:
+                only = wl.tables[next(iter(tables))]
+                where = only.label or only.title
+            out.append(TargetResult(wl.key, t, on, value, where))
+    return out
+
+
+def target_cells(results: list[TargetResult], table: int) -> dict[str, str]:
+    """The target column of one table: ratio targets whose rows all sit in it."""
+    cells: dict[str, list[str]] = {}
+    by_target: dict[int, list[TargetResult]] = {}
+    for r in results:
+        by_target.setdefault(id(r.target), []).append(r)
+    for rs in by_target.values():
+        t = rs[0].target
+        if t.mode == "flat" or any(i != table for i, _ in t.rows + t.refs):
+            continue
+        tool = t.rows[0][1]
+        if t.refs:
+            refs = [name for _, name in t.refs]
+            ref = refs[0] if len(refs) == 1 else "faster of " + ", ".join(refs)
+            head = f"÷ {ref} {rs[0].limit()}"
+        else:
+            head = rs[0].limit()
+        figs = " / ".join(r.figure() for r in rs)
+        verdicts = " / ".join(r.verdict() for r in rs)
+        cells.setdefault(tool, []).append(f"{head}: {figs} {verdicts}")
+    return {k: "; ".join(v) for k, v in cells.items()}
+
+
+def render_targets(results: list[TargetResult]) -> str:
+    rows = []
+    for r in results:
+        text = r.target.text + (f", {r.where}" if r.where else "")
+        rows.append([r.workload, text + (" (collector on)" if r.collector else ""),
+                     r.figure(), r.limit(), r.verdict()])
+    met = sum(r.met for r in results)
+    return ("## Targets\n\nThe goals set for the walk over Python values and for JSON, each "
+            "as a median ratio side by side in this run (or a figure, for memory); "
+            f"{met} of {len(results)} met.\n\n"
+            + md_table(["workload", "target", "figure", "limit", "result"], rows,
+                       ["l", "l", "r", "r", "l"]))
 
 
 def cpu_model() -> str:
@@ -421,6 +640,7 @@ def main(argv: list[str] | None = None, description: str = "") -> int:
     print(head, flush=True)
 
     all_verdicts: list[VerdictRow] = []
+    all_targets: list[TargetResult] = []
     sections: list[str] = []
     failed = False
     for wl in workloads:
@@ -440,31 +660,52 @@ def main(argv: list[str] | None = None, description: str = "") -> int:
         kestrome_wrong = any(t.startswith("kestrome") for t in bad)
         if bad:
             failed = True
-        for table in wl.tables:
+        figures: Figures = {}
+        measured: dict[int, tuple[Table, Any, dict[str, str]]] = {}
+        for ti, table in enumerate(wl.tables):
+            if kestrome_wrong:
+                measured[ti] = (table, None, {})
+                continue
+            skipped = {c.tool: f"WRONG VERDICT: {bad[c.tool]}"
+                       for c in table.cases + table.probes if c.tool in bad}
+            try:
+                if table.probes:
+                    got = {p.tool: p.measure() for p in table.probes if p.tool not in bad}
+                    figures.update({(ti, k, False): v for k, v in got.items()})
+                else:
+                    timed = replace(table, cases=[c for c in table.cases if c.tool not in bad])
+                    got = time_table(timed, args.repeats, args.target_ms / 1000)
+                    for t in got:
+                        figures[(ti, t.case.tool, False)] = t.median
+                        if t.samples_gc:
+                            figures[(ti, t.case.tool, True)] = t.median_gc
+                    table = timed
+            except Exception:
+                failed = True
+                got = traceback.format_exc()
+                print(got, file=sys.stderr)
+            measured[ti] = (table, got, skipped)
+        results = evaluate_targets(wl, figures, {i: t.elements for i, t in enumerate(wl.tables)})
+        all_targets += results
+        for ti, (table, got, skipped) in measured.items():
             if kestrome_wrong:
                 parts.append(f"### {table.title}\n\n**NOT TIMED**: kestrome gave a wrong "
                              "verdict on this workload (see Verdicts); timing a different "
                              "answer would mean nothing.")
                 continue
-            cases = [c for c in table.cases if c.tool not in bad]
-            skipped = {c.tool: f"WRONG VERDICT: {bad[c.tool]}"
-                       for c in table.cases if c.tool in bad}
-            timed = Table(table.title, table.value_label, cases, table.elements,
-                          table.element_name, table.ratio_to)
-            try:
-                timings = time_table(timed, args.repeats, args.target_ms / 1000)
-            except Exception:
-                failed = True
-                tb = traceback.format_exc()
-                print(tb, file=sys.stderr)
-                parts.append(f"### {table.title}\n\n**FAILED**:\n\n```\n{tb}```")
+            if isinstance(got, str):
+                parts.append(f"### {table.title}\n\n**FAILED**:\n\n```\n{got}```")
                 continue
-            text = render_table(timed, timings, skipped, noted)
+            cells = target_cells(results, ti)
+            text = (render_probes(table, got, skipped, cells) if table.probes
+                    else render_table(table, got, skipped, noted, cells))
             parts.append(text)
             print("\n" + text, flush=True)
         sections.append("\n\n".join(parts))
 
     vtext = render_verdicts(all_verdicts)
+    if all_targets:
+        vtext = render_targets(all_targets) + "\n\n" + vtext
     print("\n" + vtext)
     elapsed = time.perf_counter() - t_start
     banner = ""

@@ -72,22 +72,34 @@ def kestrome_cases(schema, x, *, which=("is_valid", "validate")) -> list[Case]:
     return out
 
 
+PEERS = ["pydantic", "msgspec"]  # the peers a user would pick for strict validation
+
+
 def peer_cases(x, hint, *, msgspec_hint=None, beartype_hint=None, typeguard_limited="",
-               beartype_note="samples one item per container") -> list[Case]:
-    ta = TypeAdapter(hint)
+               beartype_note="samples one item per container", adapter=None,
+               pydantic_note="", msgspec_note="", msgspec_limited="",
+               only: list[str] | None = None) -> list[Case]:
+    """Every peer's strict check of `x` against `hint`.
+
+    `adapter` replaces pydantic's plain TypeAdapter(hint) (a discriminated union, a
+    config); `msgspec_hint` gives msgspec its own form of the schema; `only` keeps the
+    named tools.
+    """
+    ta = TypeAdapter(hint) if adapter is None else adapter
     PE = pydantic.ValidationError
     ME = msgspec.ValidationError
     mhint = hint if msgspec_hint is None else msgspec_hint
     bhint = hint if beartype_hint is None else beartype_hint
-    return [
+    cases = [
         Case("pydantic", "try:\n    f(x, strict=True)\nexcept E:\n    pass",
              {"f": ta.validate_python, "x": x, "E": PE},
              _raises(lambda o: ta.validate_python(o, strict=True), PE),
-             "TypeAdapter.validate_python(strict=True); builds a copy"),
+             "TypeAdapter.validate_python(strict=True); builds a copy" + pydantic_note),
         Case("msgspec", "try:\n    f(x, T, strict=True)\nexcept E:\n    pass",
              {"f": msgspec.convert, "x": x, "T": mhint, "E": ME},
              _raises(lambda o: msgspec.convert(o, mhint, strict=True), ME),
-             "convert(strict=True); builds a copy; stops at the first error"),
+             "convert(strict=True); builds a copy; stops at the first error" + msgspec_note,
+             limited=msgspec_limited),
         Case("beartype", "f(x, T)", {"f": is_bearable, "x": x, "T": bhint},
              lambda o: is_bearable(o, bhint), f"is_bearable; {beartype_note}", sampling=True,
              limited=f"beartype {beartype_note}"),
@@ -98,6 +110,45 @@ def peer_cases(x, hint, *, msgspec_hint=None, beartype_hint=None, typeguard_limi
              "check_type(collection_check_strategy=ALL_ITEMS); stops at the first error",
              limited=typeguard_limited),
     ]
+    return cases if only is None else [c for c in cases if c.tool in only]
+
+
+def error_reading_cases(schema, hint, x, *, msgspec_hint=None, adapter=None) -> list[Case]:
+    """`validate` on a failing value with the errors read as each tool's users read them:
+    kestrome's `e.errors`, pydantic's `e.errors()`, msgspec's `str(e)`."""
+    v = kestrome.Validator(schema)
+    ta = TypeAdapter(hint) if adapter is None else adapter
+    mhint = hint if msgspec_hint is None else msgspec_hint
+    E, PE, ME = kestrome.ValidationError, pydantic.ValidationError, msgspec.ValidationError
+    return [
+        Case("kestrome validate", "try:\n    f(x)\nexcept E as e:\n    e.errors",
+             {"f": v.validate, "x": x, "E": E}, _raises(v.validate, E),
+             "raises; reads `e.errors` (every failure)"),
+        Case("pydantic", "try:\n    f(x, strict=True)\nexcept E as e:\n    e.errors()",
+             {"f": ta.validate_python, "x": x, "E": PE},
+             _raises(lambda o: ta.validate_python(o, strict=True), PE),
+             "validate_python(strict=True); reads `e.errors()` (every failure)"),
+        Case("msgspec", "try:\n    f(x, T, strict=True)\nexcept E as e:\n    str(e)",
+             {"f": msgspec.convert, "x": x, "T": mhint, "E": ME},
+             _raises(lambda o: msgspec.convert(o, mhint, strict=True), ME),
+             "convert(strict=True); reads `str(e)` (the first failure)"),
+    ]
+
+
+try:  # built by `make bench` into bench/.venv only
+    import _kbench_limit
+except ImportError:  # pragma: no cover - set-up problem, not a result
+    _kbench_limit = None
+
+LIMIT = "C limit"
+
+
+def limit_case(func: str, x, test: str) -> Case:
+    """A C loop doing only the exact type test of every item: the limit of a check."""
+    if _kbench_limit is None:
+        raise SystemExit("bench's C loop module _kbench_limit is missing: run `make bench`")
+    return Case(LIMIT, "f(x)", {"f": getattr(_kbench_limit, func), "x": x}, None,
+                f"a C loop doing only `{test}` on each item, no schema: the limit")
 
 
 def kestrome_json_cases(schema) -> list[Case]:
@@ -125,22 +176,26 @@ def kestrome_json_cases(schema) -> list[Case]:
     ]
 
 
-def json_peer_cases(hint) -> list[Case]:
+def json_peer_cases(hint, *, msgspec_hint=None, adapter=None, msgspec_note="",
+                    only: list[str] | None = None) -> list[Case]:
     """orjson (a parse-only baseline), msgspec typed decoding and pydantic validate_json."""
-    ta = TypeAdapter(hint)
-    dec = msgspec.json.Decoder(hint)  # strict by default: no str-to-number coercion
+    ta = TypeAdapter(hint) if adapter is None else adapter
+    # strict by default: no str-to-number coercion
+    dec = msgspec.json.Decoder(hint if msgspec_hint is None else msgspec_hint)
     PE = pydantic.ValidationError
     ME = msgspec.ValidationError
-    return [
+    cases = [
         Case("orjson.loads", "f(x)", {"f": orjson.loads, "x": None}, None,
              "parses only, no schema: a reference for raw parsing speed"),
         Case("msgspec", "try:\n    f(x)\nexcept E:\n    pass",
              {"f": dec.decode, "x": None, "E": ME}, _raises(dec.decode, ME),
-             "json.Decoder(T).decode (strict); builds the value; stops at the first error"),
+             "json.Decoder(T).decode (strict); builds the value; stops at the first error"
+             + msgspec_note),
         Case("pydantic", "try:\n    f(x, strict=True)\nexcept E:\n    pass",
              {"f": ta.validate_json, "x": None, "E": PE},
              _raises(lambda o: ta.validate_json(o, strict=True), PE),
              "TypeAdapter.validate_json(strict=True); builds the value"),
     ]
+    return cases if only is None else [c for c in cases if c.tool in only]
 
 
