@@ -32,17 +32,65 @@ bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext&
     return false;
 }
 
+// Whether some clause's prepared tests certainly accept the entry.
+inline bool clauses_fast_accept(const FieldNameSet& names, PyObject* key, PyObject* item) {
+    for (std::size_t c = 0; c + 1 < names.clause_checks.size(); c += 2) {
+        if (fast_accepts(names.clause_checks[c], key) && fast_accepts(names.clause_checks[c + 1], item)) return true;
+    }
+    return false;
+}
+
+// The same for a record of one clause and no field (dict[K, V]): one loop
+// specialised on both tests.
+inline bool dict_fast_accepts(const FieldNameSet& names, PyObject* dict) {
+    return with_fast_test(names.clause_checks[0], [&](auto key_test) {
+        return with_fast_test(names.clause_checks[1], [&](auto value_test) {
+            Py_ssize_t pos = 0;
+            PyObject* key = nullptr;
+            PyObject* item = nullptr;
+            while (PyDict_Next(dict, &pos, &key, &item)) {
+                if (!key_test(key) || !value_test(item)) return false;
+            }
+            return true;
+        });
+    });
+}
+
+// True only when the record certainly accepts the dict, decided without
+// Python code: every key an exact str (so each names at most one field and
+// no key comparison runs code) and every entry accepted by a prepared test.
+inline bool record_fast_accepts(const Schema& node, const FieldNameSet& names, PyObject* dict) {
+    if (node.fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, dict);
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    std::uint64_t required = 0;
+    while (PyDict_Next(dict, &pos, &key, &item)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+        if (!node.fields.empty()) {
+            const std::optional<std::string_view> text = key_text(key);
+            if (!text) return false;
+            if (const std::uint64_t* hit = names.names.find(*text, str_hash(key))) {
+                if (!fast_accepts(names.field_checks[*hit], item)) return false;
+                if (node.fields[*hit].required) ++required;
+                continue;
+            }
+        }
+        if (!clauses_fast_accept(names, key, item)) return false;
+    }
+    return required == names.required_count;
+}
+
 inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
     if (!PyDict_Check(value)) return false;
-    const FieldNameSet* names = nullptr;
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
     std::optional<FieldNameSet> local;  // only without lookup tables
-    if (!node.fields.empty()) {
-        names = ctx.field_names->find(record_key(node));
-        if (names == nullptr) {
-            local = field_name_set_of(node);
-            names = &*local;
-        }
+    if (names == nullptr && !node.fields.empty()) {
+        local = field_name_set_of(node);
+        names = &*local;
     }
+    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
     std::uint64_t remaining = names ? names->required_count : 0;
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
@@ -53,14 +101,17 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
         PyObject* key = reader.key();
         PyObject* item = reader.value();
         std::size_t position = node.fields.size();
-        if (names != nullptr) {
+        if (names != nullptr && !node.fields.empty()) {
             if (const std::optional<std::string_view> text = key_text(key)) {
                 if (const std::uint64_t* hit = names->names.find(*text, str_hash(key))) position = *hit;
             }
         }
         if (position < node.fields.size()) {
             const Field& field = node.fields[position];
-            if (!walk_child(field.schema, item, path, boolean, records)) return false;
+            if (!(with_checks && fast_accepts(names->field_checks[position], item)) &&
+                !walk_child(field.schema, item, path, boolean, records)) {
+                return false;
+            }
             if (field.required && remaining > 0) --remaining;
         } else if (!accepted_by_a_clause(key, item, node, boolean)) {
             return false;

@@ -13,9 +13,9 @@ template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (*ctx.stop) return false;
     switch (node.kind) {
+        case Kind::Nothing: return push_type_error(false, node, value, path, ctx, records);
         case Kind::Anything:
         case Kind::Any:
-        case Kind::Nothing:
         case Kind::NoneType:
         case Kind::Bool:
         case Kind::Int:

@@ -1,8 +1,11 @@
 #include "schema/lazy.h"
 
 #include "py/error.h"
+#include "py/values.h"
 #include "schema/state.h"
 #include "util/text.h"
+
+#include <algorithm>
 
 namespace kestrome {
 
@@ -51,11 +54,49 @@ void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, 
     tables.unions.try_emplace(union_key(node), std::move(sets));
 }
 
-void add_record_entry(const Schema& node, LazyPrecompute& tables) {
-    if (node.fields.empty() || tables.field_names.contains(record_key(node))) {
+void add_record_entry(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    if ((node.fields.empty() && node.clauses.empty()) || tables.field_names.contains(record_key(node))) {
         return;
     }
-    tables.field_names.try_emplace(record_key(node), field_name_set_of(node));
+    FieldNameSet set = field_name_set_of(node);
+    // Without literal sets: the union table is still growing here.
+    for (const Field& f : node.fields) {
+        set.field_checks.push_back(prepare_fast_check(f.schema, constants.data(), constants.size(), nullptr));
+    }
+    for (const CatchAll& c : node.clauses) {
+        set.clause_checks.push_back(prepare_fast_check(c.key, constants.data(), constants.size(), nullptr));
+        set.clause_checks.push_back(prepare_fast_check(c.value, constants.data(), constants.size(), nullptr));
+    }
+    set.all_fast = true;
+    for (const auto* checks : {&set.field_checks, &set.clause_checks}) {
+        for (const FastCheck& c : *checks) set.all_fast = set.all_fast && c.form != FastForm::None;
+    }
+    tables.field_names.try_emplace(record_key(node), std::move(set));
+}
+
+// Bounds of a refinement of int whose every constraint is a bound that is
+// an exact int: the inclusive range they allow.
+bool int_range_of(const Schema& node, const py::Ref* constants, std::size_t count, FastCheck& out) {
+    if (node.kind != Kind::Refinement || node.inner->kind != Kind::Int) return false;
+    for (const Constraint& c : node.constraints) {
+        if (c.kind > ConstraintKind::Lt || c.value >= count) return false;
+        const std::optional<std::int64_t> b = py::exact_int_value(constants[c.value].get());
+        if (!b) return false;
+        switch (c.kind) {
+            case ConstraintKind::Ge: out.lo = std::max(out.lo, *b); break;
+            case ConstraintKind::Gt:
+                if (*b == INT64_MAX) return false;
+                out.lo = std::max(out.lo, *b + 1);
+                break;
+            case ConstraintKind::Le: out.hi = std::min(out.hi, *b); break;
+            case ConstraintKind::Lt:
+                if (*b == INT64_MIN) return false;
+                out.hi = std::min(out.hi, *b - 1);
+                break;
+            default: return false;
+        }
+    }
+    return true;
 }
 
 void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
@@ -72,7 +113,7 @@ void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants
         case Kind::FrozenSet: precompute_schema(*node.inner, constants, tables); break;
         case Kind::Sequence: precompute_seq_shape(node.shape, constants, tables); break;
         case Kind::Record:
-            add_record_entry(node, tables);
+            add_record_entry(node, constants, tables);
             for (const Field& f : node.fields) precompute_schema(f.schema, constants, tables);
             for (const CatchAll& c : node.clauses) {
                 precompute_schema(c.key, constants, tables);
@@ -98,6 +139,35 @@ void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants
 }
 
 }  // namespace
+
+FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                             const UnionTable* unions) {
+    FastCheck check;
+    if (is_scalar_kind(node.kind) && node.kind != Kind::Nothing) {
+        check.form = FastForm::Scalar;
+        check.kind = node.kind;
+    } else if (node.kind == Kind::Union) {
+        if (const UnionLiteralSets* sets = unions != nullptr ? unions->find(union_key(node)) : nullptr) {
+            check.form = FastForm::LiteralSets;
+            check.sets = sets;
+            return check;
+        }
+        std::uint32_t mask = 0;
+        for (const Schema& member : node.members) {
+            if (!is_scalar_kind(member.kind)) return check;
+            mask |= kind_bit(member.kind);
+        }
+        check.form = FastForm::ScalarMask;
+        check.mask = mask;
+    } else if (int_range_of(node, constants, constant_count, check)) {
+        check.form = FastForm::IntRange;
+    } else if (node.kind == Kind::Instance && node.index < constant_count &&
+               PyType_Check(constants[node.index].get())) {
+        check.form = FastForm::ExactType;
+        check.type = constants[node.index].get();
+    }
+    return check;
+}
 
 std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).get()); }
 

@@ -2,12 +2,14 @@
 // first membership check. They hold no Python objects.
 #pragma once
 #include "py/python.h"
+#include "py/ref.h"
 #include "schema/anchored_regex.h"
 #include "schema/schema.h"
 #include "util/fx_hash.h"
 #include "util/tables.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,10 +19,37 @@ namespace kestrome {
 
 struct ValidatorState;
 
-// Field name to the position of its (last) field; number of required fields.
+// An item test prepared once per container or record field, which the walk
+// answers without Python code: a scalar type test (alone or as a union of
+// scalar kinds), the literal sets of an all-literal union, integer bounds on
+// exact ints, or the exact type of an instance test. It only ever answers
+// what the general walk would, and says nothing where it cannot.
+enum class FastForm : std::uint8_t { None, Scalar, ScalarMask, LiteralSets, IntRange, ExactType };
+
+struct UnionLiteralSets;
+
+struct FastCheck {
+    FastForm form = FastForm::None;
+    Kind kind = Kind::Anything;                   // Scalar
+    std::uint32_t mask = 0;                       // ScalarMask: one bit per scalar kind
+    const UnionLiteralSets* sets = nullptr;       // LiteralSets
+    PyObject* type = nullptr;                     // ExactType, borrowed from the pool
+    std::int64_t lo = INT64_MIN, hi = INT64_MAX;  // IntRange, inclusive
+};
+
+inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<unsigned>(kind); }
+
+// The kinds decided by a type test alone.
+inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
+
+// Field name to the position of its (last) field; number of required fields;
+// the prepared test of each field, and of each clause's key and value.
 struct FieldNameSet {
     TextMap names;
     std::uint64_t required_count = 0;
+    std::vector<FastCheck> field_checks;
+    std::vector<FastCheck> clause_checks;  // key, value per clause
+    bool all_fast = false;                 // every check above has a form
 };
 
 // The text tables are keyed by the interpreter's own str hash, which every
@@ -44,16 +73,23 @@ struct UnionLiteralSets {
 
 using FieldNameTable = PointerMap<FieldNameSet>;
 using UnionTable = PointerMap<UnionLiteralSets>;
+
+// The test of `node`; `unions` may be null (then no literal sets).
+FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                             const UnionTable* unions);
 using RegexTable = std::unordered_map<std::string, std::unique_ptr<re2::RE2>, FxTextHash, TextEqual>;
 
 struct LazyPrecompute {
-    FieldNameTable field_names;  // keyed by the record's field storage
+    FieldNameTable field_names;  // keyed by the record's field storage, or
+                                 // its clause storage when it has no field
     UnionTable unions;           // keyed by the union's member storage
     RegexTable regexes;          // keyed by pattern text
 };
 
 // Identity keys of the tables.
-inline const void* record_key(const Schema& record) { return record.fields.data(); }
+inline const void* record_key(const Schema& record) {
+    return record.fields.empty() ? static_cast<const void*>(record.clauses.data()) : record.fields.data();
+}
 inline const void* union_key(const Schema& u) { return u.members.data(); }
 
 // The field-name set of a record: each name with its (last) position.
