@@ -26,6 +26,7 @@ struct WalkContext {
     const std::vector<Schema>* definitions;
     const FieldNameTable* field_names;
     const UnionTable* unions;
+    const TaggedUnionTable* tagged;
     const RegexTable* regexes;
     OpenRecursionSet* recursion;
     FatalErrorSlot* fatal;
@@ -52,7 +53,7 @@ struct WalkState {
 
     WalkContext context(const ValidatorState& state, const LazyPrecompute& tables, WalkMode mode) {
         return WalkContext{state.constants.data(), state.constants.size(), &state.definitions, &tables.field_names,
-                           &tables.unions, &tables.regexes, &recursion, &fatal, &stop, mode};
+                           &tables.unions, &tables.tagged, &tables.regexes, &recursion, &fatal, &stop, mode};
     }
 };
 

@@ -76,6 +76,16 @@ inline const UnionLiteralSets* union_literal_sets(const Schema& node, const Walk
     return ctx.unions->find(union_key(node));
 }
 
+// Membership in a literal whose constant is plain (see is_plain_constant):
+// the exact type, then the type's own equality, all in C.
+inline bool constant_member(PyObject* constant, PyObject* value) {
+    if (value == constant) return true;
+    if (Py_TYPE(value) != Py_TYPE(constant)) return false;
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return PyUnicode_Compare(value, constant) == 0;
+    if (Py_IS_TYPE(constant, &PyLong_Type)) return exact_int_value(value) == exact_int_value(constant);
+    return false;
+}
+
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
     return prepare_fast_check(node, ctx.constants, ctx.constant_count, ctx.unions);
 }
@@ -94,6 +104,7 @@ inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) 
         case FastForm::ExactType:
             if (Py_IS_TYPE(value, reinterpret_cast<PyTypeObject*>(check.type))) return true;
             return std::nullopt;
+        case FastForm::Constant: return constant_member(check.type, value);
     }
     return std::nullopt;
 }

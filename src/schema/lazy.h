@@ -22,9 +22,11 @@ struct ValidatorState;
 // An item test prepared once per container or record field, which the walk
 // answers without Python code: a scalar type test (alone or as a union of
 // scalar kinds), the literal sets of an all-literal union, integer bounds on
-// exact ints, or the exact type of an instance test. It only ever answers
+// exact ints, the exact type of an instance test, or a literal whose
+// equality is its exact type's value (a str, an int, None, a bool or an
+// object that keeps identity as equality). It only ever answers
 // what the general walk would, and says nothing where it cannot.
-enum class FastForm : std::uint8_t { None, Scalar, ScalarMask, LiteralSets, IntRange, ExactType };
+enum class FastForm : std::uint8_t { None, Scalar, ScalarMask, LiteralSets, IntRange, ExactType, Constant };
 
 struct UnionLiteralSets;
 
@@ -33,7 +35,7 @@ struct FastCheck {
     Kind kind = Kind::Anything;                   // Scalar
     std::uint32_t mask = 0;                       // ScalarMask: one bit per scalar kind
     const UnionLiteralSets* sets = nullptr;       // LiteralSets
-    PyObject* type = nullptr;                     // ExactType, borrowed from the pool
+    PyObject* type = nullptr;                     // ExactType, Constant: borrowed from the pool
     std::int64_t lo = INT64_MIN, hi = INT64_MAX;  // IntRange, inclusive
 };
 
@@ -71,8 +73,22 @@ struct UnionLiteralSets {
     TextMap strs;
 };
 
+// A union whose members are records (or unions of records) that each
+// require one field of the same name, its schema a literal set disjoint from
+// every other member's: the member that a tag value selects. Tags are keyed
+// by exact type and value (1, True and 1.0 never meet); objects whose type
+// keeps the default equality are keyed by identity.
+struct TaggedUnion {
+    std::string field;
+    std::uint64_t field_hash = 0;
+    TextMap strs;
+    std::unordered_map<std::int64_t, std::uint32_t, FxWordHash> ints;
+    PointerMap<std::uint32_t> objects;  // None, True, False and such objects
+};
+
 using FieldNameTable = PointerMap<FieldNameSet>;
 using UnionTable = PointerMap<UnionLiteralSets>;
+using TaggedUnionTable = PointerMap<TaggedUnion>;
 
 // The test of `node`; `unions` may be null (then no literal sets).
 FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
@@ -83,6 +99,7 @@ struct LazyPrecompute {
     FieldNameTable field_names;  // keyed by the record's field storage, or
                                  // its clause storage when it has no field
     UnionTable unions;           // keyed by the union's member storage
+    TaggedUnionTable tagged;     // keyed by the union's member storage
     RegexTable regexes;          // keyed by pattern text
 };
 
