@@ -83,7 +83,7 @@ std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema
         WalkState walk;
         Path path;
         Records records;
-        const WalkContext ctx{o.constants->data(), o.constants->size(), o.definitions, &no_tables.field_names,
+        const WalkContext ctx{o.constants->data(), o.constants->size(), o.definitions, nullptr, &no_tables.field_names,
                               &no_tables.unions,   &no_tables.tagged, &no_tables.regexes,  &walk.recursion, &walk.fatal,
                               &walk.stop,          WalkMode::Boolean};
         const bool member = walk_value(sup, value, path, ctx, records);

@@ -24,6 +24,7 @@ struct WalkContext {
     const py::Ref* constants;
     std::size_t constant_count;
     const std::vector<Schema>* definitions;
+    const FieldNameStrs* name_strs;  // null in the algebra's walk
     const FieldNameTable* field_names;
     const UnionTable* unions;
     const TaggedUnionTable* tagged;
@@ -52,7 +53,8 @@ struct WalkState {
     bool stop = false;
 
     WalkContext context(const ValidatorState& state, const LazyPrecompute& tables, WalkMode mode) {
-        return WalkContext{state.constants.data(), state.constants.size(), &state.definitions, &tables.field_names,
+        return WalkContext{state.constants.data(), state.constants.size(), &state.definitions, &state.name_strs,
+                           &tables.field_names,
                            &tables.unions, &tables.tagged, &tables.regexes, &recursion, &fatal, &stop, mode};
     }
 };

@@ -217,8 +217,10 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
         return;
     }
     const bool fail_fast = ctx.mode == WalkMode::FailFast;
-    for (const Field& field : node.fields) {
-        py::Ref name = make_str(field.name);
+    for (std::size_t i = 0; i < node.fields.size(); ++i) {
+        const Field& field = node.fields[i];
+        PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
+        const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(field.name);
         PyObject* found = PyDict_GetItemWithError(value, name.get());
         if (found == nullptr && PyErr_Occurred()) {
             py::discard_error();
@@ -232,14 +234,19 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
         }
         if (fail_fast && !records.empty()) return;
     }
-    const FieldNameSet declared = field_name_set_of(node);
+    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
+    std::optional<FieldNameSet> local;  // only without lookup tables
+    if (declared == nullptr) {
+        local = field_name_set_of(node);
+        declared = &*local;
+    }
     const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
     py::DictReader reader(value);
     while (reader.next()) {
         PyObject* key = reader.key();
         PyObject* item = reader.value();
         if (const std::optional<std::string_view> text = key_text(key)) {
-            if (declared.names.find(*text, str_hash(key))) continue;
+            if (declared->names.find(*text, str_hash(key))) continue;
         }
         if (accepted_by_a_clause(key, item, node, boolean)) continue;
         if (!node.clauses.empty()) {
