@@ -1,10 +1,8 @@
 """Container items that the walk decides without Python code must get the
 same answers, and the same records, as the general walk."""
-from typing import Annotated, Literal
-
 import enum
 from contextlib import nullcontext
-from typing import Optional
+from typing import Annotated, Literal, Optional
 
 import pytest
 
