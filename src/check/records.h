@@ -32,6 +32,34 @@ bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext&
     return false;
 }
 
+// The required fields met so far, each counted once: two distinct keys can
+// carry the same text (a str subclass with its own hash beside the str).
+// The first 64 positions live in a word; a record with more fields gets a
+// vector once a key names one of the later positions.
+class RequiredFieldsMet {
+public:
+    explicit RequiredFieldsMet(std::size_t field_count) : field_count_(field_count) {}
+
+    // True when the field at `position` had not been met before.
+    bool meet(std::size_t position) {
+        if (position < 64) {
+            const std::uint64_t bit = std::uint64_t{1} << position;
+            const bool first = (low_ & bit) == 0;
+            low_ |= bit;
+            return first;
+        }
+        if (high_.empty()) high_.assign(field_count_ - 64, false);
+        const bool first = !high_[position - 64];
+        high_[position - 64] = true;
+        return first;
+    }
+
+private:
+    std::size_t field_count_;
+    std::uint64_t low_ = 0;
+    std::vector<bool> high_;
+};
+
 inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
     if (!PyDict_Check(value)) return false;
     const FieldNameSet* names = nullptr;
@@ -44,6 +72,7 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
         }
     }
     std::uint64_t remaining = names ? names->required_count : 0;
+    RequiredFieldsMet met(node.fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -61,7 +90,7 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
         if (position < node.fields.size()) {
             const Field& field = node.fields[position];
             if (!walk_child(field.schema, item, path, boolean, records)) return false;
-            if (field.required && remaining > 0) --remaining;
+            if (field.required && met.meet(position) && remaining > 0) --remaining;
         } else if (!accepted_by_a_clause(key, item, node, boolean)) {
             return false;
         }
