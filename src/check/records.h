@@ -60,17 +60,10 @@ private:
     std::vector<bool> high_;
 };
 
-inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
-    if (!PyDict_Check(value)) return false;
-    const FieldNameSet* names = nullptr;
-    std::optional<FieldNameSet> local;  // only without lookup tables
-    if (!node.fields.empty()) {
-        names = ctx.field_names->find(record_key(node));
-        if (names == nullptr) {
-            local = field_name_set_of(node);
-            names = &*local;
-        }
-    }
+// The entries of a dict against the fields (named by `names`, null for a
+// record without fields) and the clauses.
+inline bool record_entries_pass(const Schema& node, PyObject* value, const FieldNameSet* names,
+                                const WalkContext& ctx) {
     std::uint64_t remaining = names ? names->required_count : 0;
     RequiredFieldsMet met(node.fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
@@ -96,6 +89,22 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
         }
     }
     return remaining == 0;
+}
+
+// Without lookup tables the names are gathered for this check; kept out of
+// line so that the common pass's frame stays small.
+[[gnu::noinline]] inline bool record_pass_without_tables(const Schema& node, PyObject* value,
+                                                         const WalkContext& ctx) {
+    const FieldNameSet names = field_name_set_of(node);
+    return record_entries_pass(node, value, &names, ctx);
+}
+
+inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
+    if (!PyDict_Check(value)) return false;
+    if (node.fields.empty()) return record_entries_pass(node, value, nullptr, ctx);
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names == nullptr) return record_pass_without_tables(node, value, ctx);
+    return record_entries_pass(node, value, names, ctx);
 }
 
 // A JSON object: each field against the last entry of its name, then each
