@@ -12,11 +12,13 @@ namespace kestrome {
 using py::exact_int_value;
 using py::str_utf8;
 
-// The type test of a scalar kind, or nothing for any other kind.
+// The type test of a scalar kind (Nothing included), or nothing for any
+// other kind.
 inline std::optional<bool> scalar_member(Kind kind, PyObject* value) {
     switch (kind) {
         case Kind::Anything:
         case Kind::Any: return true;
+        case Kind::Nothing: return false;
         case Kind::NoneType: return value == Py_None;
         case Kind::Bool: return Py_IS_TYPE(value, &PyBool_Type);
         case Kind::Int: return PyLong_Check(value) != 0;
@@ -33,6 +35,7 @@ inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
     switch (kind) {
         case Kind::Anything:
         case Kind::Any: return true;
+        case Kind::Nothing: return false;
         case Kind::NoneType: return k == JsonKind::Null;
         case Kind::Bool: return k == JsonKind::Bool;
         case Kind::Int: return k == JsonKind::Bool || k == JsonKind::Int || k == JsonKind::BigInt;

@@ -81,17 +81,41 @@ inline bool record_fast_accepts(const Schema& node, const FieldNameSet& names, P
     return required == names.required_count;
 }
 
-inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
-    if (!PyDict_Check(value)) return false;
-    const FieldNameSet* names = ctx.field_names->find(record_key(node));
-    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
-    std::optional<FieldNameSet> local;  // only without lookup tables
-    if (names == nullptr && !node.fields.empty()) {
-        local = field_name_set_of(node);
-        names = &*local;
+// The required fields met so far, each counted once: two distinct keys can
+// carry the same text (a str subclass with its own hash beside the str).
+// The first 64 positions live in a word; a record with more fields gets a
+// vector once a key names one of the later positions.
+class RequiredFieldsMet {
+public:
+    explicit RequiredFieldsMet(std::size_t field_count) : field_count_(field_count) {}
+
+    // True when the field at `position` had not been met before.
+    bool meet(std::size_t position) {
+        if (position < 64) {
+            const std::uint64_t bit = std::uint64_t{1} << position;
+            const bool first = (low_ & bit) == 0;
+            low_ |= bit;
+            return first;
+        }
+        if (high_.empty()) high_.assign(field_count_ - 64, false);
+        const bool first = !high_[position - 64];
+        high_[position - 64] = true;
+        return first;
     }
+
+private:
+    std::size_t field_count_;
+    std::uint64_t low_ = 0;
+    std::vector<bool> high_;
+};
+
+// The entries of a dict against the fields (named by `names`, null for a
+// record without fields) and the clauses.
+inline bool record_entries_pass(const Schema& node, PyObject* value, const FieldNameSet* names,
+                                const WalkContext& ctx) {
     const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
     std::uint64_t remaining = names ? names->required_count : 0;
+    RequiredFieldsMet met(node.fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -112,12 +136,29 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
                 !walk_child(field.schema, item, path, boolean, records)) {
                 return false;
             }
-            if (field.required && remaining > 0) --remaining;
+            if (field.required && met.meet(position) && remaining > 0) --remaining;
         } else if (!accepted_by_a_clause(key, item, node, boolean)) {
             return false;
         }
     }
     return remaining == 0;
+}
+
+// Without lookup tables the names are gathered for this check; kept out of
+// line so that the common pass's frame stays small.
+[[gnu::noinline]] inline bool record_pass_without_tables(const Schema& node, PyObject* value,
+                                                         const WalkContext& ctx) {
+    const FieldNameSet names = field_name_set_of(node);
+    return record_entries_pass(node, value, &names, ctx);
+}
+
+inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
+    if (!PyDict_Check(value)) return false;
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
+    if (node.fields.empty()) return record_entries_pass(node, value, nullptr, ctx);
+    if (names == nullptr) return record_pass_without_tables(node, value, ctx);
+    return record_entries_pass(node, value, names, ctx);
 }
 
 // A JSON object: each field against the last entry of its name, then each
