@@ -6,7 +6,7 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 namespace kestrome {
@@ -33,6 +33,63 @@ constexpr const char* TRAILING_COMMA = "trailing comma";
 constexpr const char* TRAILING_CHARACTERS = "trailing characters";
 constexpr const char* END_OF_HEX_ESCAPE = "unexpected end of hex escape";
 constexpr const char* RECURSION_LIMIT = "recursion limit exceeded";
+constexpr const char* TOO_MANY_DIGITS = "integer exceeds the limit of ";  // "{} digits" follows
+constexpr const char* TOO_LARGE = "document too large (4 GiB or more)";
+
+// The interpreter refuses to make an int of more digits than its limit
+// (decimal conversion is quadratic); the limit is never below this, so
+// shorter integers need not look it up.
+constexpr std::size_t INT_DIGITS_THRESHOLD = 640;
+
+// sys.get_int_max_str_digits(), 0 for no limit. Should the function be
+// unusable, the interpreter's default holds.
+long int_max_str_digits() {
+    PyObject* get = PySys_GetObject("get_int_max_str_digits");  // borrowed
+    if (get != nullptr) {
+        py::Ref limit = py::Ref::steal(PyObject_CallNoArgs(get));
+        if (limit) {
+            const long value = PyLong_AsLong(limit.get());
+            if (value >= 0) return value;
+        }
+    }
+    py::discard_error();
+    return 4300;
+}
+
+// Out of range of a double: true when the magnitude is past the largest
+// double, false when it is below the smallest. `text` is a valid JSON number.
+bool overflows(std::string_view text) {
+    std::size_t i = text[0] == '-' ? 1 : 0;
+    // The value is 0.D x 10^(exponent + point) where D starts at the first
+    // nonzero digit; exponent + point >= 1 means at least 1.
+    long long point = 0;
+    bool seen_nonzero = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (text[i] != '0') seen_nonzero = true;
+        if (seen_nonzero) ++point;
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+            if (seen_nonzero) continue;
+            if (text[i] != '0') {
+                seen_nonzero = true;
+            } else {
+                --point;
+            }
+        }
+    }
+    long long exponent = 0;
+    if (i < text.size()) {  // 'e' or 'E'
+        ++i;
+        const bool negative = text[i] == '-';
+        if (text[i] == '+' || text[i] == '-') ++i;
+        for (; i < text.size(); ++i) {
+            exponent = std::min<long long>(exponent * 10 + (text[i] - '0'), 1LL << 40);
+        }
+        if (negative) exponent = -exponent;
+    }
+    return exponent + point >= 1;
+}
 
 int hex_digit(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -144,11 +201,12 @@ private:
             double d = 0;
             const auto [ptr, ec] = std::from_chars(first, last, d);
             if (ec == std::errc::result_out_of_range) {
-                // An underflow reads as zero, an overflow is out of range.
-                const std::string text(first, last);
-                d = std::strtod(text.c_str(), nullptr);
+                // An underflow reads as a zero of the number's sign.
+                if (overflows(std::string_view(first, static_cast<std::size_t>(last - first)))) {
+                    return fail(NUMBER_OUT_OF_RANGE, start);
+                }
+                d = negative ? -0.0 : 0.0;
             }
-            if (!std::isfinite(d)) return fail(NUMBER_OUT_OF_RANGE, start);
             out = sink_.floating(d);
             return true;
         }
@@ -158,6 +216,13 @@ private:
             for (std::size_t k = int_start; k < end; ++k) v = v * 10 + (s_[k] - '0');
             out = sink_.integer(negative ? -v : v);
             return true;
+        }
+        if (int_digits > INT_DIGITS_THRESHOLD) {
+            if (digit_limit_ < 0) digit_limit_ = int_max_str_digits();
+            if (digit_limit_ > 0 && int_digits > static_cast<std::size_t>(digit_limit_)) {
+                error.digit_limit = digit_limit_;
+                return fail(TOO_MANY_DIGITS, start);
+            }
         }
         std::int64_t v = 0;
         const auto [ptr, ec] = std::from_chars(first, last, v);
@@ -329,6 +394,7 @@ private:
     std::size_t i_ = 0;
     Sink& sink_;
     std::string scratch_;
+    long digit_limit_ = -1;  // looked up at the first long integer
 };
 
 py::Ref checked(PyObject* obj) {
@@ -487,7 +553,18 @@ private:
     bool was_enabled_;
 };
 
+namespace {
+
+bool refuse_large(std::string_view input, JsonError& error) {
+    if (input.size() <= JSON_MAX_BYTES) return false;
+    error = JsonError{TOO_LARGE, JsonError::NO_POSITION};
+    return true;
+}
+
+}  // namespace
+
 py::Ref parse_json_python(std::string_view input, JsonError& error) {
+    if (refuse_large(input, error)) return py::Ref();
     const CollectorPause pause;
     PythonSink sink;
     Parser<PythonSink> parser(input, sink);
@@ -500,6 +577,7 @@ py::Ref parse_json_python(std::string_view input, JsonError& error) {
 }
 
 bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
+    if (refuse_large(input, error)) return false;
     tree.clear();
     tree.input = input;
     tree.nodes.reserve(input.size() / 8 + 1);
@@ -514,6 +592,9 @@ bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
 }
 
 std::string json_error_text(const JsonError& error, std::string_view input) {
+    if (error.index == JsonError::NO_POSITION) return error.kind;
+    std::string kind = error.kind;
+    if (error.kind == TOO_MANY_DIGITS) kind += std::to_string(error.digit_limit) + " digits";
     std::size_t line = 1;
     std::size_t line_start = 0;
     std::size_t column = 0;
@@ -530,7 +611,7 @@ std::string json_error_text(const JsonError& error, std::string_view input) {
         }
     }
     if (!found) column = input.size() - line_start;
-    return std::string(error.kind) + " at line " + std::to_string(line) + " column " + std::to_string(column);
+    return kind + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
 py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
@@ -539,8 +620,9 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
         case JsonKind::Bool: return py::Ref::borrow(node.truth ? Py_True : Py_False);
         case JsonKind::Int: return checked(PyLong_FromLongLong(node.integer));
         case JsonKind::BigInt: {
+            // The digit limit may have been lowered since the document was read.
             const std::string text(tree.text(node));
-            return checked(PyLong_FromString(text.c_str(), nullptr, 10));
+            return py::Ref::steal(PyLong_FromString(text.c_str(), nullptr, 10));
         }
         case JsonKind::Float: return checked(PyFloat_FromDouble(node.number));
         case JsonKind::String: return make_json_str(tree.text(node));
