@@ -1,5 +1,5 @@
-"""JSON documents that once crashed or misread: long integers, the process locale and
-documents of 4 GiB."""
+"""JSON documents that once crashed, misread or cost far too much: long integers, the
+process locale, documents of 4 GiB, and literals against large nodes."""
 
 import locale
 import math
@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tracemalloc
 from typing import Annotated, Literal
 
 import pytest
@@ -167,3 +168,44 @@ def test_documents_of_4_gib_or_more_are_refused(size, text):
         pytest.skip("4 GiB of address space is not available")
     for schema in (anything, int):
         assert refused(Validator(schema), doc) == text
+
+
+# --- literals against large nodes
+
+
+def test_literal_of_another_kind_converts_nothing():
+    """A literal first compares the node's kind: an array against string literals
+    makes no Python objects at all."""
+    v = Validator(Literal[tuple(f"s{i}" for i in range(200))])
+    doc = "[" + ",".join(str(10**6 + i) for i in range(20000)) + "]"
+    assert v.is_valid_json('"s150"') is True
+    tracemalloc.start()
+    try:
+        tracemalloc.reset_peak()
+        assert v.is_valid_json(doc) is False
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak < 20_000
+
+
+@pytest.mark.parametrize(
+    "schema, doc, member",
+    [
+        (Literal[1], "true", False),
+        (Literal[True], "1", False),
+        (Literal[1], "1.0", False),
+        (Literal[1.0], "1", False),
+        (Literal[None], "null", True),
+        (Literal[""], "null", False),
+        (Literal[2**70], str(2**70), True),
+        (Literal[2**70], "[]", False),
+        (Literal[b"x"], '"x"', False),
+        (Literal["x"], '"x"', True),
+        (Literal["x", 3, False], "false", True),
+        (Literal["x", 3, False], "{}", False),
+    ],
+)
+def test_literal_kinds_against_json_nodes(schema, doc, member):
+    assert Validator(schema).is_valid_json(doc) is member
+    assert Validator(schema).is_valid(anything.load(doc)) is member
