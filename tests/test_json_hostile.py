@@ -1,6 +1,7 @@
 """JSON documents that once crashed, misread or cost far too much: long integers, the
 process locale, documents of 4 GiB, and literals against large nodes."""
 
+import json
 import locale
 import math
 import os
@@ -8,9 +9,11 @@ import shutil
 import subprocess
 import sys
 import tracemalloc
-from typing import Annotated, Literal
+from typing import Annotated, Literal, Optional
 
 import pytest
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
 
 from kestrome import ValidationError, Validator, anything
 
@@ -209,3 +212,204 @@ def test_literal_of_another_kind_converts_nothing():
 def test_literal_kinds_against_json_nodes(schema, doc, member):
     assert Validator(schema).is_valid_json(doc) is member
     assert Validator(schema).is_valid(anything.load(doc)) is member
+
+
+# --- properties: the reader against the standard library, and the three roads
+
+
+PROPERTY = settings(
+    max_examples=250,
+    deadline=None,
+    derandomize=bool(os.environ.get("CI")),
+    database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much],
+)
+
+TEXT = st.text(st.characters(blacklist_categories=("Cs",)), max_size=12)
+SCALARS = (
+    st.none()
+    | st.booleans()
+    | st.integers()
+    | st.integers(min_value=-(2**200), max_value=2**200)
+    | st.floats(allow_nan=False, allow_infinity=False)
+    | TEXT
+)
+VALUES = st.recursive(
+    SCALARS, lambda inner: st.lists(inner, max_size=5) | st.dictionaries(TEXT, inner, max_size=5), max_leaves=30
+)
+
+
+@st.composite
+def documents(draw):
+    """A document written by json.dumps in one of its styles, as str or bytes."""
+    value = draw(VALUES)
+    doc = json.dumps(
+        value,
+        ensure_ascii=draw(st.booleans()),
+        indent=draw(st.sampled_from([None, 0, 2, "\t"])),
+        separators=draw(st.sampled_from([None, (",", ":"), (" , ", " : ")])),
+    )
+    return doc.encode() if draw(st.booleans()) else doc
+
+
+NOISE = [b"", b" ", b"\n", b",", b":", b"[", b"]", b"{", b"}", b'"', b"\\", b"\\u", b"-", b"0", b"1", b".",
+         b"e", b"E+", b"t", b"null", b"\x00", b"\x1f", b"\x7f", b"\xc3", b"\xa9", b"\xed\xa0\x80", b"\xf0\x9f"]
+
+
+@st.composite
+def mutated(draw):
+    """A document with a few bytes deleted, replaced, inserted or repeated."""
+    doc = draw(documents())
+    data = bytearray(doc.encode() if isinstance(doc, str) else doc)
+    for _ in range(draw(st.integers(1, 4))):
+        at = draw(st.integers(0, len(data)))
+        end = draw(st.integers(at, min(len(data), at + 4)))
+        edit = draw(st.sampled_from(["delete", "replace", "insert", "repeat", "cut"]))
+        if edit == "cut":
+            del data[at:]
+        elif edit == "repeat":
+            data[at:at] = data[at:end]
+        else:
+            piece = draw(st.sampled_from(NOISE)) if edit != "delete" else b""
+            data[at : end if edit != "insert" else at] = piece
+    return bytes(data)
+
+
+def depth(value):
+    if isinstance(value, list):
+        return 1 + max((depth(x) for x in value), default=0)
+    if isinstance(value, dict):
+        return 1 + max((depth(x) for x in value.values()), default=0)
+    return 0
+
+
+def outside_common_ground(value):
+    """Where the two readers differ by design: infinities, NaN, lone surrogates, deep nesting."""
+    if isinstance(value, float):
+        return not math.isfinite(value)
+    if isinstance(value, str):
+        return any("\ud800" <= c <= "\udfff" for c in value)
+    if isinstance(value, list):
+        return any(outside_common_ground(x) for x in value)
+    if isinstance(value, dict):
+        return any(outside_common_ground(k) or outside_common_ground(x) for k, x in value.items())
+    return False
+
+
+def same(a, b):
+    """Equal with the same types, float signs and dict key order."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    return a == b
+
+
+def standard_library(doc):
+    """json.loads of the document's UTF-8 text; None when it refuses it, or when the two
+    readers differ by design (assumed away)."""
+    try:
+        text = doc.decode("utf-8") if isinstance(doc, bytes) else doc
+    except UnicodeDecodeError:
+        return None
+    if any(word in text for word in ("NaN", "Infinity")):
+        assume(False)
+    try:
+        value = json.loads(text)
+    except RecursionError:
+        assume(False)
+    except ValueError:
+        return None
+    assume(not outside_common_ground(value) and depth(value) <= 200)
+    return [value]
+
+
+def check_against_the_standard_library(doc):
+    expected = standard_library(doc)
+    try:
+        ours = [anything.load(doc)]
+    except ValidationError as e:
+        assert e.code == "json_invalid"
+        ours = None
+    if expected is None:
+        assert ours is None, doc
+    else:
+        assert ours is not None, doc
+        assert same(ours[0], expected[0]), doc
+
+
+@PROPERTY
+@given(documents())
+def test_load_agrees_with_the_standard_library_on_written_documents(doc):
+    check_against_the_standard_library(doc)
+
+
+@PROPERTY
+@given(mutated())
+def test_load_agrees_with_the_standard_library_on_mutated_documents(doc):
+    check_against_the_standard_library(doc)
+
+
+TYPED = [
+    Validator(schema)
+    for schema in (
+        int,
+        float,
+        list[int],
+        dict[str, float],
+        {"a": int, "b?": str},
+        Optional[list[dict[str, bool]]],
+        int | str | None,
+        list[Literal["a", 1, None, True]],
+        dict[str, list[int | float]],
+    )
+]
+
+
+def check_the_three_roads(doc):
+    for v in TYPED:
+        try:
+            verdict = v.is_valid_json(doc)
+            try:
+                v.validate_json(doc)
+                validated = True
+            except ValidationError:
+                validated = False
+            try:
+                v.load(doc)
+                loaded = True
+            except ValidationError:
+                loaded = False
+        except (TypeError, ValueError) as e:  # ValidationError is a ValueError too
+            raise AssertionError(f"{v!r} raised {e!r} on {doc!r}") from e
+        assert verdict is validated is loaded, (v, doc)
+        try:
+            value = anything.load(doc)
+        except ValidationError:
+            assert verdict is False, (v, doc)
+            continue
+        assert v.is_valid(value) is verdict, (v, doc)
+
+
+@st.composite
+def typed_documents(draw):
+    """Documents near the typed schemas: members, and members with one part changed."""
+    value = draw(
+        st.integers()
+        | st.floats(allow_nan=False, allow_infinity=False)
+        | st.lists(st.integers() | st.sampled_from(["a", None, True, 1, 1.5]), max_size=6)
+        | st.dictionaries(st.sampled_from(["a", "b", "c"]), st.integers() | TEXT | st.floats(allow_nan=False, allow_infinity=False) | st.booleans() | st.lists(st.integers(), max_size=3), max_size=3)
+        | st.none()
+        | TEXT
+    )
+    return json.dumps(value)
+
+
+@PROPERTY
+@given(typed_documents() | documents() | mutated())
+def test_is_valid_json_agrees_with_validate_json_and_load(doc):
+    check_the_three_roads(doc)
