@@ -17,6 +17,8 @@ from hypothesis import strategies as st
 
 from kestrome import ValidationError, Validator, anything
 
+from support import same_json_value
+
 
 def refused(v, doc):
     """All three roads refuse `doc` alike; returns the error text."""
@@ -218,7 +220,7 @@ def test_literal_kinds_against_json_nodes(schema, doc, member):
 
 
 PROPERTY = settings(
-    max_examples=250,
+    max_examples=150,
     deadline=None,
     derandomize=bool(os.environ.get("CI")),
     database=None,
@@ -296,19 +298,6 @@ def outside_common_ground(value):
     return False
 
 
-def same(a, b):
-    """Equal with the same types, float signs and dict key order."""
-    if type(a) is not type(b):
-        return False
-    if isinstance(a, float):
-        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
-    if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    if isinstance(a, dict):
-        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
-    return a == b
-
-
 def standard_library(doc):
     """json.loads of the document's UTF-8 text; None when it refuses it, or when the two
     readers differ by design (assumed away)."""
@@ -339,7 +328,7 @@ def check_against_the_standard_library(doc):
         assert ours is None, doc
     else:
         assert ours is not None, doc
-        assert same(ours[0], expected[0]), doc
+        assert same_json_value(ours[0], expected[0]), doc
 
 
 @PROPERTY
