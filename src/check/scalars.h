@@ -27,6 +27,24 @@ inline std::uint64_t value_identity(JsonRef value) { return reinterpret_cast<std
 inline py::Ref to_python(PyObject* value) { return py::Ref::borrow(value); }
 inline py::Ref to_python(JsonRef value) { return json_value_to_py(*value.tree, *value.node); }
 
+// Whether the value, made a Python object, would have exactly this type: a
+// JSON node answers from its kind, before anything is converted.
+inline bool has_exact_type(PyObject* value, PyTypeObject* type) { return Py_TYPE(value) == type; }
+
+inline bool has_exact_type(JsonRef value, PyTypeObject* type) {
+    switch (value.node->kind) {
+        case JsonKind::Null: return type == Py_TYPE(Py_None);
+        case JsonKind::Bool: return type == &PyBool_Type;
+        case JsonKind::Int:
+        case JsonKind::BigInt: return type == &PyLong_Type;
+        case JsonKind::Float: return type == &PyFloat_Type;
+        case JsonKind::String: return type == &PyUnicode_Type;
+        case JsonKind::Array: return type == &PyList_Type;
+        case JsonKind::Object: return type == &PyDict_Type;
+    }
+    return false;
+}
+
 // Records a failure when the mode makes records; callers build `expected`
 // only after testing the mode themselves where it is costly.
 inline void push_record(const char* code, std::string expected, std::string value_text, const Path& path,
@@ -68,12 +86,11 @@ template <class V>
 bool walk_literal(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* constant = ctx.constant(node.index);
     if (constant == nullptr) return false;
-    const py::Ref object = to_python(value);
     bool ok = false;
-    if (!object) {
-        fold_pending_error(ctx);
-    } else if (Py_TYPE(object.get()) == Py_TYPE(constant)) {
-        ok = fold_truth(py::Ref::steal(PyObject_RichCompare(object.get(), constant, Py_EQ)), ctx);
+    if (has_exact_type(value, Py_TYPE(constant))) {
+        const py::Ref object = to_python(value);
+        ok = object ? fold_truth(py::Ref::steal(PyObject_RichCompare(object.get(), constant, Py_EQ)), ctx)
+                    : fold_pending_error(ctx);
     }
     if (!ok && ctx.makes_records()) {
         push_record("literal_error", "the literal " + value_repr(constant), value_ref_repr(value), path, records);
