@@ -1,6 +1,7 @@
 """Container items that the walk decides without Python code must get the
 same answers, and the same records, as the general walk."""
 import enum
+import json
 from contextlib import nullcontext
 from typing import Annotated, Literal, Optional
 
@@ -253,3 +254,40 @@ def test_failing_items_after_a_run_are_reported_at_their_index():
     with pytest.raises(ValidationError) as e:
         Validator(list[float]).validate([1.0, 2.0, "x", 3.0, None])
     assert [d["path"] for d in e.value.errors] == [(2,), (4,)]
+
+
+# The JSON walk reads texts, tags and literals from the document in place; a
+# document must be judged as the value it loads to.
+JSON_CASES = [
+    (TAGGED_MEMBERS, ['{"type": "a", "x": 1}', '{"x": 1, "type": "a"}', '{"type": "b"}', '{"type": "d"}',
+                      '{"type": 1, "z": null}', '{"type": 1.0, "z": null}', '{"type": true}', '{"type": null, "n": 1}',
+                      '{"type": "a", "x": 1, "type": "b"}', '{"type": "b", "type": "a", "x": 1}',
+                      '{"t\\u0079pe": "a", "x": 1}', '{"type": "\\u0061", "x": 1}', '[]', '"a"']),
+    ([RECORD_FIELDS], ['{"a": 1, "b": null, "c": "on", "d": 3, "e": 1, "g": 2}']),
+    ([{"a": int, "b?": Literal["x", "y"]}], ['{"a": 1}', '{"a": 1, "b": "x"}', '{"a": 1, "b": "z"}',
+                                             '{"a": "1", "a": 1}', '{"a": 1, "a": "1"}', '{"a": 1, "c": 1}',
+                                             '{"b": "x", "a": 1, "b": "q"}']),
+    ([{"é": int, "clé?": str}], ['{"é": 1}', '{"\\u00e9": 1, "clé": "v"}', '{"e": 1}']),
+    ([{"a": int, "a?": str}, {"a?": str, "a": int}], ['{"a": 1}', '{"a": "x"}', '{}']),
+    ([dict[str, int], dict[str, Optional[int]]], ['{"a": 1, "b": 2}', '{"a": 1, "a": "x"}', '{"a": "x", "a": 1}',
+                                                   '{"a": null}', '{}']),
+    ([list[Literal["x", "y", 7]], list[Literal["é"]]], ['["x", "y", 7]', '["x", "z"]', '[7.0]', '["\\u00e9"]',
+                                                          '["é", "e"]', '[true]']),
+    ([list[Literal[True]], list[Literal[None]], list[Literal[1]]], ['[true]', '[1]', '[null]', '[false]']),
+    ([list[Annotated[int, Bound(ge=0), Bound(lt=10)]]], ['[0, 9]', '[10]', '[true]', '[1e2]',
+                                                         '[123456789012345678901234567890]']),
+    ([list[int | None], list[float | int]], ['[1, null, 2.5]', '[1, 2]', '[true, 1.5]', '["x"]']),
+]
+
+
+@pytest.mark.parametrize(
+    "schema, doc",
+    [(schema, doc) for schemas, docs in JSON_CASES for schema in (
+        [union(*schemas)] if schemas is TAGGED_MEMBERS else schemas) for doc in docs],
+)
+def test_json_judged_as_the_value_it_loads_to(schema, doc):
+    value = json.loads(doc)
+    expected = Validator(general(schema)).is_valid(value)
+    assert Validator(schema).is_valid(value) == expected
+    assert Validator(schema).is_valid_json(doc) == expected
+    assert Validator(general(schema)).is_valid_json(doc) == expected

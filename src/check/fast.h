@@ -46,6 +46,24 @@ inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
     }
 }
 
+// Whether the value, made a Python object, would have exactly this type: a
+// JSON node answers from its kind, before anything is converted.
+inline bool has_exact_type(PyObject* value, PyTypeObject* type) { return Py_TYPE(value) == type; }
+
+inline bool has_exact_type(JsonRef value, PyTypeObject* type) {
+    switch (value.node->kind) {
+        case JsonKind::Null: return type == Py_TYPE(Py_None);
+        case JsonKind::Bool: return type == &PyBool_Type;
+        case JsonKind::Int:
+        case JsonKind::BigInt: return type == &PyLong_Type;
+        case JsonKind::Float: return type == &PyFloat_Type;
+        case JsonKind::String: return type == &PyUnicode_Type;
+        case JsonKind::Array: return type == &PyList_Type;
+        case JsonKind::Object: return type == &PyDict_Type;
+    }
+    return false;
+}
+
 // The scalar kinds whose type test accepts the value.
 inline std::uint32_t accepting_kinds(PyObject* value) {
     std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
@@ -112,8 +130,65 @@ inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) 
     return std::nullopt;
 }
 
+// The same answers for JSON nodes, read from the node: no Python object is
+// made. Texts are found by their UTF-8 bytes.
+inline std::uint32_t accepting_kinds(JsonRef value) {
+    const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
+    switch (value.node->kind) {
+        case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
+        case JsonKind::Bool: return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
+        case JsonKind::Int:
+        case JsonKind::BigInt: return bits | kind_bit(Kind::Int);
+        case JsonKind::Float: return bits | kind_bit(Kind::Float);
+        case JsonKind::String: return bits | kind_bit(Kind::Str);
+        default: return bits;
+    }
+}
+
+inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
+    switch (value.node->kind) {
+        case JsonKind::String: return sets.strs.find(value.tree->text(*value.node)) != nullptr;
+        case JsonKind::Int: return sets.ints.contains(value.node->integer);
+        default: return std::nullopt;
+    }
+}
+
+// Membership of a JSON node in a literal of a plain constant; nothing when
+// the constant's text cannot be read.
+inline std::optional<bool> constant_member(PyObject* constant, JsonRef value) {
+    const JsonNode& node = *value.node;
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
+        if (node.kind != JsonKind::String) return false;
+        const std::optional<std::string_view> text = str_utf8(constant);
+        if (!text) return std::nullopt;
+        return *text == value.tree->text(node);
+    }
+    if (Py_IS_TYPE(constant, &PyLong_Type)) return node.kind == JsonKind::Int && exact_int_value(constant) == node.integer;
+    if (constant == Py_None) return node.kind == JsonKind::Null;
+    if (Py_IS_TYPE(constant, &PyBool_Type)) return node.kind == JsonKind::Bool && node.truth == (constant == Py_True);
+    return false;  // an object equal only to itself is never made from JSON
+}
+
+inline std::optional<bool> fast_member(const FastCheck& check, JsonRef value) {
+    switch (check.form) {
+        case FastForm::None: return std::nullopt;
+        case FastForm::Scalar: return scalar_member(check.kind, value);
+        case FastForm::ScalarMask: return (accepting_kinds(value) & check.mask) != 0;
+        case FastForm::LiteralSets: return literal_set_answer(*check.sets, value);
+        case FastForm::IntRange:
+            if (value.node->kind != JsonKind::Int) return std::nullopt;
+            return value.node->integer >= check.lo && value.node->integer <= check.hi;
+        case FastForm::ExactType:
+            if (has_exact_type(value, reinterpret_cast<PyTypeObject*>(check.type))) return true;
+            return std::nullopt;
+        case FastForm::Constant: return constant_member(check.type, value);
+    }
+    return std::nullopt;
+}
+
 // Whether the test certainly accepts the value.
-[[gnu::always_inline]] inline bool fast_accepts(const FastCheck& check, PyObject* value) {
+template <class V>
+[[gnu::always_inline]] inline bool fast_accepts(const FastCheck& check, V value) {
     const std::optional<bool> answer = fast_member(check, value);
     return answer && *answer;
 }

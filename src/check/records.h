@@ -4,7 +4,6 @@
 #include "py/dict_iter.h"
 
 #include <string_view>
-#include <unordered_set>
 
 namespace kestrome {
 
@@ -33,7 +32,8 @@ bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext&
 }
 
 // Whether some clause's prepared tests certainly accept the entry.
-inline bool clauses_fast_accept(const FieldNameSet& names, PyObject* key, PyObject* item) {
+template <class V>
+bool clauses_fast_accept(const FieldNameSet& names, V key, V item) {
     for (std::size_t c = 0; c + 1 < names.clause_checks.size(); c += 2) {
         if (fast_accepts(names.clause_checks[c], key) && fast_accepts(names.clause_checks[c + 1], item)) return true;
     }
@@ -161,78 +161,70 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
     return record_entries_pass(node, value, names, ctx);
 }
 
-// A JSON object: each field against the last entry of its name, then each
-// distinct undeclared key (with its last value) against the clauses.
-// A set of texts that scans a short vector and hashes only once it grows.
-class TextSet {
-public:
-    bool contains(std::string_view text) const {
-        if (!hashed_.empty()) return hashed_.count(text) != 0;
-        for (const std::string_view t : few_) {
-            if (t == text) return true;
-        }
-        return false;
+// Whether an entry after entry i has the same key: of entries that share a
+// key, a dict made from the document keeps only the last.
+inline bool has_later_entry(const JsonTree& tree, const JsonNode& object, std::uint32_t i, std::string_view key) {
+    for (std::uint32_t j = i + 1; j < object.count; ++j) {
+        if (tree.key(tree.entry(object, j)) == key) return true;
     }
-    void insert(std::string_view text) {
-        if (hashed_.empty() && few_.size() < 16) {
-            few_.push_back(text);
-            return;
-        }
-        if (hashed_.empty()) hashed_.insert(few_.begin(), few_.end());
-        hashed_.insert(text);
-    }
+    return false;
+}
 
-private:
-    std::vector<std::string_view> few_;
-    std::unordered_set<std::string_view, FxTextHash, TextEqual> hashed_;
-};
-
-inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
+// The entries of a JSON object in order, as a dict made from the document
+// would hold them: each against its field or the clauses. A failing entry
+// that a later one of the same key replaces does not count.
+inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNameSet* names,
+                                const WalkContext& ctx) {
     const JsonNode& object = *value.node;
-    if (object.kind != JsonKind::Object) return false;
     const JsonTree& tree = *value.tree;
+    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
+    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses.size();
+    std::uint64_t remaining = names != nullptr && !node.fields.empty() ? names->required_count : 0;
+    RequiredFieldsMet met(node.fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
     Records records;
-    for (const Field& field : node.fields) {
-        const JsonNode* found = nullptr;
-        for (std::uint32_t i = object.count; i-- > 0;) {
-            if (tree.key(tree.entry(object, i)) == field.name) {
-                found = &tree.value(tree.entry(object, i));
-                break;
-            }
-        }
-        if (found != nullptr) {
-            if (!walk_child(field.schema, JsonRef{&tree, found}, path, boolean, records)) return false;
-        } else if (field.required) {
-            return false;
-        }
-    }
-    const auto declared = [&](std::string_view key) {
-        for (const Field& field : node.fields) {
-            if (field.name == key) return true;
-        }
-        return false;
-    };
-    // Each distinct undeclared key once, with its last value: walking the
-    // entries backwards, the first occurrence seen is the last one.
-    TextSet seen;
-    for (std::uint32_t i = object.count; i-- > 0;) {
+    for (std::uint32_t i = 0; i < object.count; ++i) {
         const JsonEntry& entry = tree.entry(object, i);
         const std::string_view key = tree.key(entry);
-        if (declared(key) || seen.contains(key)) continue;
-        if (node.clauses.empty()) return false;
-        seen.insert(key);
-        JsonNode key_node(JsonKind::String);
-        key_node.first = entry.key_first;
-        key_node.count = entry.key_count;
-        key_node.in_arena = entry.key_in_arena;
-        if (!accepted_by_a_clause(JsonRef{&tree, &key_node}, JsonRef{&tree, &tree.value(entry)}, node, boolean)) {
-            return false;
+        const JsonRef item{&tree, &tree.value(entry)};
+        std::size_t position = node.fields.size();
+        if (!node.fields.empty()) {
+            if (const std::uint64_t* hit = names->names.find(key)) position = *hit;
         }
+        bool accepted;
+        if (position < node.fields.size()) {
+            const Field& field = node.fields[position];
+            accepted = (with_checks && fast_accepts(names->field_checks[position], item)) ||
+                       walk_child(field.schema, item, path, boolean, records);
+            if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
+        } else if (node.clauses.empty()) {
+            accepted = false;
+        } else {
+            JsonNode key_node(JsonKind::String);
+            key_node.first = entry.key_first;
+            key_node.count = entry.key_count;
+            key_node.in_arena = entry.key_in_arena;
+            const JsonRef key_ref{&tree, &key_node};
+            accepted = (with_clause_checks && clauses_fast_accept(*names, key_ref, item)) ||
+                       accepted_by_a_clause(key_ref, item, node, boolean);
+        }
+        if (!accepted && !has_later_entry(tree, object, i, key)) return false;
     }
-    return true;
+    return remaining == 0;
+}
+
+[[gnu::noinline]] inline bool record_pass_without_tables(const Schema& node, JsonRef value, const WalkContext& ctx) {
+    const FieldNameSet names = field_name_set_of(node);
+    return record_entries_pass(node, value, &names, ctx);
+}
+
+inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
+    if (value.node->kind != JsonKind::Object) return false;
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names == nullptr && !node.fields.empty()) return record_pass_without_tables(node, value, ctx);
+    return record_entries_pass(node, value, names, ctx);
 }
 
 // The text of an undeclared key in a path: str(key) in display form.

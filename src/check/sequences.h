@@ -92,9 +92,11 @@ inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const W
         if (ctx.makes_records()) push_length_error("list_length", "list", n, has_tail, value, path, records);
         return false;
     }
+    const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
     bool ok = true;
     for (std::size_t i = 0; i < len; ++i) {
         const JsonRef item{value.tree, &value.tree->item(*value.node, static_cast<std::uint32_t>(i))};
+        if (i >= n && fast_accepts(tail_check, item)) continue;
         const Schema& schema = i < n ? linear->prefix(i) : *linear->tail;
         if (!walk_part(schema, item, [i] { return PathSegment::at(i); }, path, ctx, records)) {
             ok = false;

@@ -87,15 +87,6 @@ const Field* sole_required_field(const Schema& record, std::string_view name) {
     return found != nullptr && found->required ? found : nullptr;
 }
 
-// A literal whose members are exactly the values of its exact type equal to
-// it by that type's own C-level equality: a str, an int within 64 bits, or a
-// value equal only to itself.
-bool is_plain_constant(PyObject* constant) {
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return true;
-    if (Py_IS_TYPE(constant, &PyLong_Type)) return py::exact_int_value(constant).has_value();
-    return identity_is_equality(constant);
-}
-
 // Maps a tag constant to a member; false when the constant cannot serve as
 // a tag (its equality reaches other values) or another member has it.
 bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
@@ -236,6 +227,12 @@ void add_entries(const Schema& node, const std::vector<py::Ref>& constants, Lazy
 }
 
 }  // namespace
+
+bool is_plain_constant(PyObject* constant) {
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return true;
+    if (Py_IS_TYPE(constant, &PyLong_Type)) return py::exact_int_value(constant).has_value();
+    return identity_is_equality(constant);
+}
 
 FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
                              const UnionTable* unions) {

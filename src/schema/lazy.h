@@ -44,10 +44,28 @@ inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<un
 // The kinds decided by a type test alone.
 inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
 
+// Texts found from a Python str by the hash the str caches, and from UTF-8
+// bytes alone (a JSON string) by the Fx hash of the bytes.
+struct TextIndex {
+    TextMap by_str;
+    TextMap by_bytes;
+
+    void insert(std::string_view text, std::uint64_t str_hash, std::uint64_t value) {
+        by_str.insert(text, str_hash, value);
+        by_bytes.insert(text, fx_hash_text(text), value);
+    }
+    [[gnu::always_inline]] const std::uint64_t* find(std::string_view text, std::uint64_t str_hash) const {
+        return by_str.find(text, str_hash);
+    }
+    [[gnu::always_inline]] const std::uint64_t* find(std::string_view text) const {
+        return by_bytes.empty() ? nullptr : by_bytes.find(text, fx_hash_text(text));
+    }
+};
+
 // Field name to the position of its (last) field; number of required fields;
 // the prepared test of each field, and of each clause's key and value.
 struct FieldNameSet {
-    TextMap names;
+    TextIndex names;
     std::uint64_t required_count = 0;
     std::vector<FastCheck> field_checks;
     std::vector<FastCheck> clause_checks;  // key, value per clause
@@ -70,7 +88,7 @@ std::uint64_t text_hash(std::string_view text);
 // Exact int (64-bit) and str literals of an all-literal union.
 struct UnionLiteralSets {
     IntSet ints;
-    TextMap strs;
+    TextIndex strs;
 };
 
 // A union whose members are records (or unions of records) that each
@@ -81,7 +99,7 @@ struct UnionLiteralSets {
 struct TaggedUnion {
     std::string field;
     std::uint64_t field_hash = 0;
-    TextMap strs;
+    TextIndex strs;
     std::unordered_map<std::int64_t, std::uint32_t, FxWordHash> ints;
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
 };
@@ -111,6 +129,11 @@ inline const void* union_key(const Schema& u) { return u.members.data(); }
 
 // The field-name set of a record: each name with its (last) position.
 FieldNameSet field_name_set_of(const Schema& record);
+
+// Whether a literal's members are exactly the values of its constant's exact
+// type equal to it by that type's own C-level equality: a str, an int within
+// 64 bits, None, a bool, or an object whose type keeps identity as equality.
+bool is_plain_constant(PyObject* constant);
 
 LazyPrecompute build_lazy_precompute(const ValidatorState& state);
 
