@@ -42,6 +42,13 @@ struct JsonTree {
         items.clear();
         entries.clear();
         arena.clear();
+        item_stack.clear();
+        entry_stack.clear();
+    }
+    // The storage held, to decide whether to keep it for the next document.
+    std::size_t capacity_bytes() const {
+        return nodes.capacity() * sizeof(JsonNode) + (items.capacity() + item_stack.capacity()) * sizeof(std::uint32_t) +
+               (entries.capacity() + entry_stack.capacity()) * sizeof(JsonEntry) + arena.capacity();
     }
 
     std::vector<JsonNode> nodes;  // the root is the last node
@@ -49,6 +56,9 @@ struct JsonTree {
     std::vector<JsonEntry> entries;
     std::string arena;     // texts with escapes resolved
     std::string_view input;  // the document, which outlives the tree's use
+    // While reading: the children of the open containers.
+    std::vector<std::uint32_t> item_stack;
+    std::vector<JsonEntry> entry_stack;
 
     const JsonNode& root() const { return nodes.back(); }
     std::string_view text(std::uint32_t first, std::uint32_t count, bool in_arena) const {
