@@ -1,6 +1,7 @@
 """The installed stubs: mypy --strict and pyright accept the examples, the README's
 code and a user's program, and the stubs agree with the module at run time."""
 
+import os
 import pathlib
 import re
 import shutil
@@ -27,8 +28,8 @@ def programs(tmp_path_factory):
     return where
 
 
-def check(command, cwd):
-    run = subprocess.run(command, capture_output=True, text=True, cwd=cwd)
+def check(command, cwd, env=None):
+    run = subprocess.run(command, capture_output=True, text=True, cwd=cwd, env={**os.environ, **(env or {})})
     assert run.returncode == 0, run.stdout + run.stderr
     return run.stdout
 
@@ -41,7 +42,8 @@ def test_mypy_strict_is_clean(programs):
 
 def test_pyright_is_clean(programs):
     files = sorted(p.name for p in programs.glob("*.py"))
-    out = check([BIN / "pyright", "--pythonpath", sys.executable, *files], programs)
+    # No look-up of newer pyright releases: the check stays offline.
+    out = check([BIN / "pyright", "--pythonpath", sys.executable, *files], programs, {"PYRIGHT_PYTHON_IGNORE_WARNINGS": "1"})
     assert "0 errors, 0 warnings" in out
 
 
