@@ -607,17 +607,18 @@ struct PythonSink {
     }
 };
 
-// Builds the value tree: children are collected on a stack and moved into
-// one contiguous run when their container closes.
+// Builds the value tree: the nodes of the open containers' children wait on
+// a stack (an object's keys on a second one) and move into one run of the
+// tree's nodes when their container closes.
 struct TreeSink {
-    using Value = std::uint32_t;
+    using Value = bool;  // the value read is the top of the node stack
     JsonTree& tree;
-    std::vector<std::uint32_t>& item_stack = tree.item_stack;
+    std::vector<JsonNode>& stack = tree.node_stack;
     std::vector<JsonEntry>& entry_stack = tree.entry_stack;
 
     Value add_node(JsonNode node) {
-        tree.nodes.push_back(node);
-        return static_cast<Value>(tree.nodes.size() - 1);
+        stack.push_back(node);
+        return true;
     }
     // Where a text lives: a view of the input when it is one, else a copy.
     std::uint32_t place(std::string_view text, bool in_input) {
@@ -632,6 +633,13 @@ struct TreeSink {
         node.in_arena = !in_input;
         node.count = static_cast<std::uint32_t>(text.size());
         return node;
+    }
+    // Moves the nodes above `mark` to the tree; where their run starts.
+    std::uint32_t move_run(std::size_t mark) {
+        const auto first = static_cast<std::uint32_t>(tree.nodes.size());
+        tree.nodes.insert(tree.nodes.end(), stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+        stack.resize(mark);
+        return first;
     }
 
     Value null() { return add_node(JsonNode(JsonKind::Null)); }
@@ -658,29 +666,29 @@ struct TreeSink {
         return JsonEntry{place(text, in_input), static_cast<std::uint32_t>(text.size()), 0, !in_input};
     }
 
-    std::size_t begin_array() { return item_stack.size(); }
-    void push(std::size_t, Value item) { item_stack.push_back(item); }
+    std::size_t begin_array() { return stack.size(); }
+    void push(std::size_t, Value) {}
     Value end_array(std::size_t mark) {
         JsonNode node(JsonKind::Array);
-        node.first = static_cast<std::uint32_t>(tree.items.size());
-        node.count = static_cast<std::uint32_t>(item_stack.size() - mark);
-        tree.items.insert(tree.items.end(), item_stack.begin() + static_cast<std::ptrdiff_t>(mark), item_stack.end());
-        item_stack.resize(mark);
+        node.count = static_cast<std::uint32_t>(stack.size() - mark);
+        node.first = move_run(mark);
         return add_node(node);
     }
 
-    std::size_t begin_object() { return entry_stack.size(); }
-    void add(std::size_t, JsonEntry key, Value item) {
-        key.value = item;
-        entry_stack.push_back(key);
-    }
-    Value end_object(std::size_t mark) {
+    struct ObjectMark {
+        std::size_t nodes, entries;
+    };
+    ObjectMark begin_object() { return ObjectMark{stack.size(), entry_stack.size()}; }
+    void add(const ObjectMark&, const JsonEntry& key, Value) { entry_stack.push_back(key); }
+    Value end_object(const ObjectMark& mark) {
+        const std::uint32_t values = move_run(mark.nodes);
         JsonNode node(JsonKind::Object);
         node.first = static_cast<std::uint32_t>(tree.entries.size());
-        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark);
-        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark),
+        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark.entries);
+        for (std::uint32_t k = 0; k < node.count; ++k) entry_stack[mark.entries + k].value = values + k;
+        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark.entries),
                             entry_stack.end());
-        entry_stack.resize(mark);
+        entry_stack.resize(mark.entries);
         return add_node(node);
     }
 };
@@ -732,11 +740,13 @@ bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
     tree.input = input;
     TreeSink sink{tree};
     Parser<TreeSink> parser(input, sink);
-    std::uint32_t root = 0;
+    bool root = false;
     if (!parser.parse(root)) {
         error = parser.error;
         return false;
     }
+    tree.nodes.push_back(tree.node_stack.back());
+    tree.node_stack.clear();
     return true;
 }
 

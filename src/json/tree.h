@@ -11,9 +11,9 @@ namespace kestrome {
 
 enum class JsonKind : std::uint8_t { Null, Bool, Int, BigInt, Float, String, Array, Object };
 
-// 16 bytes a node. String and BigInt name a text in the tree's arena,
-// Array a run of the tree's items, Object a run of its entries: `first`
-// and `count`.
+// 16 bytes a node. String and BigInt name a text in the tree's arena or in
+// the input, Array a run of the tree's nodes (its elements), Object a run of
+// its entries: `first` and `count`.
 struct JsonNode {
     JsonKind kind = JsonKind::Null;
     bool in_arena = false;  // a text copied (escapes resolved), else a view of the input
@@ -39,25 +39,23 @@ struct JsonEntry {
 struct JsonTree {
     void clear() {
         nodes.clear();
-        items.clear();
         entries.clear();
         arena.clear();
-        item_stack.clear();
+        node_stack.clear();
         entry_stack.clear();
     }
     // The storage held, to decide whether to keep it for the next document.
     std::size_t capacity_bytes() const {
-        return nodes.capacity() * sizeof(JsonNode) + (items.capacity() + item_stack.capacity()) * sizeof(std::uint32_t) +
+        return (nodes.capacity() + node_stack.capacity()) * sizeof(JsonNode) +
                (entries.capacity() + entry_stack.capacity()) * sizeof(JsonEntry) + arena.capacity();
     }
 
-    std::vector<JsonNode> nodes;  // the root is the last node
-    std::vector<std::uint32_t> items;
+    std::vector<JsonNode> nodes;  // the children of each container in one run; the root last
     std::vector<JsonEntry> entries;
     std::string arena;     // texts with escapes resolved
     std::string_view input;  // the document, which outlives the tree's use
     // While reading: the children of the open containers.
-    std::vector<std::uint32_t> item_stack;
+    std::vector<JsonNode> node_stack;
     std::vector<JsonEntry> entry_stack;
 
     const JsonNode& root() const { return nodes.back(); }
@@ -68,7 +66,7 @@ struct JsonTree {
     std::string_view key(const JsonEntry& entry) const {
         return text(entry.key_first, entry.key_count, entry.key_in_arena);
     }
-    const JsonNode& item(const JsonNode& array, std::uint32_t i) const { return nodes[items[array.first + i]]; }
+    const JsonNode& item(const JsonNode& array, std::uint32_t i) const { return nodes[array.first + i]; }
     const JsonEntry& entry(const JsonNode& object, std::uint32_t i) const { return entries[object.first + i]; }
     const JsonNode& value(const JsonEntry& entry) const { return nodes[entry.value]; }
 };
