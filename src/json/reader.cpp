@@ -8,6 +8,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(KESTROME_NO_SIMD)
 #include <emmintrin.h>
@@ -613,8 +618,8 @@ struct PythonSink {
 struct TreeSink {
     using Value = bool;  // the value read is the top of the node stack
     JsonTree& tree;
-    std::vector<JsonNode>& stack = tree.node_stack;
-    std::vector<JsonEntry>& entry_stack = tree.entry_stack;
+    TreeTable<JsonNode>& stack = tree.node_stack;
+    TreeTable<JsonEntry>& entry_stack = tree.entry_stack;
 
     Value add_node(JsonNode node) {
         stack.push_back(node);
@@ -695,6 +700,44 @@ struct TreeSink {
 
 }  // namespace
 
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+namespace {
+
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+constexpr std::size_t HUGE_BLOCK = std::size_t{8} << 20;  // smaller blocks come from malloc
+
+std::size_t mapped_size(std::size_t bytes) { return (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE; }
+
+}  // namespace
+
+// A block of whole huge pages, aligned to one: the mapping is made a huge
+// page larger, then trimmed at both ends.
+void* allocate_tree_block(std::size_t bytes) {
+    if (bytes < HUGE_BLOCK) return ::operator new(bytes);
+    const std::size_t size = mapped_size(bytes);
+    void* mapped = mmap(nullptr, size + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    auto* start = static_cast<char*>(mapped);
+    char* block = start + (HUGE_PAGE - reinterpret_cast<std::uintptr_t>(start) % HUGE_PAGE) % HUGE_PAGE;
+    if (block > start) munmap(start, static_cast<std::size_t>(block - start));
+    char* const end = start + size + HUGE_PAGE;
+    if (end > block + size) munmap(block + size, static_cast<std::size_t>(end - (block + size)));
+    madvise(block, size, MADV_HUGEPAGE);  // advice only: ordinary pages do as well
+    return block;
+}
+
+void free_tree_block(void* block, std::size_t bytes) noexcept {
+    if (bytes < HUGE_BLOCK) {
+        ::operator delete(block);
+    } else {
+        munmap(block, mapped_size(bytes));
+    }
+}
+#else
+void* allocate_tree_block(std::size_t bytes) { return ::operator new(bytes); }
+void free_tree_block(void* block, std::size_t) noexcept { ::operator delete(block); }
+#endif
+
 // No Python code runs while a document is read, so the collector can wait:
 // a large document would otherwise trigger it again and again as its
 // containers are made.
@@ -712,6 +755,11 @@ private:
 };
 
 namespace {
+
+// Most documents hold a value every 8 to 16 bytes; storage is sized from
+// that for large ones, within a bound, then grows as it must.
+constexpr std::size_t LARGE_DOCUMENT = std::size_t{2} << 20;
+constexpr std::size_t MAX_RESERVED_NODES = std::size_t{1} << 22;
 
 bool refuse_large(std::string_view input, JsonError& error) {
     if (input.size() <= JSON_MAX_BYTES) return false;
@@ -738,6 +786,12 @@ bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
     if (refuse_large(input, error)) return false;
     tree.clear();
     tree.input = input;
+    if (input.size() > LARGE_DOCUMENT) {
+        // Fresh storage at about its final size at once: growing it by
+        // doubling would copy it and touch twice as much new memory.
+        tree.nodes.reserve(std::min(input.size() / 8, MAX_RESERVED_NODES));
+        tree.entries.reserve(std::min(input.size() / 16, MAX_RESERVED_NODES));
+    }
     TreeSink sink{tree};
     Parser<TreeSink> parser(input, sink);
     bool root = false;
