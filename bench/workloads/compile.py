@@ -125,7 +125,7 @@ N_VALIDATORS = 1_000
 BASELINE_KIB = 79.0  # a 200-field TypedDict's validator before the work on memory
 
 CHILD = """
-import gc, os, sys
+import sys
 sys.path.insert(0, {bench!r})
 from workloads.compile import child
 child({tool!r}, {n})
