@@ -44,7 +44,7 @@ struct UnionLiteralSets {
 
 using FieldNameTable = PointerMap<FieldNameSet>;
 using UnionTable = PointerMap<UnionLiteralSets>;
-using RegexTable = std::unordered_map<std::string, std::unique_ptr<re2::RE2>, FxTextHash, TextEqual>;
+using RegexTable = std::unordered_map<std::string, std::unique_ptr<regex::Regex>, FxTextHash, TextEqual>;
 
 struct LazyPrecompute {
     FieldNameTable field_names;  // keyed by the record's field storage
