@@ -1,6 +1,9 @@
 #include "regex/matcher.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "regex/properties.h"
 
@@ -175,6 +178,7 @@ std::int32_t intern_state(const Program& prog, MatchCache& cache, const SparseSe
     bool accepts = false;
     for (std::uint32_t pc : scratch) accepts = accepts || prog.insts[pc].op == Inst::Op::Match;
     cache.accepting.push_back(accepts ? 1 : 0);
+    cache.acceleration.emplace_back();
     return id;
 }
 
@@ -198,6 +202,8 @@ MatchCache::MatchCache(const Program& program) {
     member_start = {0, 0};  // the dead state, with no members
     transitions.assign(program.class_count, 0);
     accepting = {0};
+    acceleration.resize(1);
+    acceleration[0].kind = Acceleration::No;
 }
 
 bool pike_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
@@ -221,6 +227,72 @@ bool pike_full_match(const Program& prog, MatchCache& cache, std::string_view te
     return false;
 }
 
+namespace {
+
+// Fills a state's whole row of transitions and decides whether it can skip.
+void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s) {
+    MatchCache::Acceleration accel;
+    accel.kind = MatchCache::Acceleration::No;
+    bool escapes[256];
+    for (int b = 0; b < 256; ++b) {
+        const std::size_t at = static_cast<std::size_t>(s) * prog.class_count + prog.byte_class[b];
+        std::int32_t t = cache.transitions[at];
+        if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
+        if (t == GIVE_UP) {
+            cache.acceleration[s] = accel;
+            return;
+        }
+        escapes[b] = t != s;
+    }
+    int high = 0;
+    for (int b = 0x80; b < 256; ++b) high += escapes[b];
+    if (high != 0 && high != 128) {
+        cache.acceleration[s] = accel;
+        return;
+    }
+    accel.high = high != 0;
+    for (int b = 0; b < 0x80; ++b) {
+        if (!escapes[b]) continue;
+        if (accel.count == 3) {
+            cache.acceleration[s] = MatchCache::Acceleration{MatchCache::Acceleration::No};
+            return;
+        }
+        accel.bytes[accel.count++] = static_cast<std::uint8_t>(b);
+    }
+    accel.kind = MatchCache::Acceleration::Yes;
+    cache.acceleration[s] = accel;
+}
+
+// The first byte at or after `p` that leaves an accelerated state.
+const std::uint8_t* skip(const MatchCache::Acceleration& a, const std::uint8_t* p, const std::uint8_t* end) {
+    const std::uint8_t b0 = a.count > 0 ? a.bytes[0] : 0;
+    const std::uint8_t b1 = a.count > 1 ? a.bytes[1] : b0;
+    const std::uint8_t b2 = a.count > 2 ? a.bytes[2] : b0;
+    const bool any_ascii = a.count > 0;
+#if defined(__SSE2__)
+    const __m128i v0 = _mm_set1_epi8(static_cast<char>(b0));
+    const __m128i v1 = _mm_set1_epi8(static_cast<char>(b1));
+    const __m128i v2 = _mm_set1_epi8(static_cast<char>(b2));
+    for (; end - p >= 16; p += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        int mask = 0;
+        if (any_ascii) {
+            mask = _mm_movemask_epi8(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, v0), _mm_cmpeq_epi8(x, v1)), _mm_cmpeq_epi8(x, v2)));
+        }
+        if (a.high) mask |= _mm_movemask_epi8(x);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    for (; p != end; ++p) {
+        const std::uint8_t c = *p;
+        if ((a.high && c >= 0x80) || (any_ascii && (c == b0 || c == b1 || c == b2))) return p;
+    }
+    return end;
+}
+
+}  // namespace
+
 std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
     if (cache.member_start.size() == 2) {
         SparseSet& set = cache.current;
@@ -236,7 +308,7 @@ std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::
     const std::int32_t* table = cache.transitions.data();
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto* end = p + text.size();
-    for (; p != end; ++p) {
+    while (p != end) {
         std::int32_t t = table[static_cast<std::size_t>(s) * classes + prog.byte_class[*p]];
         if (t < 0) {
             t = dfa_transition(prog, cache, s, *p);
@@ -244,6 +316,16 @@ std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::
             table = cache.transitions.data();
         }
         if (t == 0) return false;
+        ++p;
+        if (t == s) {
+            const MatchCache::Acceleration& a = cache.acceleration[s];
+            if (a.kind == MatchCache::Acceleration::Yes) {
+                p = skip(a, p, end);
+            } else if (a.kind == MatchCache::Acceleration::Unknown) {
+                analyze_acceleration(prog, cache, s);
+                table = cache.transitions.data();
+            }
+        }
         s = t;
     }
     return cache.accepting[s] != 0;

@@ -48,6 +48,15 @@ struct MatchCache {
     std::vector<std::uint32_t> members;       // NFA instructions of all states, back to back
     std::vector<std::uint32_t> member_start;  // per state, and one past the last
     std::vector<std::uint8_t> accepting;
+    // States that loop on all but a few bytes skip ahead to the next of
+    // those bytes; worked out once a state first loops on itself.
+    struct Acceleration {
+        enum Kind : std::uint8_t { Unknown, No, Yes } kind = Unknown;
+        std::uint8_t count = 0;     // ASCII bytes that leave the state
+        std::uint8_t bytes[3] = {};
+        bool high = false;          // whether every byte >= 0x80 leaves it
+    };
+    std::vector<Acceleration> acceleration;
     std::unordered_map<std::string, std::int32_t> states;
     std::string key;
     std::vector<std::uint32_t> sorted;
