@@ -145,7 +145,9 @@ void dfa_add(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32
 }
 
 constexpr std::int32_t GIVE_UP = -2;
-constexpr std::size_t MAX_TRANSITIONS = std::size_t{1} << 21;
+// The lazy DFA's budget per cache; past it the NFA simulation answers.
+constexpr std::size_t MAX_STATES = 10000;
+constexpr std::size_t MAX_TRANSITIONS = std::size_t{1} << 20;
 
 bool is_member(const Inst& inst) {
     return inst.op == Inst::Op::Range || inst.op == Inst::Op::Sparse || inst.op == Inst::Op::Match ||
@@ -165,7 +167,7 @@ std::int32_t intern_state(const Program& prog, MatchCache& cache, const SparseSe
     cache.key.append(reinterpret_cast<const char*>(members.data()), members.size() * sizeof(std::uint32_t));
     if (auto it = cache.states.find(cache.key); it != cache.states.end()) return it->second;
     const std::size_t count = cache.member_start.size() - 1;
-    if ((count + 1) * prog.class_count > MAX_TRANSITIONS) return GIVE_UP;
+    if (count + 1 > MAX_STATES || (count + 1) * prog.class_count > MAX_TRANSITIONS) return GIVE_UP;
     const auto id = static_cast<std::int32_t>(count);
     cache.members.insert(cache.members.end(), members.begin(), members.end());
     cache.member_start.push_back(static_cast<std::uint32_t>(cache.members.size()));
