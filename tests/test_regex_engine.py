@@ -105,3 +105,17 @@ def test_multi_line_pattern_error_display(pattern, display):
     message = str(info.value)
     assert message.startswith("invalid regular expression ")
     assert message.endswith(": " + display)
+
+
+@pytest.mark.parametrize(
+    "pattern, members, others",
+    [
+        # the second `b` is compiled to the same instructions as the first
+        (r"cb?|\zb", ["c", "cb"], ["b", "cbb"]),
+        (r"ab{2}|b{3}", ["abb", "bbb"], ["ab", "bb"]),
+        ("(?:){4294967295}x{2}", ["xx"], ["", "x"]),
+    ],
+)
+def test_repeated_operands_with_shared_instructions(pattern, members, others):
+    v = matcher(pattern)
+    assert [v.is_valid(t) for t in members + others] == [True] * len(members) + [False] * len(others)

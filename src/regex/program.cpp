@@ -175,16 +175,15 @@ private:
             --copies;
         } else {
             for (std::uint64_t j = s.max - s.min; j > 0; --j) {
-                const std::size_t before = prog_.insts.size();
                 const std::uint32_t body = compile(sub, r);
-                if (prog_.insts.size() == before) break;  // an empty operand repeats to nothing
+                if (body == r) break;  // an empty operand repeats to nothing
                 r = split(body, next);
             }
         }
         for (; copies > 0; --copies) {
-            const std::size_t before = prog_.insts.size();
-            r = compile(sub, r);
-            if (prog_.insts.size() == before) break;
+            const std::uint32_t body = compile(sub, r);
+            if (body == r) break;
+            r = body;
         }
         return r;
     }
