@@ -1,6 +1,7 @@
 #include "regex/parser.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -482,7 +483,19 @@ private:
         return concat;
     }
 
-    std::uint32_t parse_decimal() {
+    // A count, or the error it gives; the error of a missing first count
+    // waits until the rest of the braces show the repetition is closed.
+    struct Decimal {
+        std::optional<std::uint32_t> value;
+        ParseError error;
+
+        std::uint32_t get() const {
+            if (!value) throw Failure{error};
+            return *value;
+        }
+    };
+
+    Decimal parse_decimal() {
         while (!eof() && is_white_space(ch())) bump();
         const std::size_t start = pos_;
         std::u32string digits;
@@ -492,25 +505,30 @@ private:
         }
         const Span span{start, pos_};
         while (!eof() && is_white_space(ch())) bump_and_bump_space();
-        if (digits.empty()) fail(ErrorKind::RepetitionCountDecimalEmpty, span);
+        if (digits.empty()) return Decimal{std::nullopt, ParseError{ErrorKind::RepetitionCountDecimalEmpty, span, {}}};
         std::uint64_t n = 0;
         for (char32_t d : digits) {
             n = n * 10 + (d - '0');
-            if (n > 0xFFFFFFFFull) fail(ErrorKind::DecimalInvalid, span);
+            if (n > 0xFFFFFFFFull) return Decimal{std::nullopt, ParseError{ErrorKind::DecimalInvalid, span, {}}};
         }
-        return static_cast<std::uint32_t>(n);
+        return Decimal{static_cast<std::uint32_t>(n), {}};
     }
 
     Node* parse_counted_repetition(Node* concat) {
         const std::size_t start = pos_;
         Node* operand = pop_operand(concat);
         if (!bump_and_bump_space()) fail(ErrorKind::RepetitionCountUnclosed, {start, pos_});
-        const std::uint32_t min = parse_decimal();
-        std::uint64_t max = min;
+        const Decimal first = parse_decimal();
         if (eof()) fail(ErrorKind::RepetitionCountUnclosed, {start, pos_});
+        std::uint32_t min;
+        std::uint64_t max;
         if (ch() == ',') {
             if (!bump_and_bump_space()) fail(ErrorKind::RepetitionCountUnclosed, {start, pos_});
-            max = ch() != '}' ? parse_decimal() : UNBOUNDED;
+            min = first.get();
+            max = ch() != '}' ? std::uint64_t{parse_decimal().get()} : UNBOUNDED;
+        } else {
+            min = first.get();
+            max = min;
         }
         if (eof() || ch() != '}') fail(ErrorKind::RepetitionCountUnclosed, {start, pos_});
         if (bump_and_bump_space() && ch() == '?') bump_and_bump_space();
