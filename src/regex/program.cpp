@@ -1,7 +1,7 @@
 #include "regex/program.h"
 
-#include <map>
 #include <tuple>
+#include <unordered_map>
 
 namespace kestrome::regex {
 
@@ -109,6 +109,10 @@ void utf8_sequences(std::uint32_t lo, std::uint32_t hi, Emit&& emit) {
     }
 }
 
+struct TrieNode {
+    std::vector<std::tuple<std::uint8_t, std::uint8_t, int>> edges;  // child -1: the continuation
+};
+
 class Compiler {
 public:
     explicit Compiler(Program& prog) : prog_(prog) {}
@@ -150,7 +154,20 @@ public:
 private:
     Program& prog_;
     std::size_t size_ = 0;
-    std::map<std::vector<std::tuple<int, int, std::uint32_t>>, std::uint32_t> shared_;
+    using NodeKey = std::vector<std::tuple<int, int, std::uint32_t>>;
+    struct KeyHash {
+        std::size_t operator()(const NodeKey& key) const {
+            std::size_t h = key.size();
+            for (const auto& [lo, hi, target] : key) {
+                h = (h ^ (static_cast<std::size_t>(lo) << 8 | static_cast<std::size_t>(hi))) * 0x9E3779B97F4A7C15ull;
+                h = (h ^ target) * 0x9E3779B97F4A7C15ull;
+            }
+            return h;
+        }
+    };
+    std::unordered_map<NodeKey, std::uint32_t, KeyHash> shared_;
+    // The byte trie of each class, made once however often the class repeats.
+    std::unordered_map<const ClassSet*, std::vector<TrieNode>> tries_;
     std::uint32_t fail_ = UINT32_MAX;
 
     std::uint32_t split(std::uint32_t a, std::uint32_t b) {
@@ -188,10 +205,6 @@ private:
         return r;
     }
 
-    struct TrieNode {
-        std::vector<std::tuple<std::uint8_t, std::uint8_t, int>> edges;  // child -1: the continuation
-    };
-
     std::uint32_t compile_class(const ClassSet& set, std::uint32_t next) {
         if (set.empty()) {
             if (fail_ == UINT32_MAX) {
@@ -201,6 +214,15 @@ private:
             }
             return fail_;
         }
+        auto [entry, made] = tries_.try_emplace(&set);
+        std::vector<TrieNode>& trie = entry->second;
+        if (made) trie = build_trie(set);
+        // Identical suffixes within the class share their instructions.
+        shared_.clear();
+        return emit(trie, 0, next);
+    }
+
+    static std::vector<TrieNode> build_trie(const ClassSet& set) {
         std::vector<TrieNode> trie(1);
         for (const CodeRange& r : set) {
             utf8_sequences(r.lo, r.hi, [&](const Utf8Sequence& seq) {
@@ -224,7 +246,7 @@ private:
                 }
             });
         }
-        return emit(trie, 0, next);
+        return trie;
     }
 
     // Emits a trie node after its children, sharing identical nodes.
@@ -233,14 +255,17 @@ private:
         for (const auto& [lo, hi, child] : trie[node].edges) {
             key.emplace_back(lo, hi, child < 0 ? next : emit(trie, child, next));
         }
-        if (auto it = shared_.find(key); it != shared_.end()) return it->second;
         Inst inst;
-        std::uint32_t id;
         if (key.size() == 1) {
             inst.op = Inst::Op::Range;
             inst.lo = static_cast<std::uint8_t>(std::get<0>(key[0]));
             inst.hi = static_cast<std::uint8_t>(std::get<1>(key[0]));
             inst.next = std::get<2>(key[0]);
+            if (trie.size() == 1) return add(inst, 0);  // one byte range: nothing to share
+        }
+        if (auto it = shared_.find(key); it != shared_.end()) return it->second;
+        std::uint32_t id;
+        if (key.size() == 1) {
             id = add(inst, 0);
         } else {
             inst.op = Inst::Op::Sparse;
