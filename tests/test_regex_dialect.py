@@ -110,7 +110,6 @@ ESCAPES = [
     (r"\U{1F600}", "\U0001f600", T),
     (r"\U{0}", "\x00", T),
     (r"\x41", "a", F),
-    (r"\x{1F600}", "\ud83d\ude00", F),
     (r"\a", "\x07", T),
     (r"\f", "\x0c", T),
     (r"\t", "\t", T),
@@ -1141,7 +1140,11 @@ def bracket_classes(draw):
         ),
         min_size=1, max_size=4,
     ))
-    return "[" + ("^" if draw(st.booleans()) else "") + "".join(members) + "]"
+    negated = "[^" + "".join(members) + "]"
+    # from_regex cannot draw from a class empty over ASCII, such as [^\d\D]
+    if draw(st.booleans()) and any(re.fullmatch(negated, chr(c), re.ASCII) for c in range(128)):
+        return negated
+    return "[" + "".join(members) + "]"
 
 
 atoms = st.one_of(
@@ -1172,7 +1175,7 @@ def compose(inner):
 patterns = st.recursive(atoms | st.sampled_from([r"\b", r"\B"]), compose, max_leaves=10)
 
 
-@settings(max_examples=1000, deadline=None, derandomize=bool(os.environ.get("CI")))
+@settings(max_examples=400, deadline=None, derandomize=bool(os.environ.get("CI")))
 @given(data=st.data(), pattern=patterns, fold=st.booleans())
 def test_ascii_patterns_agree_with_python_re(data, pattern, fold):
     flags = re.ASCII | (re.IGNORECASE if fold else 0)
