@@ -8,6 +8,7 @@ except where our Unicode tables (15.0) lack a later addition.
 
 import json
 import os
+import random
 import re
 from types import SimpleNamespace as Meta
 from typing import Annotated
@@ -829,6 +830,8 @@ FREE_SPACING = [
 
 # --- repetition
 
+AB = "".join(random.Random(13).choice("ab") for _ in range(3000))
+
 REPETITION = [
     (r"a{2}{3}", "a" * 6, T),
     (r"a{2}{3}", "a" * 5, F),
@@ -890,6 +893,16 @@ REPETITION = [
     (r"(?:(?:a|b)*c){20}", "abc" * 20, T),
     (r"[a-z]{1000}", "a" * 1000, T),
     (r"\p{L}{100}", "é" * 100, T),
+    # long texts: many automaton states, assertions all along the text
+    (r"[ab]*a[ab]{12}", AB[:-13] + "a" + AB[-12:], T),
+    (r"[ab]*a[ab]{12}", AB[:-13] + "b" + AB[-12:], F),
+    (r"(?:\b\w+\b\s?)*", "word " * 5000, T),
+    (r"(?:\b\w+\b\s?)*", "word " * 5000 + "-", F),
+    (r"(?m)(?:^\w+$\n)*", "line\n" * 4000, T),
+    (r"(?m)(?:^\w+$\n)*", "line\n" * 4000 + " \n", F),
+    (r"(?i)(?:[a-z]*k){100}", "ABC\u212a" * 100, T),
+    (r"(?s).*é.{10}", "x" * 50000 + "é" + "y" * 10, T),
+    (r"(?s).*é.{10}", "x" * 50000 + "é" + "y" * 11, F),
     (r"a{1,3}b{2}", "aabb", T),
     (r"a{ 2}", "aa", T),
     (r"a{2 }", "aa", T),
@@ -1014,10 +1027,13 @@ def matcher(pattern):
     return Validator(Annotated[str, Meta(pattern=pattern)])
 
 
+def shorten(text):
+    return text if len(text) < 40 else text[:12] + f"...({len(text)})"
+
+
 def case_id(case):
     pattern, text, answer = case
-    shown = pattern if len(pattern) < 40 else pattern[:12] + f"...({len(pattern)})"
-    return f"{shown!r}~{text!r}" if text is not None else f"{shown!r}!{answer}"
+    return f"{shorten(pattern)!r}~{shorten(text)!r}" if text is not None else f"{shorten(pattern)!r}!{answer}"
 
 
 @pytest.mark.parametrize("pattern, text, answer", CASES, ids=[case_id(c) for c in CASES])
