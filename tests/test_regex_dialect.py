@@ -695,7 +695,6 @@ GROUPS = [
     (r"a)", None, "GroupUnopened"),
     # balanced only when pasted into an anchoring group
     (r"a)|(?:b", None, "GroupUnopened"),
-    (r"(?=a)", None, "UnsupportedLookAround"),
     (r"(?!a)", None, "UnsupportedLookAround"),
     (r"(?<=a)", None, "UnsupportedLookAround"),
     (r"(?<!a)", None, "UnsupportedLookAround"),
