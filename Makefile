@@ -44,7 +44,12 @@ $(BENCH_VENV)/.ready: bench/requirements.txt
 	$(BENCH_PY) -m pip install -q -r bench/requirements.txt
 	touch $@
 
-bench: build $(BENCH_VENV)/.ready
+# The C loops doing only the type test, the limit a check can reach: bench/ only.
+$(BENCH_VENV)/.limit: bench/limit/_kbench_limit.c bench/limit/build.py $(BENCH_VENV)/.ready
+	$(BENCH_PY) bench/limit/build.py
+	touch $@
+
+bench: build $(BENCH_VENV)/.ready $(BENCH_VENV)/.limit
 	rm -rf $(BENCH_WHEELS)
 	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w $(BENCH_WHEELS) .
 	$(BENCH_PY) -m pip install -q --no-deps --force-reinstall $(BENCH_WHEELS)/kestrome-*.whl

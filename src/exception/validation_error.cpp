@@ -4,6 +4,7 @@
 #include "py/once.h"
 #include "util/text.h"
 
+#include <optional>
 #include <string>
 
 namespace kestrome {
@@ -32,24 +33,52 @@ namespace kestrome {
 
 namespace {
 
-// Sets obj.name = value; false with the error pending.
-bool set_attr(PyObject* obj, const char* name, py::Ref value) {
-    if (!value) py::internal_failure("could not create an attribute value");
-    return PyObject_SetAttrString(obj, name, value.get()) == 0;
+// The attribute and entry names, made once per process: an error costs only
+// its own texts.
+enum ErrorKey { CODE, PATH, MESSAGE, EXPECTED, VALUE, ERRORS, KEY_COUNT };
+
+struct ErrorKeys {
+    PyObject* names[KEY_COUNT] = {};
+};
+
+py::ProcessOnce<ErrorKeys> error_keys_cell;
+
+PyObject* const* error_keys() {
+    ErrorKeys* keys = error_keys_cell.get([](ErrorKeys& out) {
+        static const char* const texts[KEY_COUNT] = {"code", "path", "message", "expected", "value", "errors"};
+        for (int i = 0; i < KEY_COUNT; ++i) {
+            out.names[i] = PyUnicode_InternFromString(texts[i]);
+            if (out.names[i] == nullptr) py::internal_failure("could not create an error key");
+        }
+        return true;
+    });
+    return keys->names;
 }
 
-py::Ref error_dict(const ErrorRecord& record) {
-    py::Ref dict = py::Ref::steal(PyDict_New());
+py::Ref checked(py::Ref value) {
+    if (!value) py::internal_failure("could not create an error value");
+    return value;
+}
+
+// The Python texts of one record, each made once and shared by the
+// exception's attributes and its errors entry.
+struct RecordObjects {
+    py::Ref fields[VALUE + 1];
+
+    RecordObjects(const ErrorRecord& record, std::string line) {
+        fields[CODE] = checked(make_str(record.code));
+        fields[PATH] = checked(path_to_tuple(record.path));
+        fields[MESSAGE] = checked(make_str(line));
+        fields[EXPECTED] = checked(make_str(record.expected));
+        fields[VALUE] = checked(make_str(record.value));
+    }
+};
+
+py::Ref error_dict(const RecordObjects& objects, PyObject* const* keys) {
+    py::Ref dict = py::Ref::steal(_PyDict_NewPresized(VALUE + 1));
     if (!dict) py::internal_failure("could not create an errors entry");
-    const std::pair<const char*, py::Ref> items[] = {
-        {"code", make_str(record.code)},
-        {"path", path_to_tuple(record.path)},
-        {"message", make_str(render_error_line(record))},
-        {"expected", make_str(record.expected)},
-        {"value", make_str(record.value)},
-    };
-    for (const auto& [key, value] : items) {
-        if (PyDict_SetItemString(dict.get(), key, value.get()) < 0) return py::Ref();
+    for (int i = CODE; i <= VALUE; ++i) {
+        if (PyDict_SetItem(dict.get(), keys[i], objects.fields[i].get()) < 0) return py::Ref();
     }
     return dict;
 }
@@ -60,34 +89,36 @@ void build_validation_error(const Records& given) {
     static const ErrorRecord fallback{{}, "a member of the schema's set", "", "validation_error"};
     const ErrorRecord* first = given.empty() ? &fallback : given.data();
     const std::size_t count = given.empty() ? 1 : given.size();
-    const ErrorRecord& lead = *first;
+    PyObject* const* keys = error_keys();
 
-    std::string message;
-    if (count == 1) {
-        message = render_error_line(lead);
-    } else {
-        message = std::to_string(count) + " validation errors:";
-        for (std::size_t i = 0; i < count; ++i) {
-            message += "\n" + render_error_line(first[i]);
-        }
-    }
-    py::Ref text = make_str(message);
-    py::Ref exc = py::Ref::steal(PyObject_CallOneArg(validation_error_type(), text.get()));
-    if (!exc) return;
-    if (!set_attr(exc.get(), "code", make_str(lead.code)) || !set_attr(exc.get(), "expected", make_str(lead.expected)) ||
-        !set_attr(exc.get(), "value", make_str(lead.value)) ||
-        !set_attr(exc.get(), "message", make_str(render_error_line(lead))) ||
-        !set_attr(exc.get(), "path", path_to_tuple(lead.path))) {
-        return;
-    }
     py::Ref errors = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(count)));
     if (!errors) py::internal_failure("could not create the errors tuple");
+    std::string message;
+    if (count > 1) message = std::to_string(count) + " validation errors:";
+    std::optional<RecordObjects> lead;
     for (std::size_t i = 0; i < count; ++i) {
-        py::Ref entry = error_dict(first[i]);
+        std::string line = render_error_line(first[i]);
+        if (count > 1) {
+            message.push_back('\n');
+            message += line;
+        } else {
+            message = line;
+        }
+        RecordObjects objects(first[i], std::move(line));
+        py::Ref entry = error_dict(objects, keys);
         if (!entry) return;
         PyTuple_SET_ITEM(errors.get(), static_cast<Py_ssize_t>(i), entry.release());
+        if (i == 0) lead.emplace(std::move(objects));
     }
-    if (!set_attr(exc.get(), "errors", std::move(errors))) return;
+
+    py::Ref text = checked(make_str(message));
+    py::Ref exc = py::Ref::steal(PyObject_CallOneArg(validation_error_type(), text.get()));
+    if (!exc) return;
+    // The attributes in their documented order.
+    for (int i : {CODE, EXPECTED, VALUE, MESSAGE, PATH}) {
+        if (PyObject_SetAttr(exc.get(), keys[i], lead->fields[i].get()) < 0) return;
+    }
+    if (PyObject_SetAttr(exc.get(), keys[ERRORS], errors.get()) < 0) return;
     PyErr_SetObject(validation_error_type(), exc.get());
 }
 
