@@ -176,7 +176,8 @@ def change_here(node, rnd):
     elif kind == "lit":
         own = [widen_literal(node, rnd)]
     elif kind == "ann":
-        own = [(node[1],) if node[1] != "list" else ("list", ("int",)), ("ann", node[1], node[2][:-1] or node[2])]
+        base = {"list": ("list", ("int",)), "object": ("anything",)}.get(node[1], (node[1],))
+        own = [base, ("ann", node[1], node[2][:-1] or node[2])]
     elif kind == "tuple":
         own = [("tuple", node[1], node[1][0] if node[1] else ("int",)), ("tuple", node[1][:-1], node[2])]
     elif kind == "record":
