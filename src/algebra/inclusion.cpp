@@ -58,10 +58,30 @@ struct SubtypeContext {
     DefinitionMirror mirror;
     NodeHashes& hashes;
 
+    // Equality through the mirror. Trees that agree at their top are
+    // compared by their kept hashes first, so that the same large trees
+    // met again and again are not walked again and again.
     [[gnu::noinline]] bool same(const Schema& a, const Schema& b) const {
-        if (a.kind != b.kind) return false;
         if (&a == &b) return true;
+        if (!same_top(a, b)) return false;
         return hashes.of(a) == hashes.of(b) && eq_schema(a, b, mirror);
+    }
+
+    // The node's own payload and the shape of its children, as eq_schema
+    // compares them; children themselves are not looked at.
+    bool same_top(const Schema& a, const Schema& b) const {
+        if (a.kind != b.kind || a.tuple_flag != b.tuple_flag || a.members.size() != b.members.size() ||
+            a.fields.size() != b.fields.size() || a.clauses.size() != b.clauses.size() ||
+            a.shape.form != b.shape.form || a.shape.parts.size() != b.shape.parts.size() ||
+            !eq_constraint_slice(a.constraints, b.constraints)) {
+            return false;
+        }
+        if (a.kind == Kind::BackEdge) return mirror.image(a.index) == mirror.image(b.index);
+        if (a.index != b.index) return false;
+        for (std::size_t i = 0; i < a.fields.size(); ++i) {
+            if (a.fields[i].name != b.fields[i].name || a.fields[i].required != b.fields[i].required) return false;
+        }
+        return true;
     }
 
     // The key of a question with a back edge on one side; none without one.
