@@ -126,18 +126,22 @@ ANNOTATED_NODES = st.one_of(
 CLAUSE_KEYS = st.sampled_from([("str",), ("int",), ("anything",), ("lit", ("a",))])
 
 
-def compound(inner, self_allowed):
-    structural = inner | st.just(("self",)) if self_allowed else inner
+def records(structural):
     # names may repeat: "a" and "a?" in one literal
     fields = st.lists(st.tuples(st.sampled_from(NAMES), structural, st.booleans()), max_size=3)
     clauses = st.lists(st.tuples(CLAUSE_KEYS, structural), max_size=2)
+    return st.tuples(fields, clauses).map(record_of)
+
+
+def compound(inner, self_allowed):
+    structural = inner | st.just(("self",)) if self_allowed else inner
     members = st.lists(inner, min_size=1, max_size=3)
     return st.one_of(
         structural.map(partial(tagged, "list")),
         st.tuples(st.lists(structural, max_size=2), st.none() | structural).map(tuple_of),
         inner.map(partial(tagged, "set")),
         inner.map(partial(tagged, "frozenset")),
-        st.tuples(fields, clauses).map(record_of),
+        records(structural),
         members.map(partial(tagged_tuple, "union")),
         members.map(partial(tagged_tuple, "inter")),
         inner.map(partial(tagged, "not")),
@@ -147,7 +151,8 @@ def compound(inner, self_allowed):
 SCHEMAS = st.recursive(st.one_of(SCALAR_NODES, LITERAL_NODES, ANNOTATED_NODES), partial(compound, self_allowed=False),
                        max_leaves=6)
 RECURSIVE_SCHEMAS = st.tuples(st.one_of(SCALAR_NODES, LITERAL_NODES), compound(SCHEMAS, True)).map(recursive_of)
-ANY_SCHEMA = st.one_of(SCHEMAS, RECURSIVE_SCHEMAS)
+# Records and literals also stand at the top, where a change of the schema shows at once.
+ANY_SCHEMA = st.one_of(SCHEMAS, RECURSIVE_SCHEMAS, records(SCHEMAS), LITERAL_NODES)
 
 
 # A second schema is often a small change of the first, so that inclusions hold and the
@@ -186,8 +191,10 @@ def change_here(node, rnd):
         fields, clauses = node[1], node[2]
         if fields:
             name, schema, required = rnd.choice(fields)
+            twice = ("record", fields + ((name, schema, not required),), clauses)
             own = [
-                ("record", fields + ((name, schema, not required),), clauses),
+                twice,
+                twice,
                 ("record", ((name, schema, not required),) + fields, clauses),
                 ("record", tuple(f for f in fields if f[0] != name), clauses),
                 ("record", tuple((n, x, False) for n, x, _ in fields), clauses),
@@ -226,7 +233,7 @@ def schema_families(draw):
     """A few schemas and small changes of them: every ordered pair of the family is checked."""
     family = draw(st.lists(ANY_SCHEMA, min_size=2, max_size=4))
     rnd = random.Random(draw(st.integers(0, 2**32 - 1)))
-    return family + [mutate(x, rnd) for x in family]
+    return family + [mutate(x, rnd, rate) for rate in (0.3, 0.6) for x in family]
 
 
 # ------------------------------------------------------------------ specs

@@ -3,6 +3,7 @@
 #include "util/fx_hash.h"
 #include "util/siphash.h"
 
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -156,13 +157,46 @@ bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, As
     return lb->tail != nullptr && subtype_rec(*la->tail, *lb->tail, cx, as);
 }
 
-using FieldsByName = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
+// The fields of a record by name, the last of a name winning: a short
+// record is searched in place, a long one through a hash map.
+class FieldIndex {
+public:
+    explicit FieldIndex(const std::vector<Field>& fields) : fields_(fields) {
+        if (fields.size() > SHORT) {
+            map_ = std::make_unique<Map>();
+            for (const Field& f : fields) (*map_)[f.name] = &f;
+            repeats_ = map_->size() != fields.size();
+            return;
+        }
+        for (std::size_t i = 0; i < fields.size() && !repeats_; ++i) {
+            for (std::size_t j = i + 1; j < fields.size() && !repeats_; ++j) {
+                repeats_ = fields[i].name == fields[j].name;
+            }
+        }
+    }
 
-FieldsByName by_name(const std::vector<Field>& fields) {
-    FieldsByName map;
-    for (const Field& f : fields) map[f.name] = &f;  // the last of a name wins
-    return map;
-}
+    const Field* find(std::string_view name) const {
+        if (map_) {
+            const auto it = map_->find(name);
+            return it == map_->end() ? nullptr : it->second;
+        }
+        for (std::size_t i = fields_.size(); i-- > 0;) {
+            if (fields_[i].name == name) return &fields_[i];
+        }
+        return nullptr;
+    }
+
+    // Whether some name is written twice.
+    bool repeats() const { return repeats_; }
+
+private:
+    // Kept on the heap, so that a recursion level's frame stays small.
+    using Map = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
+    static constexpr std::size_t SHORT = 8;
+    const std::vector<Field>& fields_;
+    std::unique_ptr<Map> map_;
+    bool repeats_ = false;
+};
 
 // A name written twice in one record: a dict's key is checked against the
 // last field of its name, yet every required field must be matched, while a
@@ -179,21 +213,18 @@ bool required_anywhere(const std::vector<Field>& fields, const Field& last) {
 }
 
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    const FieldsByName sub_fields = by_name(sub.fields);
-    const FieldsByName sup_fields = by_name(sup.fields);
-    const bool sub_repeats = sub_fields.size() != sub.fields.size();
-    if (sup_fields.size() != sup.fields.size()) {
+    const FieldIndex sub_fields(sub.fields);
+    const FieldIndex sup_fields(sup.fields);
+    if (sup_fields.repeats()) {
         for (const Field& f : sup.fields) {
-            if (f.required && sup_fields.at(f.name) != &f) return false;
+            if (f.required && sup_fields.find(f.name) != &f) return false;
         }
     }
     bool a = true;
     for (const Field& f : sup.fields) {
-        const auto it = sub_fields.find(f.name);
-        if (it != sub_fields.end()) {
-            const Field& g = *it->second;
-            const bool g_required = g.required || (sub_repeats && required_anywhere(sub.fields, g));
-            a = subtype_rec(g.schema, f.schema, cx, as) && (!f.required || g_required);
+        if (const Field* g = sub_fields.find(f.name)) {
+            const bool g_required = g->required || (sub_fields.repeats() && required_anywhere(sub.fields, *g));
+            a = subtype_rec(g->schema, f.schema, cx, as) && (!f.required || g_required);
         } else {
             a = !f.required;
             for (const CatchAll& clause : sub.clauses) {
@@ -205,7 +236,7 @@ bool required_anywhere(const std::vector<Field>& fields, const Field& last) {
     }
     bool b = true;
     for (const Field& g : sub.fields) {
-        if (sup_fields.count(g.name) || sub_fields.at(g.name) != &g) continue;
+        if (sup_fields.find(g.name) != nullptr || sub_fields.find(g.name) != &g) continue;
         b = false;
         for (const CatchAll& clause : sup.clauses) {
             if ((clause.key.kind == Kind::Str || clause.key.kind == Kind::Anything) &&
@@ -237,10 +268,10 @@ bool required_anywhere(const std::vector<Field>& fields, const Field& last) {
 
 [[gnu::noinline]] bool object_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     if (sub.index != sup.index && !class_within(sub.index, sup.index, cx.oracle)) return false;
-    const FieldsByName sub_fields = by_name(sub.fields);
+    const FieldIndex sub_fields(sub.fields);
     for (const Field& f : sup.fields) {
-        const auto it = sub_fields.find(f.name);
-        if (it == sub_fields.end() || !subtype_rec(it->second->schema, f.schema, cx, as)) return false;
+        const Field* g = sub_fields.find(f.name);
+        if (g == nullptr || !subtype_rec(g->schema, f.schema, cx, as)) return false;
     }
     return true;
 }
