@@ -1,6 +1,7 @@
 """Helpers shared by several test files (pytest puts this folder on sys.path)."""
 
 import inspect
+import math
 import os
 import subprocess
 import sys
@@ -200,3 +201,19 @@ NODES_MESSAGE = (
 def self_list():
     """One recursive definition, list[...]: the definition has 2 nodes, the root (a back edge) 1."""
     return recursive(lambda r: [r])
+
+
+# --- JSON values
+
+
+def same_json_value(a, b):
+    """Equal with the same types, float signs and dict key order throughout."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same_json_value(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same_json_value(a[k], b[k]) for k in a)
+    return a == b

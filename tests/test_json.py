@@ -1,6 +1,7 @@
 """JSON input: the strict reader, its error texts and positions, and the three JSON methods."""
 
 import dataclasses
+import json
 import math
 from types import SimpleNamespace as Meta
 from typing import Annotated, Literal, Optional
@@ -9,7 +10,7 @@ import pytest
 
 from kestrome import ValidationError, Validator, anything, nothing, recursive
 
-from support import check_method_signature, raising
+from support import check_method_signature, raising, same_json_value
 
 TYPE_MESSAGE = "JSON input must be a str or bytes object"
 SURROGATE_TEXT = "input string is not valid UTF-8 (contains a lone surrogate)"
@@ -801,3 +802,91 @@ def test_signatures_and_docstrings(name, text, shown):
     doc = check_method_signature(name, text, shown)
     if "fail_fast" in text:
         assert "`fail_fast` behaves as it does for `validate`." in doc
+
+
+# --- the reader's fast paths against the general road
+#
+# Each document is read three ways: by load (short keys shared across documents,
+# strings and blanks scanned many bytes at a time, short numbers read in one
+# step), by the standard library, and by the value tree's conversion that a
+# predicate sees in is_valid_json.
+
+
+def three_readings(doc):
+    seen = []
+    assert Validator(Annotated[anything, lambda x: seen.append(x) is None]).is_valid_json(doc) is True
+    return anything.load(doc), json.loads(doc), seen[0]
+
+
+def check_readings(doc):
+    ours, reference, converted = three_readings(doc)
+    assert same_json_value(ours, reference), doc
+    assert same_json_value(converted, reference), doc
+    assert same_json_value(anything.load(doc.encode()), reference), doc
+
+
+SPECIALS = ['\\"', "\\\\", "\\n", "\\u0000", "\\u00e9", "\\ud83d\\ude00", "\u00e9", "\u20ac", "\U0001f600", "\x7f", "~", " "]
+
+
+@pytest.mark.parametrize("special", SPECIALS)
+def test_strings_and_keys_with_a_special_character_anywhere(special):
+    for at in range(0, 40):
+        text = "a" * at + special + "b" * (39 - at)
+        check_readings(f'["{text}", {{"{text}": "{text}", "x{text}": 1}}]')
+
+
+@pytest.mark.parametrize(
+    "doc",
+    [
+        '{"a": 1, "\\u0061": 2}',
+        '{"\\u0061": 1, "a": 2, "b": 3, "a": 4}',
+        '{"\\u00e9t\\u00e9": 1, "\u00e9t\u00e9": 2, "\U0001f600": 3, "\\ud83d\\ude00": 4}',
+        '{"k\\"q": 1, "k\\\\q": 2, "k/q": 3, "k\\/q": 4}',
+        '[{"same": 1, "other": 2}, {"other": 3, "same": 4}, {"same": 5}]',
+        "[" + ", ".join(f'{{"{"k" * n}": {n}}}' for n in range(0, 80)) + "]",
+        "[" + ", ".join(f'{{"{"é" * n}": {n}}}' for n in range(0, 40)) + "]",
+        "{" + ", ".join(f'"key{i}": {i}' for i in range(5000)) + "}",
+        "[" + ", ".join("{" + ", ".join(f'"key{(i * 7 + j) % 3000}": {j}' for j in range(5)) + "}" for i in range(2000)) + "]",
+    ],
+)
+def test_object_keys(doc):
+    check_readings(doc)
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "9223372036854775807", "-9223372036854775808", "9223372036854775808", "-9223372036854775809",
+        "18446744073709551615", "18446744073709551616", "9999999999999999999", "-9999999999999999999",
+        "10000000000000000000", "12345678", "123456789", "1234567812345678", "-0", "0",
+        "12345678901234567890123456789",
+    ],
+)
+def test_integers_at_the_edges(text):
+    check_readings(text)
+    check_readings(f"[{text}, {{\"n\": {text}}}]")
+
+
+FLOAT_EDGES = [
+    "9007199254740993.0", "9007199254740992.0", "9007199254740991.0", "9007199254740993e0",
+    "900719925474099.3", "90071992547409935e-1", "1e22", "1e23", "1e-22", "1e-23", "3e22", "9007199254740991e22",
+    "9007199254740991e-22", "0.1", "0.3", "0.30000000000000004", "1.7976931348623157e308", "1.7976931348623158e308",
+    "2.2250738585072011e-308", "2.2250738585072014e-308", "4.9e-324", "5e-324", "2.4703282292062328e-324",
+    "-0.0", "0.0e5", "-0e-5", "123456789012345678e-5", "1234567890123456789e-3", "12345678901234567890e-3",
+    "0.000000000000000000000000000001", "1.00000000000000011102230246251565404236316680908203125",
+    "-65.61361699999997", "45.12345678901234", "1E+2", "1e-0", "8.98846567431158e307",
+]
+
+
+@pytest.mark.parametrize("text", FLOAT_EDGES)
+def test_floats_at_the_edges(text):
+    check_readings(text)
+    assert math.copysign(1.0, anything.load(text)) == math.copysign(1.0, float(text))
+    assert Validator(Literal[float(text)] if float(text) else float).is_valid_json(f"{text}") is True
+
+
+@pytest.mark.parametrize("blank", [" ", "\n", "\t", "\r\n", " \t"])
+def test_runs_of_whitespace_of_every_length(blank):
+    for n in range(0, 40):
+        gap = (blank * n)[:n] if n else ""
+        check_readings(f"{gap}[{gap}1{gap},{gap}{{{gap}\"a\"{gap}:{gap}[]{gap}}}{gap}]{gap}")

@@ -57,9 +57,8 @@ namespace {
 thread_local JsonTree cached_tree;
 thread_local bool cached_tree_busy = false;
 
-// Storage past these sizes is given back rather than kept for the next check.
-constexpr std::size_t MAX_KEPT_NODES = 1 << 20;
-constexpr std::size_t MAX_KEPT_TEXT = 1 << 24;
+// Storage past this size is given back rather than kept for the next check.
+constexpr std::size_t MAX_KEPT_BYTES = std::size_t{8} << 20;
 
 class TreeLease {
 public:
@@ -69,10 +68,7 @@ public:
     ~TreeLease() {
         if (!cached_) return;
         cached_tree_busy = false;
-        if (cached_tree.nodes.capacity() > MAX_KEPT_NODES || cached_tree.items.capacity() > MAX_KEPT_NODES ||
-            cached_tree.entries.capacity() > MAX_KEPT_NODES || cached_tree.arena.capacity() > MAX_KEPT_TEXT) {
-            cached_tree = JsonTree();
-        }
+        if (cached_tree.capacity_bytes() > MAX_KEPT_BYTES) cached_tree = JsonTree();
     }
     TreeLease(const TreeLease&) = delete;
     TreeLease& operator=(const TreeLease&) = delete;

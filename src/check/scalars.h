@@ -27,6 +27,7 @@ inline std::uint64_t value_identity(JsonRef value) { return reinterpret_cast<std
 inline py::Ref to_python(PyObject* value) { return py::Ref::borrow(value); }
 inline py::Ref to_python(JsonRef value) { return json_value_to_py(*value.tree, *value.node); }
 
+
 // Records a failure when the mode makes records; callers build `expected`
 // only after testing the mode themselves where it is costly.
 inline void push_record(const char* code, std::string expected, std::string value_text, const Path& path,
@@ -68,12 +69,18 @@ template <class V>
 bool walk_literal(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* constant = ctx.constant(node.index);
     if (constant == nullptr) return false;
-    const py::Ref object = to_python(value);
     bool ok = false;
-    if (!object) {
-        fold_pending_error(ctx);
-    } else if (Py_TYPE(object.get()) == Py_TYPE(constant)) {
-        ok = fold_truth(py::Ref::steal(PyObject_RichCompare(object.get(), constant, Py_EQ)), ctx);
+    // A plain constant (a str, an int, None, a bool, an object equal only to
+    // itself) is compared without a Python call, and a JSON node without
+    // being converted.
+    const std::optional<bool> plain =
+        is_plain_constant(constant) ? constant_member(constant, value) : std::optional<bool>();
+    if (plain) {
+        ok = *plain;
+    } else if (has_exact_type(value, Py_TYPE(constant))) {
+        const py::Ref object = to_python(value);
+        ok = object ? fold_truth(py::Ref::steal(PyObject_RichCompare(object.get(), constant, Py_EQ)), ctx)
+                    : fold_pending_error(ctx);
     }
     if (!ok && ctx.makes_records()) {
         push_record("literal_error", "the literal " + value_repr(constant), value_ref_repr(value), path, records);

@@ -4,10 +4,20 @@
 #include "util/fx_hash.h"
 #include "util/utf8.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(KESTROME_NO_SIMD)
+#include <emmintrin.h>
+#define KESTROME_SSE2 1
+#endif
 
 namespace kestrome {
 
@@ -33,6 +43,147 @@ constexpr const char* TRAILING_COMMA = "trailing comma";
 constexpr const char* TRAILING_CHARACTERS = "trailing characters";
 constexpr const char* END_OF_HEX_ESCAPE = "unexpected end of hex escape";
 constexpr const char* RECURSION_LIMIT = "recursion limit exceeded";
+constexpr const char* TOO_MANY_DIGITS = "integer exceeds the limit of ";  // "{} digits" follows
+constexpr const char* TOO_LARGE = "document too large (4 GiB or more)";
+
+// The interpreter refuses to make an int of more digits than its limit
+// (decimal conversion is quadratic); the limit is never below this, so
+// shorter integers need not look it up.
+constexpr std::size_t INT_DIGITS_THRESHOLD = 640;
+
+// sys.get_int_max_str_digits(), 0 for no limit. Should the function be
+// unusable, the interpreter's default holds.
+long int_max_str_digits() {
+    PyObject* get = PySys_GetObject("get_int_max_str_digits");  // borrowed
+    if (get != nullptr) {
+        py::Ref limit = py::Ref::steal(PyObject_CallNoArgs(get));
+        if (limit) {
+            const long value = PyLong_AsLong(limit.get());
+            if (value >= 0) return value;
+        }
+    }
+    py::discard_error();
+    return 4300;
+}
+
+// Out of range of a double: true when the magnitude is past the largest
+// double, false when it is below the smallest. `text` is a valid JSON number.
+bool overflows(std::string_view text) {
+    std::size_t i = text[0] == '-' ? 1 : 0;
+    // The value is 0.D x 10^(exponent + point) where D starts at the first
+    // nonzero digit; exponent + point >= 1 means at least 1.
+    long long point = 0;
+    bool seen_nonzero = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (text[i] != '0') seen_nonzero = true;
+        if (seen_nonzero) ++point;
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+            if (seen_nonzero) continue;
+            if (text[i] != '0') {
+                seen_nonzero = true;
+            } else {
+                --point;
+            }
+        }
+    }
+    long long exponent = 0;
+    if (i < text.size()) {  // 'e' or 'E'
+        ++i;
+        const bool negative = text[i] == '-';
+        if (text[i] == '+' || text[i] == '-') ++i;
+        for (; i < text.size(); ++i) {
+            exponent = std::min<long long>(exponent * 10 + (text[i] - '0'), 1LL << 40);
+        }
+        if (negative) exponent = -exponent;
+    }
+    return exponent + point >= 1;
+}
+
+// The four JSON whitespace bytes.
+inline bool is_space(unsigned char c) {
+    return c <= ' ' && ((std::uint64_t{1} << c) & ((1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r')));
+}
+
+inline int count_trailing_zeros(unsigned mask) { return __builtin_ctz(mask); }
+
+#ifdef KESTROME_SSE2
+inline __m128i bytes_equal(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+#endif
+
+// The first byte at or after i that `stop` accepts (n when none), 16 bytes at
+// a time where `stops` gives the mask of such bytes in a vector.
+template <class Stops, class Stop>
+inline std::size_t scan_until(const unsigned char* s, std::size_t i, std::size_t n, Stops&& stops, Stop&& stop) {
+#ifdef KESTROME_SSE2
+    for (; i + 16 <= n; i += 16) {
+        const unsigned mask = stops(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+        if (mask != 0) return i + static_cast<std::size_t>(count_trailing_zeros(mask));
+    }
+#else
+    (void)stops;
+#endif
+    while (i < n && !stop(s[i])) ++i;
+    return i;
+}
+
+// The first byte at or after i that is not whitespace: runs of indentation
+// are skipped 16 bytes at a time.
+inline std::size_t skip_space_run(const unsigned char* s, std::size_t i, std::size_t n) {
+    return scan_until(
+        s, i, n,
+        [](auto v) {
+#ifdef KESTROME_SSE2
+            const __m128i blank = _mm_or_si128(_mm_or_si128(bytes_equal(v, ' '), bytes_equal(v, '\t')),
+                                               _mm_or_si128(bytes_equal(v, '\n'), bytes_equal(v, '\r')));
+            return ~static_cast<unsigned>(_mm_movemask_epi8(blank)) & 0xFFFF;
+#else
+            return 0u;
+#endif
+        },
+        [](unsigned char c) { return !is_space(c); });
+}
+
+// The first byte at or after i that ends a plain run of string text: a
+// quote, a backslash, a control character or a non-ASCII byte.
+inline std::size_t plain_run_end(const unsigned char* s, std::size_t i, std::size_t n) {
+    return scan_until(
+        s, i, n,
+        [](auto v) {
+#ifdef KESTROME_SSE2
+            // Compared as signed bytes, those below the space are the control
+            // characters and every non-ASCII byte.
+            const __m128i stop = _mm_or_si128(_mm_or_si128(bytes_equal(v, '"'), bytes_equal(v, '\\')),
+                                              _mm_cmplt_epi8(v, _mm_set1_epi8(' ')));
+            return static_cast<unsigned>(_mm_movemask_epi8(stop));
+#else
+            return 0u;
+#endif
+        },
+        [](unsigned char c) { return c < 0x20 || c >= 0x80 || c == '"' || c == '\\'; });
+}
+
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// Eight decimal digits at p read as one number, or false when they are not
+// all digits (little-endian words).
+inline bool eight_digits(const unsigned char* p, std::uint64_t& out) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    if (((x + 0x4646464646464646ULL) | (x - 0x3030303030303030ULL)) & 0x8080808080808080ULL) return false;
+    x -= 0x3030303030303030ULL;
+    x = x * 10 + (x >> 8);
+    x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+         (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+        32;
+    out = x;
+    return true;
+}
+
+// Powers of ten that doubles hold exactly.
+constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 int hex_digit(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -71,7 +222,10 @@ private:
     // pointer would otherwise force it back to memory at every byte.
     void skip_whitespace() {
         std::size_t i = i_;
-        while (i < n_ && (s_[i] == ' ' || s_[i] == '\t' || s_[i] == '\n' || s_[i] == '\r')) ++i;
+        if (i < n_ && is_space(s_[i])) {
+            ++i;
+            if (i < n_ && is_space(s_[i])) i = skip_space_run(s_, i + 1, n_);
+        }
         i_ = i;
     }
 
@@ -82,8 +236,9 @@ private:
             case '{': return object(out, depth + 1);
             case '"': {
                 std::string_view text;
-                if (!string(text)) return false;
-                out = sink_.string(text, text.data() != scratch_.data());
+                bool in_input = true;
+                if (!string(text, in_input)) return false;
+                out = sink_.string(text, in_input, ascii_);
                 return true;
             }
             case 't': return ident("true", out, [&] { return sink_.boolean(true); });
@@ -107,65 +262,101 @@ private:
         return true;
     }
 
-    bool digits() {
-        const std::size_t start = i_;
-        std::size_t i = start;
-        while (i < n_ && s_[i] >= '0' && s_[i] <= '9') ++i;
-        i_ = i;
-        return i > start;
+    // Digits from i into `mantissa` (which wraps past 19 digits: callers
+    // count them); the end of the digits.
+    std::size_t digits(std::size_t i, std::uint64_t& mantissa) const {
+        std::uint64_t eight = 0;
+        while (i + 8 <= n_ && eight_digits(s_ + i, eight)) {
+            mantissa = mantissa * 100000000 + eight;
+            i += 8;
+        }
+        while (i < n_ && is_digit(s_[i])) {
+            mantissa = mantissa * 10 + (s_[i] - '0');
+            ++i;
+        }
+        return i;
     }
 
     bool number(Value& out) {
         const std::size_t start = i_;
-        const bool negative = s_[i_] == '-';
-        if (negative) ++i_;
-        const std::size_t int_start = i_;
-        if (i_ < n_ && s_[i_] == '0') {
-            ++i_;
-        } else if (!digits()) {
-            return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
+        std::size_t i = start;
+        const bool negative = s_[i] == '-';
+        if (negative) ++i;
+        const std::size_t int_start = i;
+        std::uint64_t mantissa = 0;
+        if (i < n_ && s_[i] == '0') {
+            ++i;
+        } else if (i < n_ && is_digit(s_[i])) {
+            i = digits(i, mantissa);
+        } else {
+            return fail(INVALID_NUMBER, i < n_ ? i : start);
         }
-        const std::size_t int_digits = i_ - int_start;
+        const std::size_t int_digits = i - int_start;
+        std::size_t frac_digits = 0;
         bool is_float = false;
-        if (i_ < n_ && s_[i_] == '.') {
-            ++i_;
+        if (i < n_ && s_[i] == '.') {
+            ++i;
             is_float = true;
-            if (!digits()) return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
+            const std::size_t frac_start = i;
+            i = digits(i, mantissa);
+            frac_digits = i - frac_start;
+            if (frac_digits == 0) return fail(INVALID_NUMBER, i < n_ ? i : start);
         }
-        if (i_ < n_ && (s_[i_] == 'e' || s_[i_] == 'E')) {
-            ++i_;
+        long long exponent = 0;
+        if (i < n_ && (s_[i] == 'e' || s_[i] == 'E')) {
+            ++i;
             is_float = true;
-            if (i_ < n_ && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
-            if (!digits()) return fail(INVALID_NUMBER, i_ < n_ ? i_ : start);
+            bool exponent_negative = false;
+            if (i < n_ && (s_[i] == '+' || s_[i] == '-')) exponent_negative = s_[i++] == '-';
+            const std::size_t exp_start = i;
+            for (; i < n_ && is_digit(s_[i]); ++i) exponent = std::min(exponent * 10 + (s_[i] - '0'), 1LL << 40);
+            if (i == exp_start) return fail(INVALID_NUMBER, i < n_ ? i : start);
+            if (exponent_negative) exponent = -exponent;
         }
+        i_ = i;
         const char* first = reinterpret_cast<const char*>(s_ + start);
-        const char* last = reinterpret_cast<const char*>(s_ + i_);
+        const char* last = reinterpret_cast<const char*>(s_ + i);
         if (is_float) {
+            // Few digits and a small power of ten: one exact operation,
+            // correctly rounded; otherwise the general reading.
+            const long long power = exponent - static_cast<long long>(frac_digits);
+            if (int_digits + frac_digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && power >= -22 &&
+                power <= 22) {
+                double d = static_cast<double>(mantissa);
+                d = power < 0 ? d / EXACT_POWERS[-power] : d * EXACT_POWERS[power];
+                out = sink_.floating(negative ? -d : d);
+                return true;
+            }
             double d = 0;
             const auto [ptr, ec] = std::from_chars(first, last, d);
             if (ec == std::errc::result_out_of_range) {
-                // An underflow reads as zero, an overflow is out of range.
-                const std::string text(first, last);
-                d = std::strtod(text.c_str(), nullptr);
+                // An underflow reads as a zero of the number's sign.
+                if (overflows(std::string_view(first, static_cast<std::size_t>(last - first)))) {
+                    return fail(NUMBER_OUT_OF_RANGE, start);
+                }
+                d = negative ? -0.0 : 0.0;
             }
-            if (!std::isfinite(d)) return fail(NUMBER_OUT_OF_RANGE, start);
             out = sink_.floating(d);
             return true;
         }
-        if (int_digits <= 18) {  // fits: read in place
-            std::int64_t v = 0;
-            const std::size_t end = i_;
-            for (std::size_t k = int_start; k < end; ++k) v = v * 10 + (s_[k] - '0');
-            out = sink_.integer(negative ? -v : v);
-            return true;
+        if (int_digits <= 19) {
+            if (mantissa <= static_cast<std::uint64_t>(INT64_MAX)) {
+                const auto v = static_cast<std::int64_t>(mantissa);
+                out = sink_.integer(negative ? -v : v);
+                return true;
+            }
+            if (negative && mantissa == static_cast<std::uint64_t>(INT64_MAX) + 1) {
+                out = sink_.integer(INT64_MIN);
+                return true;
+            }
+        } else if (int_digits > INT_DIGITS_THRESHOLD) {
+            if (digit_limit_ < 0) digit_limit_ = int_max_str_digits();
+            if (digit_limit_ > 0 && int_digits > static_cast<std::size_t>(digit_limit_)) {
+                error.digit_limit = digit_limit_;
+                return fail(TOO_MANY_DIGITS, start);
+            }
         }
-        std::int64_t v = 0;
-        const auto [ptr, ec] = std::from_chars(first, last, v);
-        if (ec == std::errc()) {
-            out = sink_.integer(v);
-        } else {
-            out = sink_.big_integer(std::string_view(first, static_cast<std::size_t>(last - first)));
-        }
+        out = sink_.big_integer(std::string_view(first, static_cast<std::size_t>(last - first)));
         return true;
     }
 
@@ -201,6 +392,7 @@ private:
         const long unit = hex4();
         if (unit < 0) return false;
         if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(INVALID_CODE_POINT, i_ - 1);
+        if (unit >= 0x80) ascii_ = false;
         if (unit < 0xD800 || unit > 0xDBFF) {
             append_utf8(out, static_cast<std::uint32_t>(unit));
             return true;
@@ -220,46 +412,41 @@ private:
     }
 
     // A string at i_ (the opening quote); `text` is a view of the input when
-    // it holds no escape, else of the parser's scratch buffer.
-    bool string(std::string_view& text) {
-        ++i_;
-        const std::size_t start = i_;
-        bool escaped = false;
-        scratch_.clear();
+    // it holds no escape (`in_input`), else of the parser's scratch buffer.
+    // Sets ascii_ when the text is all ASCII.
+    bool string(std::string_view& text, bool& in_input) {
+        const std::size_t start = i_ + 1;
+        std::size_t i = start;
         std::size_t run = start;  // start of the unescaped run not yet copied
+        in_input = true;
+        ascii_ = true;
         while (true) {
-            {  // the plain run: printable ASCII other than the quote and backslash
-                std::size_t i = i_;
-                while (i < n_ && s_[i] >= 0x20 && s_[i] < 0x80 && s_[i] != '"' && s_[i] != '\\') ++i;
-                i_ = i;
-            }
-            if (i_ >= n_) return fail(EOF_STRING, n_);
-            const unsigned char c = s_[i_];
+            i = plain_run_end(s_, i, n_);
+            if (i >= n_) return fail(EOF_STRING, n_);
+            const unsigned char c = s_[i];
             if (c == '"') break;
             if (c == '\\') {
-                scratch_.append(reinterpret_cast<const char*>(s_ + run), i_ - run);
-                escaped = true;
-                ++i_;
+                if (in_input) scratch_.clear();
+                scratch_.append(reinterpret_cast<const char*>(s_ + run), i - run);
+                in_input = false;
+                i_ = i + 1;
                 if (!escape(scratch_)) return false;
-                run = i_;
+                i = run = i_;
                 continue;
             }
-            if (c < 0x20) return fail(CONTROL_CHARACTER, i_);
-            if (c < 0x80) {
-                ++i_;
-                continue;
-            }
-            const Utf8Prefix seq = utf8_prefix(s_, i_, n_);
-            if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i_);
-            i_ += seq.length;
+            if (c < 0x20) return fail(CONTROL_CHARACTER, i);
+            ascii_ = false;
+            const Utf8Prefix seq = utf8_prefix(s_, i, n_);
+            if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i);
+            i += seq.length;
         }
-        if (escaped) {
-            scratch_.append(reinterpret_cast<const char*>(s_ + run), i_ - run);
-            text = scratch_;
+        if (in_input) {
+            text = std::string_view(reinterpret_cast<const char*>(s_ + start), i - start);
         } else {
-            text = std::string_view(reinterpret_cast<const char*>(s_ + start), i_ - start);
+            scratch_.append(reinterpret_cast<const char*>(s_ + run), i - run);
+            text = scratch_;
         }
-        ++i_;  // the closing quote
+        i_ = i + 1;  // past the closing quote
         return true;
     }
 
@@ -308,8 +495,9 @@ private:
             if (i_ >= n_) return fail(EOF_OBJECT, n_);
             if (s_[i_] != '"') return fail(KEY_MUST_BE_STRING, i_);
             std::string_view key_view;
-            if (!string(key_view)) return false;
-            auto key = sink_.key(key_view, key_view.data() != scratch_.data());
+            bool in_input = true;
+            if (!string(key_view, in_input)) return false;
+            auto key = sink_.key(key_view, in_input, ascii_);
             skip_whitespace();
             if (i_ >= n_) return fail(EOF_OBJECT, n_);
             if (s_[i_] != ':') return fail(EXPECTED_COLON, i_);
@@ -329,6 +517,8 @@ private:
     std::size_t i_ = 0;
     Sink& sink_;
     std::string scratch_;
+    bool ascii_ = true;      // the last string read was all ASCII
+    long digit_limit_ = -1;  // looked up at the first long integer
 };
 
 py::Ref checked(PyObject* obj) {
@@ -336,11 +526,9 @@ py::Ref checked(PyObject* obj) {
     return py::Ref::steal(obj);
 }
 
-// A str of valid UTF-8; ASCII (the common case) is copied in directly.
-py::Ref make_json_str(std::string_view text) {
-    unsigned char any = 0;
-    for (const char c : text) any |= static_cast<unsigned char>(c);
-    if (any < 0x80) {
+// A str of valid UTF-8 text; ASCII text is copied in directly.
+py::Ref make_json_str(std::string_view text, bool ascii) {
+    if (ascii) {
         py::Ref s = checked(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
         std::memcpy(PyUnicode_DATA(s.get()), text.data(), text.size());
         return s;
@@ -348,18 +536,37 @@ py::Ref make_json_str(std::string_view text) {
     return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
 }
 
-// Builds Python objects directly. Object keys repeat (arrays of records),
-// so short keys are made once per document.
+py::Ref make_json_str(std::string_view text) {
+    unsigned char any = 0;
+    for (const char c : text) any |= static_cast<unsigned char>(c);
+    return make_json_str(text, any < 0x80);
+}
+
+// Object keys made by recent documents, shared by every call: real documents
+// repeat a few short ASCII keys, and a str made once keeps its hash. Only
+// threads holding the interpreter lock touch it; the references live as long
+// as the process.
+constexpr std::size_t KEY_CACHE_SLOTS = 2048;
+constexpr std::size_t MAX_CACHED_KEY = 64;
+PyObject* key_cache[KEY_CACHE_SLOTS];
+
+py::Ref cached_key(std::string_view text) {
+    PyObject*& slot = key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
+    if (slot != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot)) == text.size() &&
+        std::memcmp(PyUnicode_DATA(slot), text.data(), text.size()) == 0) {
+        return py::Ref::borrow(slot);
+    }
+    py::Ref key = make_json_str(text, true);
+    Py_XSETREF(slot, py::Ref(key).release());
+    return key;
+}
+
+// Builds Python objects directly. The children of the open containers wait
+// on one stack (an object's as key, value pairs) until their container
+// closes and is made at its final size.
 struct PythonSink {
     using Value = py::Ref;
-
-    struct CachedKey {
-        std::string text;
-        py::Ref str;
-    };
-    static constexpr std::size_t KEY_SLOTS = 256;
-    static constexpr std::size_t MAX_CACHED_KEY = 64;
-    std::vector<CachedKey> keys;
+    std::vector<py::Ref> stack;
 
     Value null() { return py::Ref::borrow(Py_None); }
     Value boolean(bool b) { return py::Ref::borrow(b ? Py_True : Py_False); }
@@ -369,41 +576,54 @@ struct PythonSink {
         return checked(PyLong_FromString(text.c_str(), nullptr, 10));
     }
     Value floating(double d) { return checked(PyFloat_FromDouble(d)); }
-    Value string(std::string_view text, bool = false) { return make_json_str(text); }
-    Value key(std::string_view text, bool in_input) {
-        if (text.size() > MAX_CACHED_KEY) return string(text, in_input);
-        if (keys.empty()) keys.resize(KEY_SLOTS);
-        CachedKey& slot = keys[fx_hash_text(text) % KEY_SLOTS];
-        if (slot.str && slot.text == text) return slot.str;
-        slot.text.assign(text);
-        slot.str = string(text, in_input);
-        return slot.str;
+    Value string(std::string_view text, bool, bool ascii) { return make_json_str(text, ascii); }
+    Value key(std::string_view text, bool, bool ascii) {
+        if (ascii && text.size() <= MAX_CACHED_KEY) return cached_key(text);
+        return make_json_str(text, ascii);
     }
 
-    py::Ref begin_array() { return checked(PyList_New(0)); }
-    void push(py::Ref& list, py::Ref item) {
-        if (PyList_Append(list.get(), item.get()) < 0) py::internal_failure("could not append to a list");
+    std::size_t begin_array() { return stack.size(); }
+    void push(std::size_t, py::Ref item) { stack.push_back(std::move(item)); }
+    Value end_array(std::size_t mark) {
+        const std::size_t count = stack.size() - mark;
+        py::Ref list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
+        for (std::size_t k = 0; k < count; ++k) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), stack[mark + k].release());
+        }
+        stack.resize(mark);
+        return list;
     }
-    Value end_array(py::Ref& list) { return std::move(list); }
 
-    py::Ref begin_object() { return checked(PyDict_New()); }
-    void add(py::Ref& dict, py::Ref key, py::Ref item) {
-        if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) py::internal_failure("could not set a dict item");
+    std::size_t begin_object() { return stack.size(); }
+    void add(std::size_t, py::Ref key, py::Ref item) {
+        stack.push_back(std::move(key));
+        stack.push_back(std::move(item));
     }
-    Value end_object(py::Ref& dict) { return std::move(dict); }
+    Value end_object(std::size_t mark) {
+        const std::size_t count = (stack.size() - mark) / 2;
+        py::Ref dict = checked(_PyDict_NewPresized(static_cast<Py_ssize_t>(count)));
+        for (std::size_t k = mark; k < stack.size(); k += 2) {
+            if (PyDict_SetItem(dict.get(), stack[k].get(), stack[k + 1].get()) < 0) {
+                py::internal_failure("could not set a dict item");
+            }
+        }
+        stack.resize(mark);
+        return dict;
+    }
 };
 
-// Builds the value tree: children are collected on a stack and moved into
-// one contiguous run when their container closes.
+// Builds the value tree: the nodes of the open containers' children wait on
+// a stack (an object's keys on a second one) and move into one run of the
+// tree's nodes when their container closes.
 struct TreeSink {
-    using Value = std::uint32_t;
+    using Value = bool;  // the value read is the top of the node stack
     JsonTree& tree;
-    std::vector<std::uint32_t> item_stack;
-    std::vector<JsonEntry> entry_stack;
+    TreeTable<JsonNode>& stack = tree.node_stack;
+    TreeTable<JsonEntry>& entry_stack = tree.entry_stack;
 
     Value add_node(JsonNode node) {
-        tree.nodes.push_back(node);
-        return static_cast<Value>(tree.nodes.size() - 1);
+        stack.push_back(node);
+        return true;
     }
     // Where a text lives: a view of the input when it is one, else a copy.
     std::uint32_t place(std::string_view text, bool in_input) {
@@ -418,6 +638,13 @@ struct TreeSink {
         node.in_arena = !in_input;
         node.count = static_cast<std::uint32_t>(text.size());
         return node;
+    }
+    // Moves the nodes above `mark` to the tree; where their run starts.
+    std::uint32_t move_run(std::size_t mark) {
+        const auto first = static_cast<std::uint32_t>(tree.nodes.size());
+        tree.nodes.insert(tree.nodes.end(), stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+        stack.resize(mark);
+        return first;
     }
 
     Value null() { return add_node(JsonNode(JsonKind::Null)); }
@@ -437,39 +664,79 @@ struct TreeSink {
         node.number = d;
         return add_node(node);
     }
-    Value string(std::string_view text, bool in_input) { return add_node(text_node(JsonKind::String, text, in_input)); }
-    JsonEntry key(std::string_view text, bool in_input) {
+    Value string(std::string_view text, bool in_input, bool) {
+        return add_node(text_node(JsonKind::String, text, in_input));
+    }
+    JsonEntry key(std::string_view text, bool in_input, bool) {
         return JsonEntry{place(text, in_input), static_cast<std::uint32_t>(text.size()), 0, !in_input};
     }
 
-    std::size_t begin_array() { return item_stack.size(); }
-    void push(std::size_t, Value item) { item_stack.push_back(item); }
+    std::size_t begin_array() { return stack.size(); }
+    void push(std::size_t, Value) {}
     Value end_array(std::size_t mark) {
         JsonNode node(JsonKind::Array);
-        node.first = static_cast<std::uint32_t>(tree.items.size());
-        node.count = static_cast<std::uint32_t>(item_stack.size() - mark);
-        tree.items.insert(tree.items.end(), item_stack.begin() + static_cast<std::ptrdiff_t>(mark), item_stack.end());
-        item_stack.resize(mark);
+        node.count = static_cast<std::uint32_t>(stack.size() - mark);
+        node.first = move_run(mark);
         return add_node(node);
     }
 
-    std::size_t begin_object() { return entry_stack.size(); }
-    void add(std::size_t, JsonEntry key, Value item) {
-        key.value = item;
-        entry_stack.push_back(key);
-    }
-    Value end_object(std::size_t mark) {
+    struct ObjectMark {
+        std::size_t nodes, entries;
+    };
+    ObjectMark begin_object() { return ObjectMark{stack.size(), entry_stack.size()}; }
+    void add(const ObjectMark&, const JsonEntry& key, Value) { entry_stack.push_back(key); }
+    Value end_object(const ObjectMark& mark) {
+        const std::uint32_t values = move_run(mark.nodes);
         JsonNode node(JsonKind::Object);
         node.first = static_cast<std::uint32_t>(tree.entries.size());
-        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark);
-        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark),
+        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark.entries);
+        for (std::uint32_t k = 0; k < node.count; ++k) entry_stack[mark.entries + k].value = values + k;
+        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark.entries),
                             entry_stack.end());
-        entry_stack.resize(mark);
+        entry_stack.resize(mark.entries);
         return add_node(node);
     }
 };
 
 }  // namespace
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+namespace {
+
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+constexpr std::size_t HUGE_BLOCK = std::size_t{8} << 20;  // smaller blocks come from malloc
+
+std::size_t mapped_size(std::size_t bytes) { return (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE; }
+
+}  // namespace
+
+// A block of whole huge pages, aligned to one: the mapping is made a huge
+// page larger, then trimmed at both ends.
+void* allocate_tree_block(std::size_t bytes) {
+    if (bytes < HUGE_BLOCK) return ::operator new(bytes);
+    const std::size_t size = mapped_size(bytes);
+    void* mapped = mmap(nullptr, size + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    auto* start = static_cast<char*>(mapped);
+    char* block = start + (HUGE_PAGE - reinterpret_cast<std::uintptr_t>(start) % HUGE_PAGE) % HUGE_PAGE;
+    if (block > start) munmap(start, static_cast<std::size_t>(block - start));
+    char* const end = start + size + HUGE_PAGE;
+    if (end > block + size) munmap(block + size, static_cast<std::size_t>(end - (block + size)));
+    madvise(block, size, MADV_HUGEPAGE);  // advice only: ordinary pages do as well
+    return block;
+}
+
+void free_tree_block(void* block, std::size_t bytes) noexcept {
+    if (bytes < HUGE_BLOCK) {
+        ::operator delete(block);
+    } else {
+        munmap(block, mapped_size(bytes));
+    }
+}
+#else
+void* allocate_tree_block(std::size_t bytes) { return ::operator new(bytes); }
+void free_tree_block(void* block, std::size_t) noexcept { ::operator delete(block); }
+#endif
 
 // No Python code runs while a document is read, so the collector can wait:
 // a large document would otherwise trigger it again and again as its
@@ -487,7 +754,23 @@ private:
     bool was_enabled_;
 };
 
+namespace {
+
+// Most documents hold a value every 8 to 16 bytes; storage is sized from
+// that for large ones, within a bound, then grows as it must.
+constexpr std::size_t LARGE_DOCUMENT = std::size_t{2} << 20;
+constexpr std::size_t MAX_RESERVED_NODES = std::size_t{1} << 22;
+
+bool refuse_large(std::string_view input, JsonError& error) {
+    if (input.size() <= JSON_MAX_BYTES) return false;
+    error = JsonError{TOO_LARGE, JsonError::NO_POSITION};
+    return true;
+}
+
+}  // namespace
+
 py::Ref parse_json_python(std::string_view input, JsonError& error) {
+    if (refuse_large(input, error)) return py::Ref();
     const CollectorPause pause;
     PythonSink sink;
     Parser<PythonSink> parser(input, sink);
@@ -500,20 +783,31 @@ py::Ref parse_json_python(std::string_view input, JsonError& error) {
 }
 
 bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
+    if (refuse_large(input, error)) return false;
     tree.clear();
     tree.input = input;
-    tree.nodes.reserve(input.size() / 8 + 1);
-    TreeSink sink{tree, {}, {}};
+    if (input.size() > LARGE_DOCUMENT) {
+        // Fresh storage at about its final size at once: growing it by
+        // doubling would copy it and touch twice as much new memory.
+        tree.nodes.reserve(std::min(input.size() / 8, MAX_RESERVED_NODES));
+        tree.entries.reserve(std::min(input.size() / 16, MAX_RESERVED_NODES));
+    }
+    TreeSink sink{tree};
     Parser<TreeSink> parser(input, sink);
-    std::uint32_t root = 0;
+    bool root = false;
     if (!parser.parse(root)) {
         error = parser.error;
         return false;
     }
+    tree.nodes.push_back(tree.node_stack.back());
+    tree.node_stack.clear();
     return true;
 }
 
 std::string json_error_text(const JsonError& error, std::string_view input) {
+    if (error.index == JsonError::NO_POSITION) return error.kind;
+    std::string kind = error.kind;
+    if (error.kind == TOO_MANY_DIGITS) kind += std::to_string(error.digit_limit) + " digits";
     std::size_t line = 1;
     std::size_t line_start = 0;
     std::size_t column = 0;
@@ -530,7 +824,7 @@ std::string json_error_text(const JsonError& error, std::string_view input) {
         }
     }
     if (!found) column = input.size() - line_start;
-    return std::string(error.kind) + " at line " + std::to_string(line) + " column " + std::to_string(column);
+    return kind + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
 py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
@@ -539,8 +833,9 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
         case JsonKind::Bool: return py::Ref::borrow(node.truth ? Py_True : Py_False);
         case JsonKind::Int: return checked(PyLong_FromLongLong(node.integer));
         case JsonKind::BigInt: {
+            // The digit limit may have been lowered since the document was read.
             const std::string text(tree.text(node));
-            return checked(PyLong_FromString(text.c_str(), nullptr, 10));
+            return py::Ref::steal(PyLong_FromString(text.c_str(), nullptr, 10));
         }
         case JsonKind::Float: return checked(PyFloat_FromDouble(node.number));
         case JsonKind::String: return make_json_str(tree.text(node));

@@ -12,9 +12,15 @@ namespace kestrome {
 
 inline constexpr int JSON_RECURSION_LIMIT = 200;
 
+// The value tree holds 32-bit offsets: larger documents are refused.
+inline constexpr std::size_t JSON_MAX_BYTES = (std::size_t{1} << 32) - 1;
+
 struct JsonError {
+    static constexpr std::size_t NO_POSITION = static_cast<std::size_t>(-1);
+
     const char* kind = nullptr;  // the message of the error kind
-    std::size_t index = 0;       // byte offset into the input
+    std::size_t index = 0;       // byte offset into the input, or NO_POSITION
+    long digit_limit = 0;        // the limit an integer's digits exceeded
 };
 
 // The document as one new Python object, or an empty reference with `error`
@@ -24,7 +30,8 @@ py::Ref parse_json_python(std::string_view input, JsonError& error);
 // The document as a value tree; false with `error` set.
 bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error);
 
-// "{kind} at line {} column {}", columns counting bytes.
+// "{kind} at line {} column {}", columns counting bytes; the kind alone for
+// an error of the whole document.
 std::string json_error_text(const JsonError& error, std::string_view input);
 
 }  // namespace kestrome
