@@ -198,20 +198,11 @@ private:
     bool repeats_ = false;
 };
 
-// A name written twice in one record: a dict's key is checked against the
-// last field of its name, yet every required field must be matched, while a
-// JSON object's entry is checked against every field of its name. So a sub
-// record is read loosely (the last field's schema, required when any field
-// of the name is), and a sup record strictly (every field of the name holds
-// the value; no member at all when a field that is not the last of its name
-// is required).
-bool required_anywhere(const std::vector<Field>& fields, const Field& last) {
-    for (const Field& f : fields) {
-        if (f.required && f.name == last.name) return true;
-    }
-    return false;
-}
-
+// A name written twice in one record: a dict's key (and a JSON object's
+// entry, read as the dict it loads to) is checked against the last field of
+// its name, yet every required field must still be matched. So only the last
+// field of a name is read, and a sup record that requires a field that is
+// not the last of its name has no member at all.
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     const FieldIndex sub_fields(sub.fields);
     const FieldIndex sup_fields(sup.fields);
@@ -222,9 +213,9 @@ bool required_anywhere(const std::vector<Field>& fields, const Field& last) {
     }
     bool a = true;
     for (const Field& f : sup.fields) {
+        if (sup_fields.repeats() && sup_fields.find(f.name) != &f) continue;
         if (const Field* g = sub_fields.find(f.name)) {
-            const bool g_required = g->required || (sub_fields.repeats() && required_anywhere(sub.fields, *g));
-            a = subtype_rec(g->schema, f.schema, cx, as) && (!f.required || g_required);
+            a = subtype_rec(g->schema, f.schema, cx, as) && (!f.required || g->required);
         } else {
             a = !f.required;
             for (const CatchAll& clause : sub.clauses) {
