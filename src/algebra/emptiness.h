@@ -18,7 +18,7 @@ inline constexpr std::uint32_t WORK_BUDGET = 1000000;
 // Native recursion levels a decision may hold open, emptiness questions and
 // inclusion steps together; deeper, a question answers "not proven". One
 // level costs a few hundred bytes of stack (measured), so the deepest
-// decision stays well within 1 MiB (about 310 KiB at the cap, on the
+// decision stays well within 1 MiB (about 330 KiB at the cap, on the
 // deepest path: records nested in records).
 inline constexpr std::uint32_t MAX_DECISION_DEPTH = 1000;
 
