@@ -1,6 +1,6 @@
-"""Decisions and rewrites of the schema algebra (W40, W41); kestrome only, no peer has them.
+"""Decisions and rewrites of the schema algebra (W44, W45); kestrome only, no peer has them.
 
-W40 times the everyday decisions, each of which should take well under 100 µs. W41 times
+W44 times the everyday decisions, each of which should take well under 100 µs. W45 times
 the cases whose cost once grew with the schema's width or with the product of two cycle
 lengths: each should finish in about the time of a spent work budget (10 to 20 ms) or grow
 near-linearly with the schema.
@@ -37,7 +37,7 @@ def cyc(n1, n2):
     return recursive(lambda t: nest(recursive(lambda u: nest(t, n2)), n1))
 
 
-@workload("W40")
+@workload("W44")
 def everyday_decisions() -> Workload:
     names = [f"field_{i}" for i in range(20)]
     record = Validator({n: int for n in names})
@@ -62,17 +62,17 @@ def everyday_decisions() -> Workload:
         answer("record.is_empty()", {"record": record}, False),
     ]
     return Workload(
-        "W40", "algebra: everyday decisions",
+        "W44", "algebra: everyday decisions",
         "is_subtype_of / is_equivalent / is_empty on a record of 20 fields against a widened "
         "copy, a union of 10 records against its reordering, recursive trees and lists",
         None, None, [],
-        [Table("W40 algebra: everyday decisions", "decision", cases, None, ratio_to=[])],
+        [Table("W44 algebra: everyday decisions", "decision", cases, None, ratio_to=[])],
         ["kestrome only: no peer decides inclusion between schemas",
          "target: each decision under 100 µs",
          "every answer is checked once before timing (the row names it)"])
 
 
-@workload("W41")
+@workload("W45")
 def bounded_cost() -> Workload:
     bounds = Validator(intersection(*[Annotated[int, Ge(i)] for i in range(20_000)]))
     ints = Validator(intersection(*[int] * 99_999))
@@ -87,13 +87,13 @@ def bounded_cost() -> Workload:
         answer("a126.is_subtype_of(b126)", {"a126": a126, "b126": b126}, False),
     ]
     return Workload(
-        "W41", "algebra: cost bounds",
+        "W45", "algebra: cost bounds",
         "is_empty of an intersection of 20,000 refinements Annotated[int, Ge(i)] and of 99,999 "
         "ints; simplify of an intersection of 20,000 distinct one-field records; "
         "cyc(60, 60) within cyc(60, 59) and cyc(126, 126) within cyc(126, 125), records in "
         "cycles of coprime lengths",
         None, None, [],
-        [Table("W41 algebra: cost bounds", "decision", cases, None, ratio_to=[])],
+        [Table("W45 algebra: cost bounds", "decision", cases, None, ratio_to=[])],
         ["cyc(n1, n2) = recursive(lambda t: nest(recursive(lambda u: nest(t, n2)), n1)), "
          "nest(x, n) wrapping x n times in {\"a?\": x}",
          "the cycles meet again only after about 2 * n1 * (2 * n1 - 1) levels; past the "
