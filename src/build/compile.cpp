@@ -68,6 +68,71 @@ Schema import_validator(const ValidatorState& imported, ConstantsPool& pool, std
     return rebase_schema(imported.root, map);
 }
 
+bool is_plain_container(PyObject* origin) {
+    return origin == reinterpret_cast<PyObject*>(&PyList_Type) || origin == reinterpret_cast<PyObject*>(&PyDict_Type) ||
+           origin == reinterpret_cast<PyObject*>(&PySet_Type) ||
+           origin == reinterpret_cast<PyObject*>(&PyFrozenSet_Type) ||
+           origin == reinterpret_cast<PyObject*>(&PyTuple_Type);
+}
+
+// Whether one of typing's own aliases lacks __metadata__ for sure: nothing
+// of that name on the instance or its class, and typing's __getattr__
+// behind them, which raises for every dunder name. Any doubt says no.
+bool typing_alias_lacks_metadata(PyObject* spec, const TypingNames& names) {
+    if (names.alias_getattr == nullptr ||
+        _PyType_Lookup(Py_TYPE(spec), names.str(Name::Getattr)) != names.alias_getattr) {
+        return false;
+    }
+    py::Ref own = py::Ref::steal(_PyObject_GenericGetAttrWithDict(spec, names.str(Name::Metadata), nullptr, 1));
+    if (own || PyErr_Occurred()) {
+        py::discard_error();
+        return false;
+    }
+    return true;
+}
+
+struct AliasParts {
+    py::Ref origin;
+    py::Ref args;
+};
+
+// The aliases met most often (list[T], dict[K, V], X | None, Optional[X],
+// Literal[...]) answer the __metadata__ test, typing.get_origin and
+// typing.get_args in a way their exact type fixes, so their origin and
+// arguments are read directly, saving three calls into Python. Anything
+// else, or any failure here, takes the general road, which asks again.
+std::optional<AliasParts> known_alias(PyObject* spec, const TypingNames& names) {
+    PyTypeObject* type = Py_TYPE(spec);
+    AliasParts parts;
+    if (type == &Py_GenericAliasType) {
+        // Every other attribute of list[T] is its origin's, and the plain
+        // containers have no __metadata__.
+        parts.origin = py::Ref::steal(PyObject_GetAttr(spec, names.str(Name::Origin)));
+        if (!parts.origin || !is_plain_container(parts.origin.get())) {
+            py::discard_error();
+            return std::nullopt;
+        }
+    } else if (reinterpret_cast<PyObject*>(type) == names.union_type) {
+        parts.origin = py::Ref::borrow(names.union_type);
+    } else if ((names.union_alias != nullptr && reinterpret_cast<PyObject*>(type) == names.union_alias) ||
+               (names.literal_alias != nullptr && reinterpret_cast<PyObject*>(type) == names.literal_alias)) {
+        if (!typing_alias_lacks_metadata(spec, names)) return std::nullopt;
+        parts.origin = py::Ref::steal(PyObject_GetAttr(spec, names.str(Name::Origin)));
+        if (!parts.origin) {
+            py::discard_error();
+            return std::nullopt;
+        }
+    } else {
+        return std::nullopt;
+    }
+    parts.args = py::Ref::steal(PyObject_GetAttr(spec, names.str(Name::Args)));
+    if (!parts.args || !PyTuple_CheckExact(parts.args.get())) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    return parts;
+}
+
 // Type variables and special forms cannot stand for themselves.
 py::Result<bool> reject_typing_construct(PyObject* spec, const TypingNames& names) {
     py::Ref typing = import_module(names.str(Name::Typing));
@@ -145,6 +210,9 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
     }
     if (PyType_Check(spec)) {
         return compile_class(spec, pool, definitions);
+    }
+    if (std::optional<AliasParts> alias = known_alias(spec, *names)) {
+        return compile_typing_form(alias->origin.get(), alias->args.get(), pool, definitions);
     }
 
     py::Ref metadata = lookup_attribute(spec, names->str(Name::Metadata));

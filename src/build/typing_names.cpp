@@ -64,10 +64,18 @@ bool resolve_typing_names(TypingNames& out) {
     if (!get_args) return false;
     py::Ref include_extras = py::Ref::steal(Py_BuildValue("(s)", "include_extras"));
     if (!include_extras) return false;
+    py::Ref union_alias = lookup_optional(typing, "_UnionGenericAlias");
+    py::Ref literal_alias = lookup_optional(typing, "_LiteralGenericAlias");
+    py::Ref alias_getattr;
+    if (py::Ref base = lookup_optional(typing, "_BaseGenericAlias"); base && PyType_Check(base.get())) {
+        alias_getattr = py::Ref::borrow(
+            PyDict_GetItemString(reinterpret_cast<PyTypeObject*>(base.get())->tp_dict, "__getattr__"));
+    }
     static constexpr const char* texts[] = {
         "typing",   "dataclasses",  "get_type_hints", "is_dataclass", "Required",         "NotRequired",
         "TypeVar",  "ParamSpec",    "TypeVarTuple",   "_SpecialForm", "__metadata__",     "__origin__",
         "__supertype__", "__value__", "__required_keys__", "_fields", "_is_protocol", "_is_runtime_protocol",
+        "__args__", "__getattr__",
     };
     static_assert(std::size(texts) == static_cast<std::size_t>(Name::Count));
     py::Ref strs[std::size(texts)];
@@ -91,6 +99,9 @@ bool resolve_typing_names(TypingNames& out) {
     out.get_origin = get_origin.release();
     out.get_args = get_args.release();
     out.include_extras = include_extras.release();
+    out.union_alias = union_alias.release();
+    out.literal_alias = literal_alias.release();
+    out.alias_getattr = alias_getattr.release();
     for (std::size_t i = 0; i < std::size(texts); ++i) out.names[i] = strs[i].release();
     return true;
 }

@@ -30,6 +30,8 @@ enum class Name : std::size_t {
     Fields,
     IsProtocol,
     IsRuntimeProtocol,
+    Args,
+    Getattr,
     Count,
 };
 
@@ -49,6 +51,11 @@ struct TypingNames {
     PyObject* get_origin = nullptr;   // typing.get_origin
     PyObject* get_args = nullptr;     // typing.get_args
     PyObject* include_extras = nullptr;  // the keyword names ("include_extras",)
+    // typing's own aliases of Optional/Union and Literal, and the __getattr__
+    // they inherit, when present: the dispatch reads these directly.
+    PyObject* union_alias = nullptr;     // typing._UnionGenericAlias
+    PyObject* literal_alias = nullptr;   // typing._LiteralGenericAlias
+    PyObject* alias_getattr = nullptr;   // typing._BaseGenericAlias.__getattr__
     PyObject* names[static_cast<std::size_t>(Name::Count)] = {};
 
     PyObject* str(Name name) const { return names[static_cast<std::size_t>(name)]; }
