@@ -91,6 +91,14 @@ bool typing_alias_lacks_metadata(PyObject* spec, const TypingNames& names) {
     return true;
 }
 
+// The values of Literal[...] arguments met most often: their exact builtin
+// type has no __metadata__ or __supertype__, no typing origin, and is none
+// of the rejected typing constructs, so they stand for themselves.
+bool is_plain_value(PyObject* spec) {
+    return PyUnicode_CheckExact(spec) || PyLong_CheckExact(spec) || PyBool_Check(spec) ||
+           PyBytes_CheckExact(spec) || PyFloat_CheckExact(spec);
+}
+
 struct AliasParts {
     py::Ref origin;
     py::Ref args;
@@ -210,6 +218,11 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
     }
     if (PyType_Check(spec)) {
         return compile_class(spec, pool, definitions);
+    }
+    if (is_plain_value(spec)) {
+        // The general road imports typing before it gets here; so does this.
+        if (!import_module(names->str(Name::Typing))) return std::nullopt;
+        return indexed(Kind::Literal, pool_intern(pool, spec));
     }
     if (std::optional<AliasParts> alias = known_alias(spec, *names)) {
         return compile_typing_form(alias->origin.get(), alias->args.get(), pool, definitions);
