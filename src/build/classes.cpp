@@ -84,6 +84,7 @@ py::Result<Schema> compile_typed_dict(PyObject* cls, const TypingNames& names, C
     py::Ref required_keys = py::Ref::steal(PyObject_GetAttr(cls, names.str(Name::RequiredKeys)));
     if (!required_keys) return std::nullopt;
     Schema record(Kind::Record);
+    record.fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
     const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject* key, std::string name, Schema schema) {
         const int required = PySequence_Contains(required_keys.get(), key);
         if (required < 0) return false;
