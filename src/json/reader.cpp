@@ -8,6 +8,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(KESTROME_NO_SIMD)
 #include <emmintrin.h>
@@ -607,17 +612,18 @@ struct PythonSink {
     }
 };
 
-// Builds the value tree: children are collected on a stack and moved into
-// one contiguous run when their container closes.
+// Builds the value tree: the nodes of the open containers' children wait on
+// a stack (an object's keys on a second one) and move into one run of the
+// tree's nodes when their container closes.
 struct TreeSink {
-    using Value = std::uint32_t;
+    using Value = bool;  // the value read is the top of the node stack
     JsonTree& tree;
-    std::vector<std::uint32_t>& item_stack = tree.item_stack;
-    std::vector<JsonEntry>& entry_stack = tree.entry_stack;
+    TreeTable<JsonNode>& stack = tree.node_stack;
+    TreeTable<JsonEntry>& entry_stack = tree.entry_stack;
 
     Value add_node(JsonNode node) {
-        tree.nodes.push_back(node);
-        return static_cast<Value>(tree.nodes.size() - 1);
+        stack.push_back(node);
+        return true;
     }
     // Where a text lives: a view of the input when it is one, else a copy.
     std::uint32_t place(std::string_view text, bool in_input) {
@@ -632,6 +638,13 @@ struct TreeSink {
         node.in_arena = !in_input;
         node.count = static_cast<std::uint32_t>(text.size());
         return node;
+    }
+    // Moves the nodes above `mark` to the tree; where their run starts.
+    std::uint32_t move_run(std::size_t mark) {
+        const auto first = static_cast<std::uint32_t>(tree.nodes.size());
+        tree.nodes.insert(tree.nodes.end(), stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+        stack.resize(mark);
+        return first;
     }
 
     Value null() { return add_node(JsonNode(JsonKind::Null)); }
@@ -658,34 +671,72 @@ struct TreeSink {
         return JsonEntry{place(text, in_input), static_cast<std::uint32_t>(text.size()), 0, !in_input};
     }
 
-    std::size_t begin_array() { return item_stack.size(); }
-    void push(std::size_t, Value item) { item_stack.push_back(item); }
+    std::size_t begin_array() { return stack.size(); }
+    void push(std::size_t, Value) {}
     Value end_array(std::size_t mark) {
         JsonNode node(JsonKind::Array);
-        node.first = static_cast<std::uint32_t>(tree.items.size());
-        node.count = static_cast<std::uint32_t>(item_stack.size() - mark);
-        tree.items.insert(tree.items.end(), item_stack.begin() + static_cast<std::ptrdiff_t>(mark), item_stack.end());
-        item_stack.resize(mark);
+        node.count = static_cast<std::uint32_t>(stack.size() - mark);
+        node.first = move_run(mark);
         return add_node(node);
     }
 
-    std::size_t begin_object() { return entry_stack.size(); }
-    void add(std::size_t, JsonEntry key, Value item) {
-        key.value = item;
-        entry_stack.push_back(key);
-    }
-    Value end_object(std::size_t mark) {
+    struct ObjectMark {
+        std::size_t nodes, entries;
+    };
+    ObjectMark begin_object() { return ObjectMark{stack.size(), entry_stack.size()}; }
+    void add(const ObjectMark&, const JsonEntry& key, Value) { entry_stack.push_back(key); }
+    Value end_object(const ObjectMark& mark) {
+        const std::uint32_t values = move_run(mark.nodes);
         JsonNode node(JsonKind::Object);
         node.first = static_cast<std::uint32_t>(tree.entries.size());
-        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark);
-        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark),
+        node.count = static_cast<std::uint32_t>(entry_stack.size() - mark.entries);
+        for (std::uint32_t k = 0; k < node.count; ++k) entry_stack[mark.entries + k].value = values + k;
+        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark.entries),
                             entry_stack.end());
-        entry_stack.resize(mark);
+        entry_stack.resize(mark.entries);
         return add_node(node);
     }
 };
 
 }  // namespace
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+namespace {
+
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+constexpr std::size_t HUGE_BLOCK = std::size_t{8} << 20;  // smaller blocks come from malloc
+
+std::size_t mapped_size(std::size_t bytes) { return (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE; }
+
+}  // namespace
+
+// A block of whole huge pages, aligned to one: the mapping is made a huge
+// page larger, then trimmed at both ends.
+void* allocate_tree_block(std::size_t bytes) {
+    if (bytes < HUGE_BLOCK) return ::operator new(bytes);
+    const std::size_t size = mapped_size(bytes);
+    void* mapped = mmap(nullptr, size + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    auto* start = static_cast<char*>(mapped);
+    char* block = start + (HUGE_PAGE - reinterpret_cast<std::uintptr_t>(start) % HUGE_PAGE) % HUGE_PAGE;
+    if (block > start) munmap(start, static_cast<std::size_t>(block - start));
+    char* const end = start + size + HUGE_PAGE;
+    if (end > block + size) munmap(block + size, static_cast<std::size_t>(end - (block + size)));
+    madvise(block, size, MADV_HUGEPAGE);  // advice only: ordinary pages do as well
+    return block;
+}
+
+void free_tree_block(void* block, std::size_t bytes) noexcept {
+    if (bytes < HUGE_BLOCK) {
+        ::operator delete(block);
+    } else {
+        munmap(block, mapped_size(bytes));
+    }
+}
+#else
+void* allocate_tree_block(std::size_t bytes) { return ::operator new(bytes); }
+void free_tree_block(void* block, std::size_t) noexcept { ::operator delete(block); }
+#endif
 
 // No Python code runs while a document is read, so the collector can wait:
 // a large document would otherwise trigger it again and again as its
@@ -704,6 +755,11 @@ private:
 };
 
 namespace {
+
+// Most documents hold a value every 8 to 16 bytes; storage is sized from
+// that for large ones, within a bound, then grows as it must.
+constexpr std::size_t LARGE_DOCUMENT = std::size_t{2} << 20;
+constexpr std::size_t MAX_RESERVED_NODES = std::size_t{1} << 22;
 
 bool refuse_large(std::string_view input, JsonError& error) {
     if (input.size() <= JSON_MAX_BYTES) return false;
@@ -730,13 +786,21 @@ bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error) {
     if (refuse_large(input, error)) return false;
     tree.clear();
     tree.input = input;
+    if (input.size() > LARGE_DOCUMENT) {
+        // Fresh storage at about its final size at once: growing it by
+        // doubling would copy it and touch twice as much new memory.
+        tree.nodes.reserve(std::min(input.size() / 8, MAX_RESERVED_NODES));
+        tree.entries.reserve(std::min(input.size() / 16, MAX_RESERVED_NODES));
+    }
     TreeSink sink{tree};
     Parser<TreeSink> parser(input, sink);
-    std::uint32_t root = 0;
+    bool root = false;
     if (!parser.parse(root)) {
         error = parser.error;
         return false;
     }
+    tree.nodes.push_back(tree.node_stack.back());
+    tree.node_stack.clear();
     return true;
 }
 
