@@ -3,18 +3,7 @@ PYTHON ?= python3
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: deps build test demo bench clean
-
-# RE2 comes from the system's packages; install it where we can.
-deps:
-	@if ! command -v pkg-config >/dev/null 2>&1 || ! pkg-config --exists re2; then \
-	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libre2-dev pkg-config >/dev/null; \
-	  else \
-	    echo "kestrome needs RE2 and pkg-config: install them first (Debian/Ubuntu: apt-get install libre2-dev pkg-config)"; \
-	    exit 1; \
-	  fi; \
-	fi
+.PHONY: build test demo bench clean
 
 $(VENV)/.ready: requirements-test.txt
 	$(PYTHON) -m venv $(VENV)
@@ -22,7 +11,7 @@ $(VENV)/.ready: requirements-test.txt
 	$(PY) -m pip install -q -r requirements-test.txt
 	touch $@
 
-build: deps $(VENV)/.ready
+build: $(VENV)/.ready
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 
 test: build

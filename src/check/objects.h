@@ -88,7 +88,7 @@ inline bool regex_matches(const Constraint& constraint, PyObject* value, const W
     const std::string_view text = *utf8;
     const auto it = ctx.regexes->find(std::string_view(constraint.pattern));
     if (it != ctx.regexes->end()) return regex_full_match(*it->second, text);
-    const std::unique_ptr<re2::RE2> once = compile_anchored_regex(constraint.pattern);
+    const std::unique_ptr<regex::Regex> once = compile_anchored_regex(constraint.pattern);
     return once != nullptr && regex_full_match(*once, text);
 }
 

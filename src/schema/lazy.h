@@ -111,7 +111,7 @@ using TaggedUnionTable = PointerMap<TaggedUnion>;
 // The test of `node`; `unions` may be null (then no literal sets).
 FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
                              const UnionTable* unions);
-using RegexTable = std::unordered_map<std::string, std::unique_ptr<re2::RE2>, FxTextHash, TextEqual>;
+using RegexTable = std::unordered_map<std::string, std::unique_ptr<regex::Regex>, FxTextHash, TextEqual>;
 
 struct LazyPrecompute {
     FieldNameTable field_names;  // keyed by the record's field storage, or

@@ -1,0 +1,336 @@
+#include "regex/matcher.h"
+
+#include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "regex/properties.h"
+
+namespace kestrome::regex {
+
+namespace {
+
+constexpr std::uint32_t NOT_A_CODE_POINT = 0xFFFFFFFF;
+
+// The code point that starts at `p`, or NOT_A_CODE_POINT at the end or on a
+// malformed sequence.
+std::uint32_t decode_at(std::string_view text, std::size_t p) {
+    if (p >= text.size()) return NOT_A_CODE_POINT;
+    const auto b0 = static_cast<unsigned char>(text[p]);
+    if (b0 < 0x80) return b0;
+    const int len = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 0;
+    if (len == 0 || p + len > text.size()) return NOT_A_CODE_POINT;
+    std::uint32_t cp = b0 & (0x7F >> len);
+    for (int i = 1; i < len; ++i) {
+        const auto b = static_cast<unsigned char>(text[p + i]);
+        if ((b & 0xC0) != 0x80) return NOT_A_CODE_POINT;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    return cp;
+}
+
+// The code point that ends at `p`.
+std::uint32_t decode_before(std::string_view text, std::size_t p) {
+    if (p == 0) return NOT_A_CODE_POINT;
+    std::size_t start = p - 1;
+    while (start > 0 && p - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    return decode_at(text, start);
+}
+
+bool word_byte(std::string_view text, std::size_t p) {
+    if (p >= text.size()) return false;
+    const auto b = static_cast<unsigned char>(text[p]);
+    return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_';
+}
+
+bool word_code_point(std::uint32_t cp) { return cp != NOT_A_CODE_POINT && is_word_code_point(cp); }
+
+bool look_holds(Look look, std::string_view text, std::size_t p) {
+    const std::size_t n = text.size();
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    switch (look) {
+        case Look::Start: return p == 0;
+        case Look::End: return p == n;
+        case Look::StartLF: return p == 0 || at(p - 1) == '\n';
+        case Look::EndLF: return p == n || at(p) == '\n';
+        case Look::StartCRLF:
+            return p == 0 || at(p - 1) == '\n' || (at(p - 1) == '\r' && (p >= n || at(p) != '\n'));
+        case Look::EndCRLF: return p == n || at(p) == '\r' || (at(p) == '\n' && (p == 0 || at(p - 1) != '\r'));
+        default: break;
+    }
+    bool before, after;
+    switch (look) {
+        case Look::WordAscii:
+        case Look::NotWordAscii:
+        case Look::WordStartAscii:
+        case Look::WordEndAscii:
+        case Look::WordStartHalfAscii:
+        case Look::WordEndHalfAscii:
+            before = p > 0 && word_byte(text, p - 1);
+            after = word_byte(text, p);
+            break;
+        default:
+            before = word_code_point(decode_before(text, p));
+            after = word_code_point(decode_at(text, p));
+            break;
+    }
+    switch (look) {
+        case Look::WordAscii:
+        case Look::WordUnicode: return before != after;
+        case Look::NotWordAscii:
+        case Look::NotWordUnicode: return before == after;
+        case Look::WordStartAscii:
+        case Look::WordStartUnicode: return !before && after;
+        case Look::WordEndAscii:
+        case Look::WordEndUnicode: return before && !after;
+        case Look::WordStartHalfAscii:
+        case Look::WordStartHalfUnicode: return !before;
+        case Look::WordEndHalfAscii:
+        case Look::WordEndHalfUnicode: return !after;
+        default: return false;
+    }
+}
+
+// The target of a consuming instruction on byte `b`, or UINT32_MAX.
+inline std::uint32_t step(const Program& prog, const Inst& inst, std::uint8_t b) {
+    if (inst.op == Inst::Op::Range) return (b >= inst.lo && b <= inst.hi) ? inst.next : UINT32_MAX;
+    if (inst.op == Inst::Op::Sparse) {
+        const Transition* t = prog.transitions.data() + inst.next;
+        const Transition* end = t + inst.alt;
+        for (; t != end; ++t) {
+            if (b < t->lo) return UINT32_MAX;
+            if (b <= t->hi) return t->next;
+        }
+    }
+    return UINT32_MAX;
+}
+
+// Adds `pc` and everything reachable from it without consuming a byte,
+// following an assertion where `holds` says it holds.
+template <class Holds>
+void add_closure(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, Holds&& holds) {
+    auto& stack = cache.stack;
+    stack.push_back(pc);
+    while (!stack.empty()) {
+        pc = stack.back();
+        stack.pop_back();
+        if (set.contains(pc)) continue;
+        set.insert(pc);
+        const Inst& inst = prog.insts[pc];
+        switch (inst.op) {
+            case Inst::Op::Jump: stack.push_back(inst.next); break;
+            case Inst::Op::Split:
+                stack.push_back(inst.alt);
+                stack.push_back(inst.next);
+                break;
+            case Inst::Op::Look:
+                if (holds(inst.look)) stack.push_back(inst.next);
+                break;
+            default: break;
+        }
+    }
+}
+
+void pike_add(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, std::string_view text,
+              std::size_t p) {
+    add_closure(prog, cache, set, pc, [&](Look look) { return look_holds(look, text, p); });
+}
+
+// The DFA's closure: \A holds only for the start state; \z stays a member
+// and is resolved once the text has ended.
+void dfa_add(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, bool at_start, bool at_end) {
+    add_closure(prog, cache, set, pc,
+                [&](Look look) { return (look == Look::Start && at_start) || (look == Look::End && at_end); });
+}
+
+constexpr std::int32_t GIVE_UP = -2;
+// The lazy DFA's budget per cache; past it the NFA simulation answers.
+constexpr std::size_t MAX_STATES = 10000;
+constexpr std::size_t MAX_TRANSITIONS = std::size_t{1} << 20;
+
+bool is_member(const Inst& inst) {
+    return inst.op == Inst::Op::Range || inst.op == Inst::Op::Sparse || inst.op == Inst::Op::Match ||
+           (inst.op == Inst::Op::Look && inst.look == Look::End);
+}
+
+// The state of the instruction set in `set`, made if new.
+std::int32_t intern_state(const Program& prog, MatchCache& cache, const SparseSet& set, bool is_start) {
+    std::vector<std::uint32_t>& members = cache.sorted;
+    members.clear();
+    for (std::uint32_t pc : set) {
+        if (is_member(prog.insts[pc])) members.push_back(pc);
+    }
+    if (members.empty()) return 0;
+    std::sort(members.begin(), members.end());
+    cache.key.assign(1, is_start ? '\1' : '\0');
+    cache.key.append(reinterpret_cast<const char*>(members.data()), members.size() * sizeof(std::uint32_t));
+    if (auto it = cache.states.find(cache.key); it != cache.states.end()) return it->second;
+    const std::size_t count = cache.member_start.size() - 1;
+    if (count + 1 > MAX_STATES || (count + 1) * prog.class_count > MAX_TRANSITIONS) return GIVE_UP;
+    const auto id = static_cast<std::int32_t>(count);
+    cache.members.insert(cache.members.end(), members.begin(), members.end());
+    cache.member_start.push_back(static_cast<std::uint32_t>(cache.members.size()));
+    cache.transitions.resize(cache.transitions.size() + prog.class_count, -1);
+    cache.states.emplace(cache.key, id);
+    // Whether the text may end here.
+    SparseSet& scratch = cache.next;
+    scratch.clear();
+    for (std::uint32_t pc : members) dfa_add(prog, cache, scratch, pc, is_start, true);
+    bool accepts = false;
+    for (std::uint32_t pc : scratch) accepts = accepts || prog.insts[pc].op == Inst::Op::Match;
+    cache.accepting.push_back(accepts ? 1 : 0);
+    cache.acceleration.emplace_back();
+    return id;
+}
+
+std::int32_t dfa_transition(const Program& prog, MatchCache& cache, std::int32_t from, std::uint8_t b) {
+    SparseSet& set = cache.current;
+    set.clear();
+    for (std::uint32_t k = cache.member_start[from]; k < cache.member_start[from + 1]; ++k) {
+        const std::uint32_t target = step(prog, prog.insts[cache.members[k]], b);
+        if (target != UINT32_MAX) dfa_add(prog, cache, set, target, false, false);
+    }
+    const std::int32_t to = intern_state(prog, cache, set, false);
+    if (to != GIVE_UP) cache.transitions[static_cast<std::size_t>(from) * prog.class_count + prog.byte_class[b]] = to;
+    return to;
+}
+
+}  // namespace
+
+MatchCache::MatchCache(const Program& program) {
+    current.resize(program.insts.size());
+    next.resize(program.insts.size());
+    member_start = {0, 0};  // the dead state, with no members
+    transitions.assign(program.class_count, 0);
+    accepting = {0};
+    acceleration.resize(1);
+    acceleration[0].kind = Acceleration::No;
+}
+
+bool pike_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
+    SparseSet* current = &cache.current;
+    SparseSet* next = &cache.next;
+    current->clear();
+    pike_add(prog, cache, *current, prog.start, text, 0);
+    for (std::size_t p = 0; p < text.size(); ++p) {
+        if (current->size() == 0) return false;
+        next->clear();
+        const auto b = static_cast<std::uint8_t>(text[p]);
+        for (std::uint32_t pc : *current) {
+            const std::uint32_t target = step(prog, prog.insts[pc], b);
+            if (target != UINT32_MAX) pike_add(prog, cache, *next, target, text, p + 1);
+        }
+        std::swap(current, next);
+    }
+    for (std::uint32_t pc : *current) {
+        if (prog.insts[pc].op == Inst::Op::Match) return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Fills a state's whole row of transitions and decides whether it can skip.
+void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s) {
+    MatchCache::Acceleration accel;
+    accel.kind = MatchCache::Acceleration::No;
+    bool escapes[256];
+    for (int b = 0; b < 256; ++b) {
+        const std::size_t at = static_cast<std::size_t>(s) * prog.class_count + prog.byte_class[b];
+        std::int32_t t = cache.transitions[at];
+        if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
+        if (t == GIVE_UP) {
+            cache.acceleration[s] = accel;
+            return;
+        }
+        escapes[b] = t != s;
+    }
+    int high = 0;
+    for (int b = 0x80; b < 256; ++b) high += escapes[b];
+    if (high != 0 && high != 128) {
+        cache.acceleration[s] = accel;
+        return;
+    }
+    accel.high = high != 0;
+    for (int b = 0; b < 0x80; ++b) {
+        if (!escapes[b]) continue;
+        if (accel.count == 3) {
+            cache.acceleration[s] = MatchCache::Acceleration{MatchCache::Acceleration::No};
+            return;
+        }
+        accel.bytes[accel.count++] = static_cast<std::uint8_t>(b);
+    }
+    accel.kind = MatchCache::Acceleration::Yes;
+    cache.acceleration[s] = accel;
+}
+
+// The first byte at or after `p` that leaves an accelerated state.
+const std::uint8_t* skip(const MatchCache::Acceleration& a, const std::uint8_t* p, const std::uint8_t* end) {
+    const std::uint8_t b0 = a.count > 0 ? a.bytes[0] : 0;
+    const std::uint8_t b1 = a.count > 1 ? a.bytes[1] : b0;
+    const std::uint8_t b2 = a.count > 2 ? a.bytes[2] : b0;
+    const bool any_ascii = a.count > 0;
+#if defined(__SSE2__)
+    const __m128i v0 = _mm_set1_epi8(static_cast<char>(b0));
+    const __m128i v1 = _mm_set1_epi8(static_cast<char>(b1));
+    const __m128i v2 = _mm_set1_epi8(static_cast<char>(b2));
+    for (; end - p >= 16; p += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        int mask = 0;
+        if (any_ascii) {
+            mask = _mm_movemask_epi8(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, v0), _mm_cmpeq_epi8(x, v1)), _mm_cmpeq_epi8(x, v2)));
+        }
+        if (a.high) mask |= _mm_movemask_epi8(x);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    for (; p != end; ++p) {
+        const std::uint8_t c = *p;
+        if ((a.high && c >= 0x80) || (any_ascii && (c == b0 || c == b1 || c == b2))) return p;
+    }
+    return end;
+}
+
+}  // namespace
+
+std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
+    if (cache.member_start.size() == 2) {
+        SparseSet& set = cache.current;
+        set.clear();
+        dfa_add(prog, cache, set, prog.start, true, false);
+        if (intern_state(prog, cache, set, true) == GIVE_UP) return std::nullopt;
+    }
+    // The start state is the first one made after the dead state, unless
+    // the start set is empty (then nothing matches).
+    if (cache.member_start.size() == 2) return false;
+    std::int32_t s = 1;
+    const std::uint32_t classes = prog.class_count;
+    const std::int32_t* table = cache.transitions.data();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto* end = p + text.size();
+    while (p != end) {
+        std::int32_t t = table[static_cast<std::size_t>(s) * classes + prog.byte_class[*p]];
+        if (t < 0) {
+            t = dfa_transition(prog, cache, s, *p);
+            if (t == GIVE_UP) return std::nullopt;
+            table = cache.transitions.data();
+        }
+        if (t == 0) return false;
+        ++p;
+        if (t == s) {
+            const MatchCache::Acceleration& a = cache.acceleration[s];
+            if (a.kind == MatchCache::Acceleration::Yes) {
+                p = skip(a, p, end);
+            } else if (a.kind == MatchCache::Acceleration::Unknown) {
+                analyze_acceleration(prog, cache, s);
+                table = cache.transitions.data();
+            }
+        }
+        s = t;
+    }
+    return cache.accepting[s] != 0;
+}
+
+}  // namespace kestrome::regex

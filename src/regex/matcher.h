@@ -1,0 +1,72 @@
+// Whole-text matching of a byte-level program: a lazy DFA where the program
+// needs no context beyond the text's edges, an NFA simulation otherwise.
+// Both take time linear in the text's length.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "regex/program.h"
+
+namespace kestrome::regex {
+
+class SparseSet {
+public:
+    void resize(std::size_t n) {
+        dense_.resize(n);
+        sparse_.resize(n);
+        size_ = 0;
+    }
+    bool contains(std::uint32_t i) const {
+        const std::uint32_t s = sparse_[i];
+        return s < size_ && dense_[s] == i;
+    }
+    void insert(std::uint32_t i) {
+        dense_[size_] = i;
+        sparse_[i] = static_cast<std::uint32_t>(size_++);
+    }
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    const std::uint32_t* begin() const { return dense_.data(); }
+    const std::uint32_t* end() const { return dense_.data() + size_; }
+
+private:
+    std::vector<std::uint32_t> dense_;
+    std::vector<std::uint32_t> sparse_;
+    std::size_t size_ = 0;
+};
+
+// Per-thread scratch of one compiled program.
+struct MatchCache {
+    SparseSet current, next;
+    std::vector<std::uint32_t> stack;
+    // Lazy DFA: state 0 is dead, 1 the start; -1 a transition not yet built.
+    std::vector<std::int32_t> transitions;
+    std::vector<std::uint32_t> members;       // NFA instructions of all states, back to back
+    std::vector<std::uint32_t> member_start;  // per state, and one past the last
+    std::vector<std::uint8_t> accepting;
+    // States that loop on all but a few bytes skip ahead to the next of
+    // those bytes; worked out once a state first loops on itself.
+    struct Acceleration {
+        enum Kind : std::uint8_t { Unknown, No, Yes } kind = Unknown;
+        std::uint8_t count = 0;     // ASCII bytes that leave the state
+        std::uint8_t bytes[3] = {};
+        bool high = false;          // whether every byte >= 0x80 leaves it
+    };
+    std::vector<Acceleration> acceleration;
+    std::unordered_map<std::string, std::int32_t> states;
+    std::string key;
+    std::vector<std::uint32_t> sorted;
+
+    explicit MatchCache(const Program& program);
+};
+
+bool pike_full_match(const Program& program, MatchCache& cache, std::string_view text);
+
+// Nothing when the DFA's state budget ran out (the caller falls back).
+std::optional<bool> dfa_full_match(const Program& program, MatchCache& cache, std::string_view text);
+
+}  // namespace kestrome::regex

@@ -1,0 +1,18 @@
+// Reads a pattern of the dialect into its syntax tree.
+#pragma once
+#include <string_view>
+
+#include "regex/parse_error.h"
+#include "regex/syntax.h"
+
+namespace kestrome::regex {
+
+// Nested groups, repetitions, classes, class operations and sequences of two
+// or more items deeper than this are rejected.
+inline constexpr std::size_t NEST_LIMIT = 250;
+
+// Parses `pattern` (Unicode scalars) and translates it; false with `error`
+// set when the pattern is rejected.
+bool parse_pattern(std::u32string_view pattern, Syntax& out, ParseError& error);
+
+}  // namespace kestrome::regex
