@@ -3,6 +3,7 @@
 import dataclasses
 import json
 import math
+import sys
 from types import SimpleNamespace as Meta
 from typing import Annotated, Literal, Optional
 
@@ -890,3 +891,10 @@ def test_runs_of_whitespace_of_every_length(blank):
     for n in range(0, 40):
         gap = (blank * n)[:n] if n else ""
         check_readings(f"{gap}[{gap}1{gap},{gap}{{{gap}\"a\"{gap}:{gap}[]{gap}}}{gap}]{gap}")
+
+
+def test_loaded_objects_have_the_standard_librarys_tables():
+    """Objects of str keys keep the compact table of str keys, as json.loads makes them."""
+    for n in (0, 1, 5, 6, 9, 40):
+        doc = "{" + ", ".join(f'"k{i}": {i}' for i in range(n)) + "}"
+        assert sys.getsizeof(anything.load(doc)) == sys.getsizeof(json.loads(doc)), n
