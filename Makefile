@@ -31,6 +31,18 @@ test: build
 demo: build
 	$(PY) examples/quickstart.py
 
+# Developer builds keep -O2 -g and an incremental build tree per interpreter;
+# wheels and `pip install .` are optimised and stripped (pyproject.toml).
+build bench: export SKBUILD_CMAKE_BUILD_TYPE := RelWithDebInfo
+build bench: export SKBUILD_INSTALL_STRIP := false
+build bench: export SKBUILD_BUILD_DIR := build/{wheel_tag}
+
+# The suite under another interpreter, in a venv of its own:
+# `make test-python PYTHON=python3.12` sets up and uses .venv-3.12.
+.PHONY: test-python
+test-python:
+	$(MAKE) test PYTHON=$(PYTHON) VENV=.venv-$$($(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+
 # Benchmarks against peers, in a venv of their own (never part of `make test`).
 # The package goes in as a wheel built by .venv's toolchain, so the build tree
 # is shared with `build`; BENCH_ARGS=--quick gives a short smoke run.

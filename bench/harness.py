@@ -67,6 +67,9 @@ class Case:
     note: str = ""
     sampling: bool = False  # a disagreement on a non-member is noted, not fatal
     limited: str = ""  # why this tool cannot answer like the others on a non-member
+    # Called with a sample's loop count before the sample, outside the timing; its names
+    # join `env` (fresh objects for every iteration, say).
+    setup: Callable[[int], dict[str, Any]] | None = None
 
 
 @dataclass
@@ -145,8 +148,7 @@ class Workload:
 
 
 def with_value(cases: list[Case], x) -> list[Case]:
-    return [Case(c.tool, c.stmt, {**c.env, "x": x}, c.verdict, c.note, c.sampling, c.limited)
-            for c in cases]
+    return [replace(c, env={**c.env, "x": x}) for c in cases]
 
 
 # --------------------------------------------------------------------------------------
@@ -208,7 +210,7 @@ def _answer(fn, x) -> str:
 
 def check_verdicts(wl: Workload) -> list[VerdictRow]:
     groups = [(wl.key, wl.checked, wl.member, wl.non_member)]
-    groups += [(f"{wl.key} {t.label}", t.cases, *t.values) for t in wl.tables if t.values]
+    groups += [(f"{wl.key} ({t.label})", t.cases, *t.values) for t in wl.tables if t.values]
     return [row for g in groups for row in _check_group(*g)]
 
 
@@ -239,7 +241,7 @@ def _check_group(label: str, cases: list[Case], member, non_member) -> list[Verd
 # Timing
 
 def make_timer(case: Case, collector: bool = False) -> Callable[[int], float]:
-    names = sorted(case.env)
+    names = sorted(set(case.env) | set(case.setup(0) if case.setup else ()))
     binds = "".join(f"    {k} = _env[{k!r}]\n" for k in names)
     src = (f"def _timer(_n, _env, _clock):\n{binds}"
            f"    _it = range(_n)\n"
@@ -249,10 +251,10 @@ def make_timer(case: Case, collector: bool = False) -> Callable[[int], float]:
     ns: dict[str, Any] = {}
     exec(compile(src, f"<bench {case.tool}>", "exec"), ns)
     fn = ns["_timer"]
-    env = case.env
     clock = time.perf_counter
 
     def run(n: int) -> float:
+        env = case.env if case.setup is None else {**case.env, **case.setup(n)}
         # As timeit does: no collector pauses inside a sample, unless asked for.
         gc.collect()
         was = gc.isenabled()
@@ -270,12 +272,13 @@ def make_timer(case: Case, collector: bool = False) -> Callable[[int], float]:
     return run
 
 
-def calibrate(run: Callable[[int], float], target: float) -> int:
+def calibrate(run: Callable[[int], float], target: float) -> tuple[int, float]:
+    """The loop count of a sample of about `target` seconds, and the time of one call."""
     n = 1
     while True:
         t = run(n)
         if t >= target * 0.4 or n >= 10_000_000:
-            return max(1, round(n * target / max(t, 1e-9)))
+            return max(1, round(n * target / max(t, 1e-9))), t / n
         n = min(10_000_000, max(n * 2, int(n * target * 0.5 / max(t, 1e-9))))
 
 
@@ -295,20 +298,31 @@ class Timing:
         return statistics.median(self.samples_gc) if self.samples_gc else None
 
 
+# A row whose single call takes longer than this gets only a few samples, and its
+# calibration call serves as its warm-up: the run has to end.
+SLOW_CALL = 1.0
+SLOW_SAMPLES = 3
+
+
 def time_table(table: Table, repeats: int, target: float) -> list[Timing]:
     runs = [make_timer(c) for c in table.cases]
-    loops = [calibrate(r, target) for r in runs]
+    loops, per_call = map(list, zip(*[calibrate(r, target) for r in runs]))
     if table.collector_too:
         runs += [make_timer(c, collector=True) for c in table.cases]
         loops += loops
-    for r, n in zip(runs, loops):  # warm-up
-        r(n)
+        per_call += per_call
+    slow = [t > SLOW_CALL for t in per_call]
+    for r, n, s in zip(runs, loops, slow):  # warm-up
+        if not s:
+            r(n)
     samples: list[list[float]] = [[] for _ in runs]
     k = len(runs)
     for rep in range(repeats):
         # Rotate who goes first, so that no tool always follows the same neighbour.
         for j in range(k):
             i = (j + rep) % k
+            if slow[i] and len(samples[i]) >= SLOW_SAMPLES:
+                continue
             samples[i].append(runs[i](loops[i]) / loops[i])
     m = len(table.cases)
     return [Timing(c, loops[i], samples[i], samples[i + m] if table.collector_too else [])
@@ -397,7 +411,10 @@ def render_table(table: Table, timings: list[Timing], skipped: dict[str, str],
         rows.append(cells)
     return (f"### {table.title}\n\n"
             f"value: {table.value_label}; loops per sample: "
-            + ", ".join(f"{t.case.tool} {t.loops:,}" for t in timings) + "\n\n"
+            + ", ".join(f"{t.case.tool} {t.loops:,}" + (
+                f" ({len(t.samples)} samples: over {SLOW_CALL:g} s per call)"
+                if len(t.samples) < max(len(u.samples) for u in timings) else "")
+                for t in timings) + "\n\n"
             + md_table(header, rows, align))
 
 
@@ -570,15 +587,19 @@ def header(args, started: _dt.datetime) -> str:
         "Written by `bench/run.py` (`make bench`); bench/README.md says what is measured.",
         "",
         f"- date: {started.strftime('%Y-%m-%d %H:%M UTC')}",
-        f"- machine: {cpu_model()}, {os.cpu_count()} cores, {platform.platform()}",
+        f"- machine: {cpu_model()}, {os.cpu_count()} cores, {platform.platform()}; load "
+        "average at the start " + ", ".join(f"{x:.1f}" for x in os.getloadavg())
+        + " (anything above 0 is other work sharing the cores)",
         f"- Python: {platform.python_implementation()} {platform.python_version()} "
         f"({sys.executable})",
         "- packages: " + ", ".join(f"{p} {version(p)}" for p in pkgs),
         f"- kestrome commit: {git_commit()}; module: {kestrome._kestrome.__file__}",
         f"- run: {'quick smoke run, ' if args.quick else ''}{args.repeats} samples per row "
         f"after a warm-up, each sample a loop of about {args.target_ms:g} ms, tools "
-        "alternating round by round; the collector is off inside a sample; times are "
-        "medians; `spread` is half the range of the samples over the median",
+        "alternating round by round; the collector is off inside a sample (JSON tables "
+        "are also timed with it on, in a column of their own); a row slower than "
+        f"{SLOW_CALL:g} s per call gets {SLOW_SAMPLES} samples; times are medians; `spread` "
+        "is half the range of the samples over the median",
         "- ratios are this row's median over the named row's median: above 1× is slower",
         "- beartype's `is_bearable` samples: it checks one item per container per call "
         "and checks a TypedDict only as a Mapping, so it answers in near-constant time "
@@ -587,8 +608,12 @@ def header(args, started: _dt.datetime) -> str:
         "(its default, FIRST_ITEM, checks only the first item of each container)",
         "- pydantic and msgspec return a validated copy, so their times include building it; "
         "kestrome only answers",
-        "- on the JSON documents (W8, W9) everything but kestrome is_valid_json builds the "
+        "- on the JSON documents everything but kestrome is_valid_json builds the "
         "parsed value as Python objects; orjson.loads only parses, as a reference",
+        "- `C limit` rows are C loops doing only the exact type test of each item, built "
+        "for the benchmark only: the limit a container check can reach",
+        "- the Targets section gives every goal set for these workloads as met or missed; "
+        "a `target` column shows them beside the row concerned",
     ]
     return "\n".join(lines)
 

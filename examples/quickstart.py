@@ -5,7 +5,7 @@ import kestrome
 from kestrome import Validator, ValidationError, recursive
 
 class Ge:                      # any object with the attribute `ge` works
-    def __init__(self, ge):
+    def __init__(self, ge: int) -> None:
         self.ge = ge
 
 User = Validator({"id": Annotated[int, Ge(1)], "name": str, "email?": Optional[str]})
@@ -21,7 +21,7 @@ except ValidationError as e:
     # at name: expected str, got 3 [string_type]
     print(e.errors[0]["path"], e.errors[0]["code"])   # ('id',) greater_than_equal
 
-Tree = recursive(lambda t: {"value": int, "children": list[t]})
+Tree = recursive(lambda t: {"value": int, "children": [t]})
 print(Tree)                    # {'value': int, 'children': list[...]}
 assert Tree.is_valid({"value": 1, "children": [{"value": 2, "children": []}]})
 

@@ -122,7 +122,7 @@ def test_validator_type_flags():
     flags = Validator.__flags__
     assert flags & HEAPTYPE
     assert not flags & BASETYPE
-    assert not flags & HAVE_GC
+    assert flags & HAVE_GC
     assert not flags & IMMUTABLETYPE
 
 
@@ -141,7 +141,7 @@ def test_validator_cannot_be_subclassed():
             pass
 
 
-def test_instances_have_no_attributes_weakrefs_or_gc_tracking():
+def test_instances_have_no_attributes_or_weakrefs_and_are_gc_tracked():
     v = Validator(int)
     with pytest.raises(AttributeError):
         v.extra = 1
@@ -149,7 +149,7 @@ def test_instances_have_no_attributes_weakrefs_or_gc_tracking():
         v.__dict__
     with pytest.raises(TypeError):
         weakref.ref(v)
-    assert not gc.is_tracked(v)
+    assert gc.is_tracked(v)
 
 
 def test_copy_hook_signatures():

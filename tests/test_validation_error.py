@@ -1,3 +1,7 @@
+import concurrent.futures
+import multiprocessing
+import pickle
+
 import pytest
 
 import kestrome
@@ -135,3 +139,41 @@ def test_failure_without_record_uses_fallback(schema, value):
         {"code": "validation_error", "path": (), "message": message, "expected": "a member of the schema's set", "value": ""},
     )
 
+
+
+# ---------------------------------------------------------------- pickling
+
+ATTRIBUTES = ("code", "path", "expected", "value", "message", "errors")
+
+
+def several_failures():
+    schema = Validator({"a": int, "b": [str], "c?": list[int]})
+    return failure(schema, {"a": "x", "b": [1, "ok", 2], "c": [None], "d": 0})
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_pickle_round_trip_keeps_message_and_attributes(protocol):
+    e = several_failures()
+    e.add_note("while reading orders.json")
+    back = pickle.loads(pickle.dumps(e, protocol))
+    assert type(back) is ValidationError
+    assert back.args == e.args
+    assert str(back) == str(e)
+    assert len(back.errors) == 5
+    for name in ATTRIBUTES:
+        assert getattr(back, name) == getattr(e, name), name
+    assert back.__notes__ == ["while reading orders.json"]
+    assert ValidationError.__module__ == "_kestrome"
+
+
+def test_error_raised_in_a_worker_process_reaches_the_caller():
+    raising = "from kestrome import Validator; Validator({'a': int, 'b': str}).validate({'a': 'x', 'b': 1})"
+    context = multiprocessing.get_context("spawn")
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as pool:
+        with pytest.raises(ValidationError) as info:
+            pool.submit(exec, raising).result()
+    e = info.value
+    assert str(e) == "2 validation errors:\nat a: expected int, got 'x' [int_type]\nat b: expected str, got 1 [string_type]"
+    assert (e.code, e.path, e.expected, e.value) == ("int_type", ("a",), "int", "'x'")
+    assert e.message == "at a: expected int, got 'x' [int_type]"
+    assert [entry["path"] for entry in e.errors] == [("a",), ("b",)]

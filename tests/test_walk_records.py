@@ -162,6 +162,33 @@ def test_str_subclass_key_names_the_field():
     assert records(failure(v, {StrSub("a"): "x"})) == [("int_type", ("a",), "int", "'x'")]
 
 
+class OwnHashStr(str):
+    """Equal to its text but hashed apart from it, so a dict keeps it beside the str."""
+
+    def __hash__(self):
+        return hash(str(self)) + 1
+
+
+def many_fields(n):
+    return {f"f{i}": int for i in range(n)}
+
+
+@pytest.mark.parametrize(
+    "schema, value, missing",
+    [
+        ({"a": int, "b": int}, {"a": 1, OwnHashStr("a"): 2}, "b"),
+        # positions past the first 64 are counted apart
+        ({**many_fields(70), "z": int}, {**{f"f{i}": i for i in range(70)}, OwnHashStr("f69"): 0}, "z"),
+        ({**many_fields(70), "z": int}, {**{f"f{i}": i for i in range(70)}, OwnHashStr("f3"): 0}, "z"),
+    ],
+)
+def test_a_required_field_named_by_two_keys_counts_once(schema, value, missing):
+    v = Validator(schema)
+    assert len(value) == len(schema)  # one key short, one key doubled
+    assert not v.is_valid(value)
+    assert records(failure(v, value)) == [("missing_key", (missing,), f'required key "{missing}"', "missing")]
+
+
 class CollidingKey:
     """Hashes like "a" and raises when compared with it."""
 

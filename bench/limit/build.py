@@ -10,7 +10,8 @@ import sysconfig
 from pathlib import Path
 
 src = Path(__file__).resolve().parent / "_kbench_limit.c"
-out = Path(sysconfig.get_paths()["purelib"]) / ("_kbench_limit" + sysconfig.get_config_var("EXT_SUFFIX"))
+suffix = sysconfig.get_config_var("EXT_SUFFIX")
+out = Path(sysconfig.get_paths()["purelib"]) / f"_kbench_limit{suffix}"
 cc = shlex.split(sysconfig.get_config_var("CC") or "cc")
 cmd = cc + ["-O2", "-shared", "-fPIC", f"-I{sysconfig.get_paths()['include']}",
             str(src), "-o", str(out)]

@@ -31,18 +31,18 @@ def w1_values() -> tuple[list[int], list[int]]:
     return ints, bad_ints
 
 
-def make_words(seed: int) -> list[str]:
+def make_words(seed: int, n: int = N_WORDS) -> list[str]:
     rng = random.Random(seed)
     words: set[str] = set()
-    while len(words) < N_WORDS:
+    while len(words) < n:
         words.add("".join(rng.choices(string.ascii_lowercase, k=rng.randint(3, 12))))
     return sorted(words)
 
 
-def make_strings(words: list[str], seed: int) -> list[str]:
+def make_strings(words: list[str], seed: int, n: int = N_STRINGS) -> list[str]:
     # Equal to the literal's strings but distinct objects, as if read from outside.
     rng = random.Random(seed)
-    return ["".join(list(rng.choice(words))) for _ in range(N_STRINGS)]
+    return ["".join(list(rng.choice(words))) for _ in range(n)]
 
 
 def scalar_container(key: str, title: str, description: str, hint, x, bad, limit: str,

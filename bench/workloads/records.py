@@ -25,15 +25,16 @@ class Record(TypedDict):
     tags: list[str]
 
 
-def make_records(seed: int, bad: bool) -> list[dict]:
-    """1,000 records; with `bad`, every tenth has one field of the wrong type.
+def make_records(seed: int, bad: bool, every: int = 10, n: int = N_RECORDS) -> list[dict]:
+    """n records (1,000); with `bad`, every tenth (every `every`-th) has one field of the
+    wrong type.
 
     The bad values are ones that every tool rejects: an int is never offered where a float
     is declared, since pydantic and msgspec take ints as floats even when strict.
     """
     rng = random.Random(seed)
     recs = []
-    for i in range(N_RECORDS):
+    for i in range(n):
         recs.append({
             "id": i,
             "name": f"user{i:05d}",
@@ -49,7 +50,7 @@ def make_records(seed: int, bad: bool) -> list[dict]:
             ("active", lambda r: int(r["active"])),
             ("tags", lambda r: r["tags"] + [7]),
         ]
-        for k, i in enumerate(range(5, N_RECORDS, 10)):
+        for k, i in enumerate(range(every // 2, n, every)):
             key, breaker = breakers[k % len(breakers)]
             recs[i][key] = breaker(recs[i])
     return recs

@@ -13,10 +13,10 @@ import json
 import random
 from typing import Annotated, Literal, Union
 
-from harness import Table, Workload, faster_than, flat, with_value, workload
-from tools import (PEERS, ConfigDict, TypeAdapter, TypedDict, json_peer_cases,
-                   kestrome_cases, kestrome_json_cases, msgspec, orjson, peer_cases,
-                   pydantic, with_config)
+from harness import Table, Workload, faster_than, flat, workload
+from tools import (PEERS, ConfigDict, TypeAdapter, TypedDict, kestrome_cases, msgspec, orjson,
+                   peer_cases, pydantic, with_config)
+from workloads.json_docs import json_table
 
 N_VALUES = 10_000
 EXTRA = [int, str, float, bool, list[int]]  # each shape's own field, by member number
@@ -74,7 +74,7 @@ def python_table(n: int, title: str) -> Table:
         values, schema, adapter=adapter, msgspec_hint=mhint, pydantic_note=PYDANTIC_NOTE,
         msgspec_note=MSGSPEC_NOTE, only=PEERS)
     return Table(title, "member", cases, N_VALUES, "value", values=(values, bad),
-                 label=f"({n} members)")
+                 label=f"{n} members")
 
 
 NOTES = ["each record is {kind: Literal[tag], id: int, name: str, x<k>: <k's type>}, the "
@@ -120,12 +120,10 @@ def tagged_union_json() -> Workload:
         doc, bad_doc = json.dumps(values).encode(), json.dumps(bad).encode()
         assert orjson.loads(doc) == values
         schema, adapter, mhint = hints(n)
-        cases = with_value(kestrome_json_cases(schema) + json_peer_cases(
-            schema, msgspec_hint=mhint, adapter=adapter, msgspec_note=MSGSPEC_NOTE), doc)
-        tables.append(Table(f"W30 union of {n} tagged records, JSON bytes ({len(doc):,} "
-                            "bytes, 10,000 values)", "member", cases, N_VALUES, "value",
-                            ["kestrome is_valid_json"], collector_too=True,
-                            values=(doc, bad_doc), label=f"({n} members)"))
+        tables.append(json_table(
+            f"W30 union of {n} tagged records, JSON bytes ({len(doc):,} bytes, 10,000 "
+            "values)", schema, doc, bad_doc, N_VALUES, "value", f"{n} members",
+            msgspec_hint=mhint, adapter=adapter, msgspec_note=MSGSPEC_NOTE))
     return Workload(
         "W30", "tagged unions of 2 to 200 record shapes in JSON",
         "W10's records with 2, 10, 20 and 200 shapes as `json.dumps(...).encode()`: the "

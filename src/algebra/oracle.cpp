@@ -83,9 +83,7 @@ std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema
         WalkState walk;
         Path path;
         Records records;
-        const WalkContext ctx{o.constants->data(), o.constants->size(), o.definitions, &no_tables.field_names,
-                              &no_tables.unions,   &no_tables.regexes,  &walk.recursion, &walk.fatal,
-                              &walk.stop,          WalkMode::Boolean};
+        const WalkContext ctx = walk.context(*o.constants, *o.definitions, nullptr, no_tables, WalkMode::Boolean);
         const bool member = walk_value(sup, value, path, ctx, records);
         return member ? LEAF_INCLUDED : LEAF_NOT_INCLUDED;  // a held fatal exception is dropped with `walk`
     }

@@ -60,8 +60,7 @@ py::Result<Schema> compile_dict_literal(PyObject* dict, ConstantsPool& pool, std
     return record;
 }
 
-Schema import_validator(PyObject* validator, ConstantsPool& pool, std::vector<Schema>& definitions) {
-    const ValidatorState& imported = validator_state(validator);
+Schema import_validator(const ValidatorState& imported, ConstantsPool& pool, std::vector<Schema>& definitions) {
     const std::uint64_t offset = definitions.size();
     const std::vector<std::uint64_t> table = pool_intern_all(pool, imported.constants);
     const RebaseMap map{table, offset};
@@ -209,7 +208,9 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
         return compile_dict_literal(spec, pool, definitions);
     }
     if (is_validator(spec)) {
-        return import_validator(spec, pool, definitions);
+        const ValidatorState* imported = live_state(spec);
+        if (imported == nullptr) return std::nullopt;
+        return import_validator(*imported, pool, definitions);
     }
     py::Result<bool> rejected = reject_typing_construct(spec);
     if (!rejected || *rejected) return std::nullopt;

@@ -20,16 +20,25 @@ struct FatalErrorSlot {
     py::Ref exception;
 };
 
+// The most walk_value levels open at once on a thread. Checks that Python
+// code run by a walk starts on the same thread (a predicate that checks
+// again) continue the count of the check they run in, so the native stack
+// that walks take stays bounded whatever the value.
+inline constexpr std::uint32_t MAX_WALK_DEPTH = 1000;
+
 struct WalkContext {
     const py::Ref* constants;
     std::size_t constant_count;
     const std::vector<Schema>* definitions;
+    const FieldNameStrs* name_strs;  // null in the algebra's walk
     const FieldNameTable* field_names;
     const UnionTable* unions;
+    const TaggedUnionTable* tagged;
     const RegexTable* regexes;
     OpenRecursionSet* recursion;
     FatalErrorSlot* fatal;
     bool* stop;
+    std::uint32_t* depth;
     WalkMode mode;
 
     bool makes_records() const { return mode != WalkMode::Boolean; }
@@ -49,10 +58,29 @@ struct WalkState {
     OpenRecursionSet recursion;
     FatalErrorSlot fatal;
     bool stop = false;
+    std::uint32_t* outer;  // the depth of the check this one runs in, if any
+    std::uint32_t depth;
+
+    WalkState() : outer(innermost_depth()), depth(outer != nullptr ? *outer : 0) { innermost_depth() = &depth; }
+    ~WalkState() { innermost_depth() = outer; }
+    WalkState(const WalkState&) = delete;
+    WalkState& operator=(const WalkState&) = delete;
 
     WalkContext context(const ValidatorState& state, const LazyPrecompute& tables, WalkMode mode) {
-        return WalkContext{state.constants.data(), state.constants.size(), &state.definitions, &tables.field_names,
-                           &tables.unions, &tables.regexes, &recursion, &fatal, &stop, mode};
+        return context(state.constants, state.definitions, &state.name_strs, tables, mode);
+    }
+    WalkContext context(const std::vector<py::Ref>& constants, const std::vector<Schema>& definitions,
+                        const FieldNameStrs* name_strs, const LazyPrecompute& tables, WalkMode mode) {
+        return WalkContext{constants.data(), constants.size(), &definitions,   name_strs,
+                           &tables.field_names, &tables.unions, &tables.tagged, &tables.regexes,
+                           &recursion,          &fatal,         &stop,          &depth,
+                           mode};
+    }
+
+private:
+    static std::uint32_t*& innermost_depth() {
+        static thread_local std::uint32_t* innermost = nullptr;
+        return innermost;
     }
 };
 

@@ -1,30 +1,24 @@
-// Item checks that need no Python code, prepared once per container: the
-// scalar type tests, the literal sets of an all-literal union, and integer
-// bounds on exact ints. Each answers only when its answer is certain to be
-// the general walk's; otherwise the general walk decides.
+// Evaluation of the prepared item tests (FastCheck), one item at a time or
+// over a run of items, without Python code.
 #pragma once
 #include "check/context.h"
 #include "json/tree.h"
+#include "py/values.h"
 
-#include <climits>
 #include <optional>
 
 namespace kestrome {
 
-enum class FastForm : std::uint8_t { None, Scalar, LiteralSets, IntRange };
+using py::exact_int_value;
+using py::str_utf8;
 
-struct FastCheck {
-    FastForm form = FastForm::None;
-    Kind kind = Kind::Anything;                // Scalar
-    const UnionLiteralSets* sets = nullptr;    // LiteralSets
-    std::int64_t lo = INT64_MIN, hi = INT64_MAX;  // IntRange, inclusive
-};
-
-// The type test of a scalar kind, or nothing for any other kind.
+// The type test of a scalar kind (Nothing included), or nothing for any
+// other kind.
 inline std::optional<bool> scalar_member(Kind kind, PyObject* value) {
     switch (kind) {
         case Kind::Anything:
         case Kind::Any: return true;
+        case Kind::Nothing: return false;
         case Kind::NoneType: return value == Py_None;
         case Kind::Bool: return Py_IS_TYPE(value, &PyBool_Type);
         case Kind::Int: return PyLong_Check(value) != 0;
@@ -41,6 +35,7 @@ inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
     switch (kind) {
         case Kind::Anything:
         case Kind::Any: return true;
+        case Kind::Nothing: return false;
         case Kind::NoneType: return k == JsonKind::Null;
         case Kind::Bool: return k == JsonKind::Bool;
         case Kind::Int: return k == JsonKind::Bool || k == JsonKind::Int || k == JsonKind::BigInt;
@@ -51,36 +46,35 @@ inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
     }
 }
 
-// The value of an exact int that fits in 64 bits.
-inline std::optional<std::int64_t> exact_int_value(PyObject* value) {
-    if (!PyLong_CheckExact(value)) return std::nullopt;
-#if PY_VERSION_HEX < 0x030C0000
-    const Py_ssize_t size = Py_SIZE(value);
-    if (size >= -1 && size <= 1) {
-        const auto digit = static_cast<std::int64_t>(reinterpret_cast<PyLongObject*>(value)->ob_digit[0]);
-        return size * digit;
+// Whether the value, made a Python object, would have exactly this type: a
+// JSON node answers from its kind, before anything is converted.
+inline bool has_exact_type(PyObject* value, PyTypeObject* type) { return Py_TYPE(value) == type; }
+
+inline bool has_exact_type(JsonRef value, PyTypeObject* type) {
+    switch (value.node->kind) {
+        case JsonKind::Null: return type == Py_TYPE(Py_None);
+        case JsonKind::Bool: return type == &PyBool_Type;
+        case JsonKind::Int:
+        case JsonKind::BigInt: return type == &PyLong_Type;
+        case JsonKind::Float: return type == &PyFloat_Type;
+        case JsonKind::String: return type == &PyUnicode_Type;
+        case JsonKind::Array: return type == &PyList_Type;
+        case JsonKind::Object: return type == &PyDict_Type;
     }
-#endif
-    int overflow = 0;
-    const long v = PyLong_AsLongAndOverflow(value, &overflow);
-    if (overflow != 0) return std::nullopt;
-    return v;
+    return false;
 }
 
-// The UTF-8 text of a str (or str subclass), or nothing when it does not
-// encode (the error dropped). Compact ASCII strings are read in place.
-inline std::optional<std::string_view> str_utf8(PyObject* s) {
-    if (PyUnicode_IS_COMPACT_ASCII(s)) {
-        return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(s) + 1),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
-    }
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(s, &size);
-    if (utf8 == nullptr) {
-        py::discard_error();
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(size));
+// The scalar kinds whose type test accepts the value.
+inline std::uint32_t accepting_kinds(PyObject* value) {
+    std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
+    if (value == Py_None) return bits | kind_bit(Kind::NoneType);
+    PyTypeObject* type = Py_TYPE(value);
+    if (type == &PyBool_Type) return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
+    if (PyLong_Check(value)) return bits | kind_bit(Kind::Int);
+    if (PyFloat_Check(value)) return bits | kind_bit(Kind::Float);
+    if (PyUnicode_Check(value)) return bits | kind_bit(Kind::Str);
+    if (PyBytes_Check(value)) return bits | kind_bit(Kind::Bytes);
+    return bits;
 }
 
 [[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, PyObject* value) {
@@ -103,59 +97,137 @@ inline const UnionLiteralSets* union_literal_sets(const Schema& node, const Walk
     return ctx.unions->find(union_key(node));
 }
 
-// Bounds of a refinement of int whose every constraint is a bound that is
-// an exact int: the inclusive range they allow.
-inline bool int_range_of(const Schema& node, const WalkContext& ctx, FastCheck& out) {
-    if (node.kind != Kind::Refinement || node.inner->kind != Kind::Int) return false;
-    for (const Constraint& c : node.constraints) {
-        if (c.kind > ConstraintKind::Lt) return false;
-        PyObject* bound = ctx.constant(c.value);
-        if (bound == nullptr) return false;
-        const std::optional<std::int64_t> b = exact_int_value(bound);
-        if (!b) return false;
-        switch (c.kind) {
-            case ConstraintKind::Ge: out.lo = std::max(out.lo, *b); break;
-            case ConstraintKind::Gt:
-                if (*b == INT64_MAX) return false;
-                out.lo = std::max(out.lo, *b + 1);
-                break;
-            case ConstraintKind::Le: out.hi = std::min(out.hi, *b); break;
-            case ConstraintKind::Lt:
-                if (*b == INT64_MIN) return false;
-                out.hi = std::min(out.hi, *b - 1);
-                break;
-            default: return false;
-        }
-    }
-    return true;
+// Membership in a literal whose constant is plain (see is_plain_constant):
+// the exact type, then the type's own equality, all in C.
+inline bool constant_member(PyObject* constant, PyObject* value) {
+    if (value == constant) return true;
+    if (Py_TYPE(value) != Py_TYPE(constant)) return false;
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return PyUnicode_Compare(value, constant) == 0;
+    if (Py_IS_TYPE(constant, &PyLong_Type)) return exact_int_value(value) == exact_int_value(constant);
+    return false;
 }
 
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
-    FastCheck check;
-    if (scalar_member(node.kind, Py_None)) {
-        check.form = FastForm::Scalar;
-        check.kind = node.kind;
-    } else if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
-        check.form = FastForm::LiteralSets;
-        check.sets = sets;
-    } else if (int_range_of(node, ctx, check)) {
-        check.form = FastForm::IntRange;
-    }
-    return check;
+    return prepare_fast_check(node, ctx.constants, ctx.constant_count, ctx.unions);
 }
 
 [[gnu::always_inline]] inline std::optional<bool> fast_member(const FastCheck& check, PyObject* value) {
     switch (check.form) {
         case FastForm::None: return std::nullopt;
         case FastForm::Scalar: return scalar_member(check.kind, value);
+        case FastForm::ScalarMask: return (accepting_kinds(value) & check.mask) != 0;
         case FastForm::LiteralSets: return literal_set_answer(*check.sets, value);
         case FastForm::IntRange: {
             const std::optional<std::int64_t> v = exact_int_value(value);
             if (!v) return std::nullopt;
             return *v >= check.lo && *v <= check.hi;
         }
+        case FastForm::ExactType:
+            if (Py_IS_TYPE(value, reinterpret_cast<PyTypeObject*>(check.type))) return true;
+            return std::nullopt;
+        case FastForm::Constant: return constant_member(check.type, value);
     }
     return std::nullopt;
+}
+
+// The same answers for JSON nodes, read from the node: no Python object is
+// made. Texts are found by their UTF-8 bytes.
+inline std::uint32_t accepting_kinds(JsonRef value) {
+    const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
+    switch (value.node->kind) {
+        case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
+        case JsonKind::Bool: return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
+        case JsonKind::Int:
+        case JsonKind::BigInt: return bits | kind_bit(Kind::Int);
+        case JsonKind::Float: return bits | kind_bit(Kind::Float);
+        case JsonKind::String: return bits | kind_bit(Kind::Str);
+        default: return bits;
+    }
+}
+
+inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
+    switch (value.node->kind) {
+        case JsonKind::String: return sets.strs.find(value.tree->text(*value.node)) != nullptr;
+        case JsonKind::Int: return sets.ints.contains(value.node->integer);
+        default: return std::nullopt;
+    }
+}
+
+// Membership of a JSON node in a literal of a plain constant; nothing when
+// the constant's text cannot be read.
+inline std::optional<bool> constant_member(PyObject* constant, JsonRef value) {
+    const JsonNode& node = *value.node;
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
+        if (node.kind != JsonKind::String) return false;
+        const std::optional<std::string_view> text = str_utf8(constant);
+        if (!text) return std::nullopt;
+        return *text == value.tree->text(node);
+    }
+    if (Py_IS_TYPE(constant, &PyLong_Type)) return node.kind == JsonKind::Int && exact_int_value(constant) == node.integer;
+    if (constant == Py_None) return node.kind == JsonKind::Null;
+    if (Py_IS_TYPE(constant, &PyBool_Type)) return node.kind == JsonKind::Bool && node.truth == (constant == Py_True);
+    return false;  // an object equal only to itself is never made from JSON
+}
+
+inline std::optional<bool> fast_member(const FastCheck& check, JsonRef value) {
+    switch (check.form) {
+        case FastForm::None: return std::nullopt;
+        case FastForm::Scalar: return scalar_member(check.kind, value);
+        case FastForm::ScalarMask: return (accepting_kinds(value) & check.mask) != 0;
+        case FastForm::LiteralSets: return literal_set_answer(*check.sets, value);
+        case FastForm::IntRange:
+            if (value.node->kind != JsonKind::Int) return std::nullopt;
+            return value.node->integer >= check.lo && value.node->integer <= check.hi;
+        case FastForm::ExactType:
+            if (has_exact_type(value, reinterpret_cast<PyTypeObject*>(check.type))) return true;
+            return std::nullopt;
+        case FastForm::Constant: return constant_member(check.type, value);
+    }
+    return std::nullopt;
+}
+
+// Whether the test certainly accepts the value.
+template <class V>
+[[gnu::always_inline]] inline bool fast_accepts(const FastCheck& check, V value) {
+    const std::optional<bool> answer = fast_member(check, value);
+    return answer && *answer;
+}
+
+// Calls `scan(test)` with the prepared test as a function of one item that
+// is true only when the test certainly accepts it. The form is decided here,
+// once, so that a loop over many items runs one specialised body.
+template <class Scan>
+[[gnu::always_inline]] inline auto with_fast_test(const FastCheck& check, Scan&& scan) {
+    if (check.form == FastForm::Scalar) {
+        switch (check.kind) {
+            case Kind::Anything:
+            case Kind::Any: return scan([](PyObject*) { return true; });
+            case Kind::NoneType: return scan([](PyObject* v) { return v == Py_None; });
+            case Kind::Bool: return scan([](PyObject* v) { return Py_IS_TYPE(v, &PyBool_Type); });
+            case Kind::Int: return scan([](PyObject* v) { return PyLong_Check(v) != 0; });
+            case Kind::Float: return scan([](PyObject* v) { return PyFloat_Check(v) != 0; });
+            case Kind::Str: return scan([](PyObject* v) { return PyUnicode_Check(v) != 0; });
+            case Kind::Bytes: return scan([](PyObject* v) { return PyBytes_Check(v) != 0; });
+            default: break;
+        }
+    } else if (check.form == FastForm::ExactType) {
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(check.type);
+        return scan([type](PyObject* v) { return Py_IS_TYPE(v, type); });
+    } else if (check.form == FastForm::ScalarMask) {
+        const std::uint32_t mask = check.mask;
+        return scan([mask](PyObject* v) { return (accepting_kinds(v) & mask) != 0; });
+    }
+    return scan([&check](PyObject* v) { return fast_accepts(check, v); });
+}
+
+// The number of leading items of `items[0, n)` that the test certainly
+// accepts.
+inline std::size_t fast_accepted_run(const FastCheck& check, PyObject* const* items, std::size_t n) {
+    return with_fast_test(check, [&](auto test) {
+        std::size_t i = 0;
+        while (i < n && test(items[i])) ++i;
+        return i;
+    });
 }
 
 }  // namespace kestrome

@@ -18,17 +18,83 @@ inline std::string describe_union_members(const std::vector<Schema>& members) {
     return out;
 }
 
+// The member a dict's tag selects: the first entry whose key names the tag
+// field decides. Null when there is no such entry or its value is no tag.
+// Reads entries and texts only, so no Python code runs.
+inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, PyObject* value) {
+    if (!PyDict_Check(value)) return nullptr;
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    while (PyDict_Next(value, &pos, &key, &item)) {
+        if (!PyUnicode_Check(key) || str_hash(key) != tagged.field_hash) continue;
+        const std::optional<std::string_view> text = str_utf8(key);
+        if (!text || *text != tagged.field) continue;
+        const std::uint32_t* member = nullptr;
+        if (Py_IS_TYPE(item, &PyUnicode_Type)) {
+            if (const std::optional<std::string_view> tag = str_utf8(item)) {
+                const std::uint64_t* at = tagged.strs.find(*tag, str_hash(item));
+                return at != nullptr ? &node.members[*at] : nullptr;
+            }
+        } else if (Py_IS_TYPE(item, &PyLong_Type)) {
+            if (const std::optional<std::int64_t> tag = exact_int_value(item)) {
+                const auto at = tagged.ints.find(*tag);
+                return at != tagged.ints.end() ? &node.members[at->second] : nullptr;
+            }
+        } else {
+            member = tagged.objects.find(item);
+        }
+        return member != nullptr ? &node.members[*member] : nullptr;
+    }
+    return nullptr;
+}
+
+// The same for a JSON object: the last entry of the tag field decides, as
+// it is the one a dict made from the document keeps.
+inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, JsonRef value) {
+    if (value.node->kind != JsonKind::Object) return nullptr;
+    const JsonTree& tree = *value.tree;
+    for (std::uint32_t i = value.node->count; i-- > 0;) {
+        const JsonEntry& entry = tree.entry(*value.node, i);
+        if (tree.key(entry) != tagged.field) continue;
+        const JsonNode& tag = tree.value(entry);
+        const std::uint32_t* member = nullptr;
+        switch (tag.kind) {
+            case JsonKind::String: {
+                const std::uint64_t* at = tagged.strs.find(tree.text(tag));
+                return at != nullptr ? &node.members[*at] : nullptr;
+            }
+            case JsonKind::Int: {
+                const auto at = tagged.ints.find(tag.integer);
+                return at != tagged.ints.end() ? &node.members[at->second] : nullptr;
+            }
+            case JsonKind::Bool: member = tagged.objects.find(tag.truth ? Py_True : Py_False); break;
+            case JsonKind::Null: member = tagged.objects.find(Py_None); break;
+            default: break;
+        }
+        return member != nullptr ? &node.members[*member] : nullptr;
+    }
+    return nullptr;
+}
+
 template <class V>
 bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    // The literal sets give the first pass's answer without Python code
-    // (for Python values: a JSON node would first have to be converted).
+    // A tagged union: only the member the tag selects can accept, since
+    // every member requires the tag field with a literal set of its own.
     bool first_pass = true;
-    if constexpr (std::is_same_v<V, PyObject*>) {
-        if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
-            if (const std::optional<bool> answer = literal_set_answer(*sets, value)) {
-                if (*answer || !ctx.makes_records()) return *answer;
-                first_pass = false;
-            }
+    const TaggedUnion* tagged = ctx.tagged->empty() ? nullptr : ctx.tagged->find(union_key(node));
+    if (const Schema* member = tagged != nullptr ? tagged_member(*tagged, node, value) : nullptr) {
+        Path scratch_path;
+        Records scratch_records;
+        if (walk_value(*member, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
+        if (!ctx.makes_records()) return false;
+        first_pass = false;
+    }
+    // The literal sets give the first pass's answer without Python code.
+    if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
+        if (const std::optional<bool> answer = literal_set_answer(*sets, value)) {
+            if (*answer || !ctx.makes_records()) return *answer;
+            first_pass = false;
         }
     }
     if (first_pass) {

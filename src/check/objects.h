@@ -16,8 +16,10 @@ inline bool walk_object(const Schema& node, PyObject* value, Path& path, const W
         return false;
     }
     bool ok = true;
-    for (const Field& attribute : node.fields) {
-        py::Ref name = make_str(attribute.name);
+    for (std::size_t i = 0; i < node.fields.size(); ++i) {
+        const Field& attribute = node.fields[i];
+        PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
+        const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(attribute.name);
         py::Ref item = py::Ref::steal(PyObject_GetAttr(value, name.get()));
         bool passed;
         if (!item) {

@@ -4,7 +4,6 @@
 #include "py/dict_iter.h"
 
 #include <string_view>
-#include <unordered_set>
 
 namespace kestrome {
 
@@ -32,18 +31,91 @@ bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext&
     return false;
 }
 
-inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
-    if (!PyDict_Check(value)) return false;
-    const FieldNameSet* names = nullptr;
-    std::optional<FieldNameSet> local;  // only without lookup tables
-    if (!node.fields.empty()) {
-        names = ctx.field_names->find(record_key(node));
-        if (names == nullptr) {
-            local = field_name_set_of(node);
-            names = &*local;
-        }
+// Whether some clause's prepared tests certainly accept the entry.
+template <class V>
+bool clauses_fast_accept(const FieldNameSet& names, V key, V item) {
+    for (std::size_t c = 0; c + 1 < names.clause_checks.size(); c += 2) {
+        if (fast_accepts(names.clause_checks[c], key) && fast_accepts(names.clause_checks[c + 1], item)) return true;
     }
+    return false;
+}
+
+// The same for a record of one clause and no field (dict[K, V]): one loop
+// specialised on both tests.
+inline bool dict_fast_accepts(const FieldNameSet& names, PyObject* dict) {
+    return with_fast_test(names.clause_checks[0], [&](auto key_test) {
+        return with_fast_test(names.clause_checks[1], [&](auto value_test) {
+            Py_ssize_t pos = 0;
+            PyObject* key = nullptr;
+            PyObject* item = nullptr;
+            while (PyDict_Next(dict, &pos, &key, &item)) {
+                if (!key_test(key) || !value_test(item)) return false;
+            }
+            return true;
+        });
+    });
+}
+
+// True only when the record certainly accepts the dict, decided without
+// Python code: every key an exact str (so each names at most one field and
+// no key comparison runs code) and every entry accepted by a prepared test.
+inline bool record_fast_accepts(const Schema& node, const FieldNameSet& names, PyObject* dict) {
+    if (node.fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, dict);
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    std::uint64_t required = 0;
+    while (PyDict_Next(dict, &pos, &key, &item)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+        if (!node.fields.empty()) {
+            const std::optional<std::string_view> text = key_text(key);
+            if (!text) return false;
+            if (const std::uint64_t* hit = names.names.find(*text, str_hash(key))) {
+                if (!fast_accepts(names.field_checks[*hit], item)) return false;
+                if (node.fields[*hit].required) ++required;
+                continue;
+            }
+        }
+        if (!clauses_fast_accept(names, key, item)) return false;
+    }
+    return required == names.required_count;
+}
+
+// The required fields met so far, each counted once: two distinct keys can
+// carry the same text (a str subclass with its own hash beside the str).
+// The first 64 positions live in a word; a record with more fields gets a
+// vector once a key names one of the later positions.
+class RequiredFieldsMet {
+public:
+    explicit RequiredFieldsMet(std::size_t field_count) : field_count_(field_count) {}
+
+    // True when the field at `position` had not been met before.
+    bool meet(std::size_t position) {
+        if (position < 64) {
+            const std::uint64_t bit = std::uint64_t{1} << position;
+            const bool first = (low_ & bit) == 0;
+            low_ |= bit;
+            return first;
+        }
+        if (high_.empty()) high_.assign(field_count_ - 64, false);
+        const bool first = !high_[position - 64];
+        high_[position - 64] = true;
+        return first;
+    }
+
+private:
+    std::size_t field_count_;
+    std::uint64_t low_ = 0;
+    std::vector<bool> high_;
+};
+
+// The entries of a dict against the fields (named by `names`, null for a
+// record without fields) and the clauses.
+inline bool record_entries_pass(const Schema& node, PyObject* value, const FieldNameSet* names,
+                                const WalkContext& ctx) {
+    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
     std::uint64_t remaining = names ? names->required_count : 0;
+    RequiredFieldsMet met(node.fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -53,15 +125,18 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
         PyObject* key = reader.key();
         PyObject* item = reader.value();
         std::size_t position = node.fields.size();
-        if (names != nullptr) {
+        if (names != nullptr && !node.fields.empty()) {
             if (const std::optional<std::string_view> text = key_text(key)) {
                 if (const std::uint64_t* hit = names->names.find(*text, str_hash(key))) position = *hit;
             }
         }
         if (position < node.fields.size()) {
             const Field& field = node.fields[position];
-            if (!walk_child(field.schema, item, path, boolean, records)) return false;
-            if (field.required && remaining > 0) --remaining;
+            if (!(with_checks && fast_accepts(names->field_checks[position], item)) &&
+                !walk_child(field.schema, item, path, boolean, records)) {
+                return false;
+            }
+            if (field.required && met.meet(position) && remaining > 0) --remaining;
         } else if (!accepted_by_a_clause(key, item, node, boolean)) {
             return false;
         }
@@ -69,78 +144,87 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
     return remaining == 0;
 }
 
-// A JSON object: each field against the last entry of its name, then each
-// distinct undeclared key (with its last value) against the clauses.
-// A set of texts that scans a short vector and hashes only once it grows.
-class TextSet {
-public:
-    bool contains(std::string_view text) const {
-        if (!hashed_.empty()) return hashed_.count(text) != 0;
-        for (const std::string_view t : few_) {
-            if (t == text) return true;
-        }
-        return false;
-    }
-    void insert(std::string_view text) {
-        if (hashed_.empty() && few_.size() < 16) {
-            few_.push_back(text);
-            return;
-        }
-        if (hashed_.empty()) hashed_.insert(few_.begin(), few_.end());
-        hashed_.insert(text);
-    }
+// Without lookup tables the names are gathered for this check; kept out of
+// line so that the common pass's frame stays small.
+[[gnu::noinline]] inline bool record_pass_without_tables(const Schema& node, PyObject* value,
+                                                         const WalkContext& ctx) {
+    const FieldNameSet names = field_name_set_of(node);
+    return record_entries_pass(node, value, &names, ctx);
+}
 
-private:
-    std::vector<std::string_view> few_;
-    std::unordered_set<std::string_view, FxTextHash, TextEqual> hashed_;
-};
+inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkContext& ctx) {
+    if (!PyDict_Check(value)) return false;
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
+    if (node.fields.empty()) return record_entries_pass(node, value, nullptr, ctx);
+    if (names == nullptr) return record_pass_without_tables(node, value, ctx);
+    return record_entries_pass(node, value, names, ctx);
+}
 
-inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
+// Whether an entry after entry i has the same key: of entries that share a
+// key, a dict made from the document keeps only the last.
+inline bool has_later_entry(const JsonTree& tree, const JsonNode& object, std::uint32_t i, std::string_view key) {
+    for (std::uint32_t j = i + 1; j < object.count; ++j) {
+        if (tree.key(tree.entry(object, j)) == key) return true;
+    }
+    return false;
+}
+
+// The entries of a JSON object in order, as a dict made from the document
+// would hold them: each against its field or the clauses. A failing entry
+// that a later one of the same key replaces does not count.
+inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNameSet* names,
+                                const WalkContext& ctx) {
     const JsonNode& object = *value.node;
-    if (object.kind != JsonKind::Object) return false;
     const JsonTree& tree = *value.tree;
+    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
+    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses.size();
+    std::uint64_t remaining = names != nullptr && !node.fields.empty() ? names->required_count : 0;
+    RequiredFieldsMet met(node.fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
     Records records;
-    for (const Field& field : node.fields) {
-        const JsonNode* found = nullptr;
-        for (std::uint32_t i = object.count; i-- > 0;) {
-            if (tree.key(tree.entry(object, i)) == field.name) {
-                found = &tree.value(tree.entry(object, i));
-                break;
-            }
-        }
-        if (found != nullptr) {
-            if (!walk_child(field.schema, JsonRef{&tree, found}, path, boolean, records)) return false;
-        } else if (field.required) {
-            return false;
-        }
-    }
-    const auto declared = [&](std::string_view key) {
-        for (const Field& field : node.fields) {
-            if (field.name == key) return true;
-        }
-        return false;
-    };
-    // Each distinct undeclared key once, with its last value: walking the
-    // entries backwards, the first occurrence seen is the last one.
-    TextSet seen;
-    for (std::uint32_t i = object.count; i-- > 0;) {
+    for (std::uint32_t i = 0; i < object.count; ++i) {
         const JsonEntry& entry = tree.entry(object, i);
         const std::string_view key = tree.key(entry);
-        if (declared(key) || seen.contains(key)) continue;
-        if (node.clauses.empty()) return false;
-        seen.insert(key);
-        JsonNode key_node(JsonKind::String);
-        key_node.first = entry.key_first;
-        key_node.count = entry.key_count;
-        key_node.in_arena = entry.key_in_arena;
-        if (!accepted_by_a_clause(JsonRef{&tree, &key_node}, JsonRef{&tree, &tree.value(entry)}, node, boolean)) {
-            return false;
+        const JsonRef item{&tree, &tree.value(entry)};
+        std::size_t position = node.fields.size();
+        if (!node.fields.empty()) {
+            if (const std::uint64_t* hit = names->names.find(key)) position = *hit;
         }
+        bool accepted;
+        if (position < node.fields.size()) {
+            const Field& field = node.fields[position];
+            accepted = (with_checks && fast_accepts(names->field_checks[position], item)) ||
+                       walk_child(field.schema, item, path, boolean, records);
+            if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
+        } else if (node.clauses.empty()) {
+            accepted = false;
+        } else {
+            JsonNode key_node(JsonKind::String);
+            key_node.first = entry.key_first;
+            key_node.count = entry.key_count;
+            key_node.in_arena = entry.key_in_arena;
+            const JsonRef key_ref{&tree, &key_node};
+            accepted = (with_clause_checks && clauses_fast_accept(*names, key_ref, item)) ||
+                       accepted_by_a_clause(key_ref, item, node, boolean);
+        }
+        if (!accepted && !has_later_entry(tree, object, i, key)) return false;
     }
-    return true;
+    return remaining == 0;
+}
+
+[[gnu::noinline]] inline bool record_pass_without_tables(const Schema& node, JsonRef value, const WalkContext& ctx) {
+    const FieldNameSet names = field_name_set_of(node);
+    return record_entries_pass(node, value, &names, ctx);
+}
+
+inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
+    if (value.node->kind != JsonKind::Object) return false;
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names == nullptr && !node.fields.empty()) return record_pass_without_tables(node, value, ctx);
+    return record_entries_pass(node, value, names, ctx);
 }
 
 // The text of an undeclared key in a path: str(key) in display form.
@@ -166,8 +250,10 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
         return;
     }
     const bool fail_fast = ctx.mode == WalkMode::FailFast;
-    for (const Field& field : node.fields) {
-        py::Ref name = make_str(field.name);
+    for (std::size_t i = 0; i < node.fields.size(); ++i) {
+        const Field& field = node.fields[i];
+        PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
+        const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(field.name);
         PyObject* found = PyDict_GetItemWithError(value, name.get());
         if (found == nullptr && PyErr_Occurred()) {
             py::discard_error();
@@ -181,14 +267,19 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
         }
         if (fail_fast && !records.empty()) return;
     }
-    const FieldNameSet declared = field_name_set_of(node);
+    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
+    std::optional<FieldNameSet> local;  // only without lookup tables
+    if (declared == nullptr) {
+        local = field_name_set_of(node);
+        declared = &*local;
+    }
     const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
     py::DictReader reader(value);
     while (reader.next()) {
         PyObject* key = reader.key();
         PyObject* item = reader.value();
         if (const std::optional<std::string_view> text = key_text(key)) {
-            if (declared.names.find(*text, str_hash(key))) continue;
+            if (declared->names.find(*text, str_hash(key))) continue;
         }
         if (accepted_by_a_clause(key, item, node, boolean)) continue;
         if (!node.clauses.empty()) {

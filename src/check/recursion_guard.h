@@ -1,12 +1,16 @@
 // The pairs (value identity, definition index) whose definitions are being
 // walked on the current recursion path. At most 129 pairs are ever held,
-// so a fixed table of 256 slots never fills; it is cleared on first use
-// only, so walks that meet no back edge pay nothing for it.
+// so a fixed table of 256 slots never fills. The table lives off the native
+// stack, so that a check started by Python code inside another check costs
+// little stack: each thread keeps one table for its outermost check that
+// meets a back edge, and a nested check takes a table of its own. Every
+// pair inserted is removed again, so a table goes back empty.
 #pragma once
 #include "util/fx_hash.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <memory>
 
 namespace kestrome {
 
@@ -14,12 +18,19 @@ inline constexpr std::size_t MAX_OPEN_RECURSION = 128;
 
 class OpenRecursionSet {
 public:
+    OpenRecursionSet() = default;
+    OpenRecursionSet(const OpenRecursionSet&) = delete;
+    OpenRecursionSet& operator=(const OpenRecursionSet&) = delete;
+    ~OpenRecursionSet() {
+        if (slots_ == nullptr || slots_ != spare().get()) return;
+        // A walk cut short by an internal failure leaves its pairs behind.
+        if (size_ != 0) std::fill(slots_, slots_ + CAPACITY, Slot{0, 0});
+        spare_busy() = false;
+    }
+
     // Inserts the pair; false when it was present already.
     bool insert(std::uint64_t id, std::uint64_t def) {
-        if (!cleared_) {
-            std::memset(slots_, 0, sizeof slots_);
-            cleared_ = true;
-        }
+        if (slots_ == nullptr) lease();
         std::size_t i = slot_of(id, def);
         while (slots_[i].id != 0) {
             if (slots_[i].id == id && slots_[i].def == def) return false;
@@ -50,22 +61,42 @@ public:
     std::size_t size() const { return size_; }
 
 private:
-    // Left uninitialised until first use; id 0 marks an empty slot (no value
-    // lives at address 0).
+    // id 0 marks an empty slot (no value lives at address 0).
     struct Slot {
         std::uint64_t id;
         std::uint64_t def;
     };
     static constexpr std::size_t CAPACITY = 256;
     static constexpr std::size_t MASK = CAPACITY - 1;
+    using Table = std::unique_ptr<Slot[]>;
+
+    static Table& spare() {
+        static thread_local Table table;
+        return table;
+    }
+    static bool& spare_busy() {
+        static thread_local bool busy = false;
+        return busy;
+    }
+
+    void lease() {
+        if (!spare_busy()) {
+            if (!spare()) spare() = std::make_unique<Slot[]>(CAPACITY);
+            spare_busy() = true;
+            slots_ = spare().get();
+        } else {
+            own_ = std::make_unique<Slot[]>(CAPACITY);
+            slots_ = own_.get();
+        }
+    }
 
     static std::size_t slot_of(std::uint64_t id, std::uint64_t def) {
         return static_cast<std::size_t>(fx_hash_pair(id, def) >> 56) & MASK;
     }
 
-    Slot slots_[CAPACITY];
+    Slot* slots_ = nullptr;
+    Table own_;
     std::size_t size_ = 0;
-    bool cleared_ = false;
 };
 
 }  // namespace kestrome

@@ -27,23 +27,6 @@ inline std::uint64_t value_identity(JsonRef value) { return reinterpret_cast<std
 inline py::Ref to_python(PyObject* value) { return py::Ref::borrow(value); }
 inline py::Ref to_python(JsonRef value) { return json_value_to_py(*value.tree, *value.node); }
 
-// Whether the value, made a Python object, would have exactly this type: a
-// JSON node answers from its kind, before anything is converted.
-inline bool has_exact_type(PyObject* value, PyTypeObject* type) { return Py_TYPE(value) == type; }
-
-inline bool has_exact_type(JsonRef value, PyTypeObject* type) {
-    switch (value.node->kind) {
-        case JsonKind::Null: return type == Py_TYPE(Py_None);
-        case JsonKind::Bool: return type == &PyBool_Type;
-        case JsonKind::Int:
-        case JsonKind::BigInt: return type == &PyLong_Type;
-        case JsonKind::Float: return type == &PyFloat_Type;
-        case JsonKind::String: return type == &PyUnicode_Type;
-        case JsonKind::Array: return type == &PyList_Type;
-        case JsonKind::Object: return type == &PyDict_Type;
-    }
-    return false;
-}
 
 // Records a failure when the mode makes records; callers build `expected`
 // only after testing the mode themselves where it is costly.
@@ -87,7 +70,14 @@ bool walk_literal(const Schema& node, V value, const Path& path, const WalkConte
     PyObject* constant = ctx.constant(node.index);
     if (constant == nullptr) return false;
     bool ok = false;
-    if (has_exact_type(value, Py_TYPE(constant))) {
+    // A plain constant (a str, an int, None, a bool, an object equal only to
+    // itself) is compared without a Python call, and a JSON node without
+    // being converted.
+    const std::optional<bool> plain =
+        is_plain_constant(constant) ? constant_member(constant, value) : std::optional<bool>();
+    if (plain) {
+        ok = *plain;
+    } else if (has_exact_type(value, Py_TYPE(constant))) {
         const py::Ref object = to_python(value);
         ok = object ? fold_truth(py::Ref::steal(PyObject_RichCompare(object.get(), constant, Py_EQ)), ctx)
                     : fold_pending_error(ctx);

@@ -35,10 +35,19 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
         }
         return false;
     }
-    py::Ref held = py::Ref::borrow(value);
     const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
+    // The run of tail items the prepared test accepts needs no Python code,
+    // so the items cannot change under it.
+    std::size_t start = 0;
+    if (n == 0 && has_tail) {
+        PyObject* const* items = tuple ? reinterpret_cast<PyTupleObject*>(value)->ob_item
+                                       : reinterpret_cast<PyListObject*>(value)->ob_item;
+        start = fast_accepted_run(tail_check, items, len);
+        if (start == len) return true;
+    }
+    py::Ref held = py::Ref::borrow(value);
     bool ok = true;
-    for (std::size_t i = 0; i < len; ++i) {
+    for (std::size_t i = start; i < len; ++i) {
         if (*ctx.stop) return false;
         // Python code run by the walk may shrink a list: stop at its end.
         if (!tuple && i >= static_cast<std::size_t>(PyList_GET_SIZE(value))) break;
@@ -83,9 +92,11 @@ inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const W
         if (ctx.makes_records()) push_length_error("list_length", "list", n, has_tail, value, path, records);
         return false;
     }
+    const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
     bool ok = true;
     for (std::size_t i = 0; i < len; ++i) {
         const JsonRef item{value.tree, &value.tree->item(*value.node, static_cast<std::uint32_t>(i))};
+        if (i >= n && fast_accepts(tail_check, item)) continue;
         const Schema& schema = i < n ? linear->prefix(i) : *linear->tail;
         if (!walk_part(schema, item, [i] { return PathSegment::at(i); }, path, ctx, records)) {
             ok = false;
@@ -104,6 +115,21 @@ inline bool walk_set(const Schema& node, JsonRef value, const Path& path, const 
     return false;
 }
 
+// Whether the prepared test accepts every element of an exact set or
+// frozenset, read from its hash table (a free slot has no key, a deleted one
+// the hash -1, which no element has).
+inline bool set_elements_accepted(PyObject* set, const FastCheck& check) {
+    const auto* table = reinterpret_cast<PySetObject*>(set);
+    return with_fast_test(check, [table](auto test) {
+        for (Py_ssize_t i = 0; i <= table->mask; ++i) {
+            const setentry& entry = table->table[i];
+            if (entry.key == nullptr || entry.hash == -1) continue;
+            if (!test(entry.key)) return false;
+        }
+        return true;
+    });
+}
+
 inline bool walk_set(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
     const bool frozen = node.kind == Kind::FrozenSet;
     if (frozen ? !PyFrozenSet_Check(value) : !PySet_Check(value)) {
@@ -113,9 +139,13 @@ inline bool walk_set(const Schema& node, PyObject* value, Path& path, const Walk
         }
         return false;
     }
+    const FastCheck element_check = prepare_fast_check(*node.inner, ctx);
+    if (PyAnySet_CheckExact(value) && element_check.form != FastForm::None &&
+        set_elements_accepted(value, element_check)) {
+        return true;
+    }
     py::Ref iterator = py::Ref::steal(PyObject_GetIter(value));
     if (!iterator) return fold_pending_error(ctx);
-    const FastCheck element_check = prepare_fast_check(*node.inner, ctx);
     bool ok = true;
     while (py::Ref item = py::Ref::steal(PyIter_Next(iterator.get()))) {
         const std::optional<bool> fast = fast_member(element_check, item.get());

@@ -9,13 +9,14 @@
 
 namespace kestrome {
 
+namespace {
+
 template <class V>
-bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    if (*ctx.stop) return false;
+bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     switch (node.kind) {
+        case Kind::Nothing: return push_type_error(false, node, value, path, ctx, records);
         case Kind::Anything:
         case Kind::Any:
-        case Kind::Nothing:
         case Kind::NoneType:
         case Kind::Bool:
         case Kind::Int:
@@ -39,10 +40,54 @@ bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx,
     return false;
 }
 
+template <class V>
+bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
+    if (ctx.makes_records()) {
+        push_record("recursion_limit", "at most " + std::to_string(MAX_WALK_DEPTH) + " levels of nesting",
+                    value_ref_repr(value), path, records);
+    }
+    return false;
+}
+
+}  // namespace
+
+template <class V>
+bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    if (*ctx.stop) return false;
+    if (*ctx.depth >= MAX_WALK_DEPTH) return walk_past_nesting_limit(value, path, ctx, records);
+    ++*ctx.depth;
+    const bool member = walk_kind(node, value, path, ctx, records);
+    --*ctx.depth;
+    return member;
+}
+
 template bool walk_value<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&);
 template bool walk_value<JsonRef>(const Schema&, JsonRef, Path&, const WalkContext&, Records&);
 
+namespace {
+
+// A check started by Python code inside another check (a predicate that
+// checks again) counts as a level of the interpreter's recursion, so that
+// such a loop ends in RecursionError as plain Python recursion does.
+class ReentryGuard {
+public:
+    ReentryGuard() : entered_(Py_EnterRecursiveCall(" while checking a value") == 0) {}
+    ~ReentryGuard() {
+        if (entered_) Py_LeaveRecursiveCall();
+    }
+    ReentryGuard(const ReentryGuard&) = delete;
+    ReentryGuard& operator=(const ReentryGuard&) = delete;
+    bool entered() const { return entered_; }
+
+private:
+    bool entered_;
+};
+
+}  // namespace
+
 bool validate_core(const ValidatorState& state, PyObject* value, bool fail_fast) {
+    const ReentryGuard reentry;
+    if (!reentry.entered()) return false;
     const LazyPrecompute& tables = state.lazy.get_or_build(state);
     WalkState walk;
     Path path;
@@ -62,6 +107,8 @@ namespace {
 
 template <class V>
 int boolean_check(const ValidatorState& state, V value) {
+    const ReentryGuard reentry;
+    if (!reentry.entered()) return -1;
     const LazyPrecompute& tables = state.lazy.get_or_build(state);
     WalkState walk;
     Path path;

@@ -5,11 +5,13 @@
 
 namespace kestrome {
 
-std::string path_text(const Path& path) {
-    std::string out;
+namespace {
+
+void append_path_text(std::string& out, const Path& path) {
+    const std::size_t start = out.size();
     for (const PathSegment& seg : path) {
         if (seg.is_key) {
-            if (!out.empty()) out.push_back('.');
+            if (out.size() > start) out.push_back('.');
             out += seg.key;
         } else {
             out.push_back('[');
@@ -17,16 +19,34 @@ std::string path_text(const Path& path) {
             out.push_back(']');
         }
     }
+}
+
+}  // namespace
+
+std::string path_text(const Path& path) {
+    std::string out;
+    append_path_text(out, path);
     return out;
 }
 
 std::string render_error_line(const ErrorRecord& record) {
-    const std::string where = path_text(record.path);
     std::string line;
-    if (!where.empty()) {
-        line = "at " + where + ": ";
+    line.reserve(32 + record.expected.size() + record.value.size());
+    // No "at" part when the path's text is empty (no step, or one empty key).
+    line += "at ";
+    append_path_text(line, record.path);
+    if (line.size() == 3) {
+        line.clear();
+    } else {
+        line += ": ";
     }
-    line += "expected " + record.expected + ", got " + record.value + " [" + record.code + "]";
+    line += "expected ";
+    line += record.expected;
+    line += ", got ";
+    line += record.value;
+    line += " [";
+    line += record.code;
+    line += ']';
     return line;
 }
 

@@ -114,11 +114,15 @@ void build_validation_error(const Records& given) {
     py::Ref text = checked(make_str(message));
     py::Ref exc = py::Ref::steal(PyObject_CallOneArg(validation_error_type(), text.get()));
     if (!exc) return;
-    // The attributes in their documented order.
+    // The attributes in their documented order, in a dict made at its final
+    // size and given to the exception whole.
+    py::Ref attributes = py::Ref::steal(_PyDict_NewPresized(KEY_COUNT));
+    if (!attributes) py::internal_failure("could not create the error's attributes");
     for (int i : {CODE, EXPECTED, VALUE, MESSAGE, PATH}) {
-        if (PyObject_SetAttr(exc.get(), keys[i], lead->fields[i].get()) < 0) return;
+        if (PyDict_SetItem(attributes.get(), keys[i], lead->fields[i].get()) < 0) return;
     }
-    if (PyObject_SetAttr(exc.get(), keys[ERRORS], errors.get()) < 0) return;
+    if (PyDict_SetItem(attributes.get(), keys[ERRORS], errors.get()) < 0) return;
+    if (PyObject_GenericSetDict(exc.get(), attributes.get(), nullptr) < 0) return;
     PyErr_SetObject(validation_error_type(), exc.get());
 }
 

@@ -138,7 +138,9 @@ PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 
 // self | other (or other | self when reflected), in written order.
 py::Result<ValidatorState> or_body(PyObject* self, PyObject* other, bool reflected) {
-    const ValidatorState& state = validator_state(self);
+    const ValidatorState* live = live_state(self);
+    if (live == nullptr) return std::nullopt;
+    const ValidatorState& state = *live;
     ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
     std::vector<Schema> definitions = clone_definitions(state.definitions);
     py::Result<Schema> compiled = compile_schema(other, pool, definitions);

@@ -57,8 +57,19 @@ bool populate_module(PyObject* module) {
            add_attribute(module, "MAX_SCHEMA_NODES", py::Ref::steal(PyLong_FromUnsignedLongLong(MAX_SCHEMA_NODES)));
 }
 
+// The process-wide cells (the Validator type, the typing names, the
+// exception types) hold objects of the interpreter that filled them first;
+// another interpreter would compare its own objects against them.
+constexpr char SUBINTERPRETER_REFUSED[] =
+    "kestrome._kestrome can only be imported in the main interpreter: it keeps process-wide state that "
+    "holds the main interpreter's objects, so it cannot be loaded in a sub-interpreter";
+
 int module_exec_slot(PyObject* module) {
     return py::guard_entry<int>(-1, [&] {
+        if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+            py::set_error(PyExc_ImportError, SUBINTERPRETER_REFUSED);
+            return -1;
+        }
         if (!PyModule_Check(module)) {
             py::set_type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type));
             return -1;
@@ -69,6 +80,9 @@ int module_exec_slot(PyObject* module) {
 
 PyModuleDef_Slot MODULE_SLOTS[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec_slot)},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
     {0, nullptr},
 };
 

@@ -3,6 +3,7 @@
 #include "py/once.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace kestrome::py {
 
@@ -164,9 +165,17 @@ void set_type_mismatch(PyObject* obj, PyObject* expected) {
     set_error(PyExc_TypeError, message);
 }
 
-void raise_panic(const char* text) {
-    PyErr_Clear();
-    set_error(panic_exception_type(), text);
+void raise_panic(const char* text) noexcept {
+    try {
+        PyObject* type = panic_exception_type();
+        PyErr_Clear();
+        Ref message = Ref::steal(PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace"));
+        if (message) {
+            PyErr_SetObject(type, message.get());
+        }
+    } catch (...) {
+        Py_FatalError("kestrome: an internal failure could not be raised as the panic exception");
+    }
 }
 
 }  // namespace kestrome::py

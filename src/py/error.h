@@ -51,23 +51,26 @@ void add_argument_note(std::string_view name);
 // have been an instance of `expected` (a class, or a tuple of classes).
 void set_type_mismatch(PyObject* obj, PyObject* expected);
 
-// Raises the pending-error-or-panic outcome of an entry point: called from
-// the catch blocks of the entry guard.
-void raise_panic(const char* text);
+// Sets the panic exception with `text` as its message, replacing whatever
+// was pending; when the interpreter cannot allocate the message its own
+// exception stays pending instead. Never throws: anything that goes wrong
+// here ends the process through Py_FatalError.
+void raise_panic(const char* text) noexcept;
 
 // Runs an entry point body: internal failures become the panic exception,
-// running out of memory for our own data ends the process.
+// running out of memory for our own data ends the process. Nothing escapes,
+// so nothing reaches std::terminate.
 template <class R, class F>
 R guard_entry(R failure, F&& body) noexcept {
     try {
         return body();
-    } catch (const InternalFailure& e) {
-        raise_panic(e.what());
-        return failure;
     } catch (const std::bad_alloc&) {
         Py_FatalError("kestrome: out of memory");
     } catch (const std::exception& e) {
         raise_panic(e.what());
+        return failure;
+    } catch (...) {
+        raise_panic("an internal failure without a description");
         return failure;
     }
 }

@@ -1,26 +1,16 @@
 #include "schema/lazy.h"
 
 #include "py/error.h"
+#include "py/values.h"
+#include "schema/children.h"
 #include "schema/state.h"
 #include "util/text.h"
+
+#include <algorithm>
 
 namespace kestrome {
 
 namespace {
-
-void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables);
-
-void precompute_seq_shape(const SeqShape& shape, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
-    switch (shape.form) {
-        case ShapeForm::Empty: break;
-        case ShapeForm::Item: precompute_schema(*shape.item, constants, tables); break;
-        case ShapeForm::Repeat: precompute_seq_shape(*shape.inner, constants, tables); break;
-        case ShapeForm::Concat:
-        case ShapeForm::Alternation:
-            for (const SeqShape& part : shape.parts) precompute_seq_shape(part, constants, tables);
-            break;
-    }
-}
 
 // The exact int and str literals of an all-literal union; no entry when a
 // member is not a literal with a valid pool index.
@@ -51,46 +41,185 @@ void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, 
     tables.unions.try_emplace(union_key(node), std::move(sets));
 }
 
-void add_record_entry(const Schema& node, LazyPrecompute& tables) {
-    if (node.fields.empty() || tables.field_names.contains(record_key(node))) {
-        return;
+// None, the two bools and objects whose type keeps the default equality.
+bool identity_is_equality(PyObject* constant) {
+    return constant == Py_None || Py_IS_TYPE(constant, &PyBool_Type) ||
+           Py_TYPE(constant)->tp_richcompare == PyBaseObject_Type.tp_richcompare;
+}
+
+// The records a union member stands for: itself, or the members of a union
+// of records.
+bool member_records(const Schema& member, std::vector<const Schema*>& out) {
+    if (member.kind == Kind::Record) {
+        out.push_back(&member);
+        return true;
     }
+    if (member.kind != Kind::Union || member.members.empty()) return false;
+    for (const Schema& m : member.members) {
+        if (m.kind != Kind::Record) return false;
+        out.push_back(&m);
+    }
+    return true;
+}
+
+// The pool indices of a literal or of a union of literals.
+bool literal_indices(const Schema& node, std::vector<std::uint64_t>& out) {
+    if (node.kind == Kind::Literal) {
+        out.push_back(node.index);
+        return true;
+    }
+    if (node.kind != Kind::Union || node.members.empty()) return false;
+    for (const Schema& m : node.members) {
+        if (m.kind != Kind::Literal) return false;
+        out.push_back(m.index);
+    }
+    return true;
+}
+
+// The record's only field of this name when it is required, else null.
+const Field* sole_required_field(const Schema& record, std::string_view name) {
+    const Field* found = nullptr;
+    for (const Field& f : record.fields) {
+        if (f.name != name) continue;
+        if (found != nullptr) return nullptr;
+        found = &f;
+    }
+    return found != nullptr && found->required ? found : nullptr;
+}
+
+// Maps a tag constant to a member; false when the constant cannot serve as
+// a tag (its equality reaches other values) or another member has it.
+bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(constant, &size);
+        if (utf8 == nullptr) {
+            py::discard_error();
+            return false;
+        }
+        const std::string_view text(utf8, static_cast<std::size_t>(size));
+        if (const std::uint64_t* at = tagged.strs.find(text, str_hash(constant))) return *at == member;
+        tagged.strs.insert(text, str_hash(constant), member);
+        return true;
+    }
+    if (Py_IS_TYPE(constant, &PyLong_Type)) {
+        const std::optional<std::int64_t> v = py::exact_int_value(constant);
+        if (!v) return false;
+        const auto [at, inserted] = tagged.ints.try_emplace(*v, member);
+        return inserted || at->second == member;
+    }
+    if (identity_is_equality(constant)) {
+        if (const std::uint32_t* at = tagged.objects.find(constant)) return *at == member;
+        tagged.objects.try_emplace(constant, member);
+        return true;
+    }
+    return false;
+}
+
+// The tag table of a union, tried with each required field of its first
+// record as the tag, in order.
+void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    if (node.members.size() < 2) return;
+    std::vector<std::vector<const Schema*>> records(node.members.size());
+    for (std::size_t i = 0; i < node.members.size(); ++i) {
+        if (!member_records(node.members[i], records[i])) return;
+    }
+    for (const Field& candidate : records[0][0]->fields) {
+        if (!candidate.required) continue;
+        TaggedUnion tagged;
+        bool ok = true;
+        for (std::size_t i = 0; ok && i < records.size(); ++i) {
+            for (const Schema* record : records[i]) {
+                const Field* field = sole_required_field(*record, candidate.name);
+                std::vector<std::uint64_t> indices;
+                ok = field != nullptr && literal_indices(field->schema, indices);
+                for (std::size_t k = 0; ok && k < indices.size(); ++k) {
+                    ok = indices[k] < constants.size() &&
+                         add_tag(tagged, constants[indices[k]].get(), static_cast<std::uint32_t>(i));
+                }
+                if (!ok) break;
+            }
+        }
+        if (ok) {
+            tagged.field = candidate.name;
+            tagged.field_hash = text_hash(candidate.name);
+            tables.tagged.try_emplace(union_key(node), std::move(tagged));
+            return;
+        }
+    }
+}
+
+void add_record_entry(const Schema& node, LazyPrecompute& tables) {
+    if (node.fields.empty() && node.clauses.empty()) return;
     tables.field_names.try_emplace(record_key(node), field_name_set_of(node));
 }
 
-void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+// The prepared tests of a record's fields and clauses, once the union
+// table is complete (its entries no longer move).
+void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    FieldNameSet* set = tables.field_names.find_mut(record_key(node));
+    if (set == nullptr || !set->field_checks.empty() || !set->clause_checks.empty()) return;
+    const auto prepare = [&](const Schema& s) {
+        return prepare_fast_check(s, constants.data(), constants.size(), &tables.unions);
+    };
+    for (const Field& f : node.fields) set->field_checks.push_back(prepare(f.schema));
+    for (const CatchAll& c : node.clauses) {
+        set->clause_checks.push_back(prepare(c.key));
+        set->clause_checks.push_back(prepare(c.value));
+    }
+    set->all_fast = true;
+    for (const auto* checks : {&set->field_checks, &set->clause_checks}) {
+        for (const FastCheck& c : *checks) set->all_fast = set->all_fast && c.form != FastForm::None;
+    }
+}
+
+// Bounds of a refinement of int whose every constraint is a bound that is
+// an exact int: the inclusive range they allow.
+bool int_range_of(const Schema& node, const py::Ref* constants, std::size_t count, FastCheck& out) {
+    if (node.kind != Kind::Refinement || node.inner->kind != Kind::Int) return false;
+    for (const Constraint& c : node.constraints) {
+        if (c.kind > ConstraintKind::Lt || c.value >= count) return false;
+        const std::optional<std::int64_t> b = py::exact_int_value(constants[c.value].get());
+        if (!b) return false;
+        switch (c.kind) {
+            case ConstraintKind::Ge: out.lo = std::max(out.lo, *b); break;
+            case ConstraintKind::Gt:
+                if (*b == INT64_MAX) return false;
+                out.lo = std::max(out.lo, *b + 1);
+                break;
+            case ConstraintKind::Le: out.hi = std::min(out.hi, *b); break;
+            case ConstraintKind::Lt:
+                if (*b == INT64_MIN) return false;
+                out.hi = std::min(out.hi, *b - 1);
+                break;
+            default: return false;
+        }
+    }
+    return true;
+}
+
+// Calls `visit` on the node and every node below it (back edges are not
+// followed; the definitions are visited on their own).
+template <class F>
+void visit_tree(const Schema& node, F& visit) {
+    visit(node);
+    for_each_child(node, [&](const Schema& child) {
+        visit_tree(child, visit);
+        return false;
+    });
+}
+
+void add_entries(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
     switch (node.kind) {
         case Kind::Union:
             add_union_entry(node, constants, tables);
-            for (const Schema& m : node.members) precompute_schema(m, constants, tables);
+            add_tagged_entry(node, constants, tables);
             break;
-        case Kind::Intersection:
-            for (const Schema& m : node.members) precompute_schema(m, constants, tables);
-            break;
-        case Kind::Complement:
-        case Kind::Set:
-        case Kind::FrozenSet: precompute_schema(*node.inner, constants, tables); break;
-        case Kind::Sequence: precompute_seq_shape(node.shape, constants, tables); break;
-        case Kind::Record:
-            add_record_entry(node, tables);
-            for (const Field& f : node.fields) precompute_schema(f.schema, constants, tables);
-            for (const CatchAll& c : node.clauses) {
-                precompute_schema(c.key, constants, tables);
-                precompute_schema(c.value, constants, tables);
-            }
-            break;
-        case Kind::Object:
-            for (const Field& f : node.fields) precompute_schema(f.schema, constants, tables);
-            break;
+        case Kind::Record: add_record_entry(node, tables); break;
         case Kind::Refinement:
-            precompute_schema(*node.inner, constants, tables);
             for (const Constraint& c : node.constraints) {
-                if (c.kind != ConstraintKind::Regex || tables.regexes.count(c.pattern)) {
-                    continue;
-                }
-                if (auto re = compile_anchored_regex(c.pattern)) {
-                    tables.regexes.emplace(c.pattern, std::move(re));
-                }
+                if (c.kind != ConstraintKind::Regex || tables.regexes.count(c.pattern)) continue;
+                if (auto re = compile_anchored_regex(c.pattern)) tables.regexes.emplace(c.pattern, std::move(re));
             }
             break;
         default: break;
@@ -98,6 +227,47 @@ void precompute_schema(const Schema& node, const std::vector<py::Ref>& constants
 }
 
 }  // namespace
+
+bool is_plain_constant(PyObject* constant) {
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return true;
+    if (Py_IS_TYPE(constant, &PyLong_Type)) return py::exact_int_value(constant).has_value();
+    return identity_is_equality(constant);
+}
+
+FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                             const UnionTable* unions) {
+    FastCheck check;
+    if (is_scalar_kind(node.kind) && node.kind != Kind::Nothing) {
+        check.form = FastForm::Scalar;
+        check.kind = node.kind;
+    } else if (node.kind == Kind::Union && node.members.size() == 1) {
+        return prepare_fast_check(node.members[0], constants, constant_count, unions);
+    } else if (node.kind == Kind::Union) {
+        if (const UnionLiteralSets* sets = unions != nullptr ? unions->find(union_key(node)) : nullptr) {
+            check.form = FastForm::LiteralSets;
+            check.sets = sets;
+            return check;
+        }
+        std::uint32_t mask = 0;
+        for (const Schema& member : node.members) {
+            if (!is_scalar_kind(member.kind)) return check;
+            mask |= kind_bit(member.kind);
+        }
+        check.form = FastForm::ScalarMask;
+        check.mask = mask;
+    } else if (int_range_of(node, constants, constant_count, check)) {
+        check.form = FastForm::IntRange;
+    } else if (node.kind == Kind::Literal && node.index < constant_count &&
+               is_plain_constant(constants[node.index].get())) {
+        check.form = FastForm::Constant;
+        check.type = constants[node.index].get();
+    } else if (node.kind == Kind::Instance && node.index < constant_count &&
+               PyType_Check(constants[node.index].get())) {
+        check.form = FastForm::ExactType;
+        check.type = constants[node.index].get();
+    }
+    return check;
+}
 
 std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).get()); }
 
@@ -113,10 +283,14 @@ FieldNameSet field_name_set_of(const Schema& record) {
 
 LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
     LazyPrecompute tables;
-    precompute_schema(state.root, state.constants, tables);
-    for (const Schema& d : state.definitions) {
-        precompute_schema(d, state.constants, tables);
-    }
+    const auto for_all_trees = [&](auto&& visit) {
+        visit_tree(state.root, visit);
+        for (const Schema& d : state.definitions) visit_tree(d, visit);
+    };
+    for_all_trees([&](const Schema& node) { add_entries(node, state.constants, tables); });
+    for_all_trees([&](const Schema& node) {
+        if (node.kind == Kind::Record) add_record_checks(node, state.constants, tables);
+    });
     return tables;
 }
 

@@ -1,5 +1,7 @@
 #include "schema/state.h"
 
+#include "py/error.h"
+#include "schema/children.h"
 #include "schema/metrics.h"
 
 #include <algorithm>
@@ -32,6 +34,36 @@ ConstantsPool pool_from_constants(std::vector<py::Ref> objects) {
     }
     pool.objects = std::move(objects);
     return pool;
+}
+
+namespace {
+
+void add_field_name_strs(const Schema& node, FieldNameStrs& names) {
+    if ((node.kind == Kind::Object || node.kind == Kind::Record) && !node.fields.empty() &&
+        names.first.try_emplace(node.fields.data(), static_cast<std::uint32_t>(names.strs.size()))) {
+        for (const Field& f : node.fields) {
+            PyObject* name = PyUnicode_FromStringAndSize(f.name.data(), static_cast<Py_ssize_t>(f.name.size()));
+            if (name == nullptr) {
+                py::discard_error();  // the walk makes the name itself, and meets the error there
+            } else {
+                PyUnicode_InternInPlace(&name);
+            }
+            names.strs.push_back(py::Ref::steal(name));
+        }
+    }
+    for_each_child(node, [&](const Schema& child) {
+        add_field_name_strs(child, names);
+        return false;
+    });
+}
+
+}  // namespace
+
+FieldNameStrs field_name_strs_of(const Schema& root, const std::vector<Schema>& definitions) {
+    FieldNameStrs names;
+    add_field_name_strs(root, names);
+    for (const Schema& d : definitions) add_field_name_strs(d, names);
+    return names;
 }
 
 std::vector<py::Ref> copy_constants(const std::vector<py::Ref>& constants) {

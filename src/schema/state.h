@@ -4,6 +4,7 @@
 #include "schema/lazy.h"
 #include "schema/schema.h"
 #include "util/fx_hash.h"
+#include "util/tables.h"
 
 #include <cstdint>
 #include <unordered_map>
@@ -27,17 +28,39 @@ std::vector<std::uint64_t> pool_intern_all(ConstantsPool& pool, const std::vecto
 ConstantsPool pool_from_constants(std::vector<py::Ref> objects);
 std::vector<py::Ref> copy_constants(const std::vector<py::Ref>& constants);
 
+// The Python str of every record field and object attribute name, made once
+// per validator when it is built (interned, so shared between validators),
+// so that reading an attribute or looking a field up makes and hashes no
+// text.
+struct FieldNameStrs {
+    std::vector<py::Ref> strs;
+    PointerMap<std::uint32_t> first;  // field storage -> index of its first name
+
+    // The name of field i of a record or object, or null when none could be
+    // made.
+    PyObject* get(const Schema& node, std::size_t i) const {
+        const std::uint32_t* at = first.find(node.fields.data());
+        return at != nullptr ? strs[*at + i].get() : nullptr;
+    }
+};
+
+FieldNameStrs field_name_strs_of(const Schema& root, const std::vector<Schema>& definitions);
+
 // The content of one Validator. Members are released in reverse order of
 // declaration: root, constants, definitions, then the lookup tables.
 struct ValidatorState {
     LazyCell lazy;
     std::vector<Schema> definitions;
     std::vector<py::Ref> constants;
+    FieldNameStrs name_strs;
     Schema root;
 
     ValidatorState() = default;
     ValidatorState(Schema r, std::vector<py::Ref> c, std::vector<Schema> d)
-        : definitions(std::move(d)), constants(std::move(c)), root(std::move(r)) {}
+        : definitions(std::move(d)),
+          constants(std::move(c)),
+          name_strs(field_name_strs_of(r, definitions)),
+          root(std::move(r)) {}
     ValidatorState(ValidatorState&&) noexcept = default;
 };
 

@@ -143,6 +143,7 @@ public:
         }
     }
 
+    T* find_mut(const void* key) { return const_cast<T*>(find(key)); }
     bool contains(const void* key) const { return find(key) != nullptr; }
     bool empty() const { return entries_.empty(); }
     std::size_t size() const { return entries_.size(); }

@@ -70,7 +70,9 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         const py::FunctionDescription desc{"Validator", name, positional, 1, {}, false};
         PyObject* other = nullptr;
         if (!py::parse_fastcall(desc, args, nargs, kwnames, &other)) return nullptr;
-        const ValidatorState& state = validator_state(self);
+        const ValidatorState* live = live_state(self);
+        if (live == nullptr) return nullptr;
+        const ValidatorState& state = *live;
         // Other is compiled into copies of this validator's pool and
         // definitions, so that both sides share one index space.
         ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
@@ -86,7 +88,9 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 template <class Rewrite>
 PyObject* rewritten(PyObject* self, Rewrite&& rewrite) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        const ValidatorState& state = validator_state(self);
+        const ValidatorState* live = live_state(self);
+        if (live == nullptr) return nullptr;
+        const ValidatorState& state = *live;
         Schema root = rewrite(state.root);
         std::vector<Schema> definitions;
         definitions.reserve(state.definitions.size());
@@ -102,7 +106,9 @@ PyObject* rewritten(PyObject* self, Rewrite&& rewrite) {
 
 PyObject* validator_is_empty(PyObject* self, PyObject*) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        const ValidatorState& state = validator_state(self);
+        const ValidatorState* live = live_state(self);
+        if (live == nullptr) return nullptr;
+        const ValidatorState& state = *live;
         const PoolOracle oracle{&state.constants, &state.definitions};
         return Py_NewRef(decide_empty(state.root, oracle.oracle(), state.definitions) ? Py_True : Py_False);
     });

@@ -156,7 +156,8 @@ PyObject* validator_validate(PyObject* self, PyObject* const* args, Py_ssize_t n
         if (!py::parse_fastcall(desc, args, nargs, kwnames, parsed) || !convert_fail_fast(parsed[1], &fail_fast)) {
             return nullptr;
         }
-        if (!validate_core(validator_state(self), parsed[0], fail_fast)) return nullptr;
+        const ValidatorState* state = live_state(self);
+        if (state == nullptr || !validate_core(*state, parsed[0], fail_fast)) return nullptr;
         Py_RETURN_NONE;
     });
 }
@@ -166,7 +167,8 @@ PyObject* validator_ensure(PyObject* self, PyObject* const* args, Py_ssize_t nar
         static const py::FunctionDescription desc{"Validator", "ensure", OBJ_PARAMETER, 1, {}, false};
         PyObject* obj = nullptr;
         if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
-        if (!validate_core(validator_state(self), obj, false)) return nullptr;
+        const ValidatorState* state = live_state(self);
+        if (state == nullptr || !validate_core(*state, obj, false)) return nullptr;
         return Py_NewRef(obj);
     });
 }
@@ -176,7 +178,8 @@ PyObject* validator_is_valid(PyObject* self, PyObject* const* args, Py_ssize_t n
         static const py::FunctionDescription desc{"Validator", "is_valid", OBJ_PARAMETER, 1, {}, false};
         PyObject* obj = nullptr;
         if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
-        const int member = is_member(validator_state(self), obj);
+        const ValidatorState* state = live_state(self);
+        const int member = state ? is_member(*state, obj) : -1;
         if (member < 0) return nullptr;
         return Py_NewRef(member ? Py_True : Py_False);
     });
@@ -192,8 +195,10 @@ py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     if (!py::parse_fastcall(desc, args, nargs, kwnames, parsed) || !convert_fail_fast(parsed[1], &fail_fast)) {
         return py::Ref();
     }
+    const ValidatorState* state = live_state(self);
+    if (state == nullptr) return py::Ref();
     py::Ref document = parse_json_input(parsed[0]);
-    if (!document || !validate_core(validator_state(self), document.get(), fail_fast)) return py::Ref();
+    if (!document || !validate_core(*state, document.get(), fail_fast)) return py::Ref();
     return document;
 }
 
@@ -215,14 +220,18 @@ PyObject* validator_is_valid_json(PyObject* self, PyObject* const* args, Py_ssiz
         static const py::FunctionDescription desc{"Validator", "is_valid_json", DATA_PARAMETER, 1, {}, false};
         PyObject* data = nullptr;
         if (!py::parse_fastcall(desc, args, nargs, kwnames, &data)) return nullptr;
-        const int member = is_valid_json_body(validator_state(self), data);
+        const ValidatorState* state = live_state(self);
+        const int member = state ? is_valid_json_body(*state, data) : -1;
         if (member < 0) return nullptr;
         return Py_NewRef(member ? Py_True : Py_False);
     });
 }
 
 int validator_contains(PyObject* self, PyObject* value) {
-    return py::guard_entry<int>(-1, [&] { return is_member(validator_state(self), value); });
+    return py::guard_entry<int>(-1, [&] {
+        const ValidatorState* state = live_state(self);
+        return state ? is_member(*state, value) : -1;
+    });
 }
 
 }  // namespace kestrome

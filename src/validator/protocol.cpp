@@ -43,24 +43,30 @@ bool validators_equal(const ValidatorState& a, const ValidatorState& b) {
     return constants_equal(a.constants, b.constants);
 }
 
-PyObject* copy_of(PyObject* self) { return new_validator_object(clone_validator_state(validator_state(self))); }
+PyObject* copy_of(PyObject* self) {
+    const ValidatorState* state = live_state(self);
+    if (state == nullptr) return nullptr;
+    return new_validator_object(clone_validator_state(*state));
+}
 
 }  // namespace
 
 PyObject* validator_repr(PyObject* self) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        const ValidatorState& state = validator_state(self);
+        const ValidatorState* state = live_state(self);
+        if (state == nullptr) return nullptr;
         InProgressDefinitions in_progress;
-        return make_str(render_schema(state.root, state.constants, state.definitions, in_progress, 0)).release();
+        return make_str(render_schema(state->root, state->constants, state->definitions, in_progress, 0)).release();
     });
 }
 
 Py_hash_t validator_hash(PyObject* self) {
-    const ValidatorState& state = validator_state(self);
+    const ValidatorState* state = live_state(self);
+    if (state == nullptr) return -1;
     SipHasher13 hasher;
-    hash_schema(state.root, hasher);
-    hasher.write_u64(state.definitions.size());
-    for (const Schema& d : state.definitions) hash_schema(d, hasher);
+    hash_schema(state->root, hasher);
+    hasher.write_u64(state->definitions.size());
+    for (const Schema& d : state->definitions) hash_schema(d, hasher);
     std::uint64_t h = hasher.finish();
     if (h == UINT64_MAX) h = UINT64_MAX - 1;
     return static_cast<Py_hash_t>(h);
@@ -69,8 +75,11 @@ Py_hash_t validator_hash(PyObject* self) {
 PyObject* validator_richcompare(PyObject* self, PyObject* other, int op) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         if (op == Py_EQ) {
-            const bool equal = is_validator(other) && validators_equal(validator_state(self), validator_state(other));
-            return Py_NewRef(equal ? Py_True : Py_False);
+            if (!is_validator(other)) Py_RETURN_FALSE;
+            const ValidatorState* mine = live_state(self);
+            const ValidatorState* theirs = mine ? live_state(other) : nullptr;
+            if (theirs == nullptr) return nullptr;
+            return Py_NewRef(validators_equal(*mine, *theirs) ? Py_True : Py_False);
         }
         if (op == Py_NE) {
             const int eq = PyObject_RichCompareBool(self, other, Py_EQ);

@@ -28,9 +28,30 @@ constexpr char VALIDATOR_DOC[] =
 
 void validator_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
     reinterpret_cast<ValidatorObject*>(self)->state.~ValidatorState();
     type->tp_free(self);
     Py_DECREF(type);
+}
+
+// Each validator owns one reference to each of its constants (copies take
+// their own), so each is visited once per validator.
+int validator_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    for (const py::Ref& constant : reinterpret_cast<ValidatorObject*>(self)->state.constants) {
+        Py_VISIT(constant.get());
+    }
+    return 0;
+}
+
+// Drops the constants; the validator is marked first, so code that the
+// releases run finds it unusable rather than half-emptied.
+int validator_clear(PyObject* self) {
+    auto* validator = reinterpret_cast<ValidatorObject*>(self);
+    validator->cleared = true;
+    std::vector<py::Ref> released;
+    released.swap(validator->state.constants);
+    return 0;
 }
 
 // Allocates an instance of `type` and moves the state in.
@@ -39,7 +60,9 @@ PyObject* wrap_state(PyTypeObject* type, ValidatorState state) {
     if (obj == nullptr) {
         return nullptr;  // the state is released on return
     }
-    new (&reinterpret_cast<ValidatorObject*>(obj)->state) ValidatorState(std::move(state));
+    auto* validator = reinterpret_cast<ValidatorObject*>(obj);
+    new (&validator->state) ValidatorState(std::move(state));
+    validator->cleared = false;
     return obj;
 }
 
@@ -90,6 +113,8 @@ PyMethodDef VALIDATOR_METHODS[] = {
 PyType_Slot VALIDATOR_SLOTS[] = {
     {Py_tp_new, reinterpret_cast<void*>(validator_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(validator_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(validator_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(validator_clear)},
     {Py_tp_doc, const_cast<char*>(VALIDATOR_DOC)},
     {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
     {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
@@ -104,7 +129,7 @@ PyType_Spec VALIDATOR_SPEC = {
     "kestrome._kestrome.Validator",
     static_cast<int>(sizeof(ValidatorObject)),
     0,
-    Py_TPFLAGS_DEFAULT,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
     VALIDATOR_SLOTS,
 };
 
@@ -123,6 +148,17 @@ PyTypeObject* validator_type() {
 bool is_validator(PyObject* obj) {
     PyTypeObject** cell = validator_type_cell.peek();
     return cell != nullptr && PyObject_TypeCheck(obj, *cell);
+}
+
+const ValidatorState* live_state(PyObject* obj) {
+    auto* validator = reinterpret_cast<ValidatorObject*>(obj);
+    if (validator->cleared) {
+        PyErr_SetString(PyExc_ReferenceError,
+                        "this validator was cleared by the garbage collector, which released its constants to "
+                        "break an unreachable reference cycle; it can no longer be used");
+        return nullptr;
+    }
+    return &validator->state;
 }
 
 PyObject* new_validator_object(ValidatorState state) {
