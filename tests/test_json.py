@@ -898,3 +898,20 @@ def test_loaded_objects_have_the_standard_librarys_tables():
     for n in (0, 1, 5, 6, 9, 40):
         doc = "{" + ", ".join(f'"k{i}": {i}' for i in range(n)) + "}"
         assert sys.getsizeof(anything.load(doc)) == sys.getsizeof(json.loads(doc)), n
+
+
+@pytest.mark.parametrize("make", [lambda i: "0", lambda i: f'{{"a": {i}, "b": "x{i}"}}'])
+def test_documents_past_the_storage_kept_between_calls(make):
+    """Tables of several MB (made and grown in large blocks) hold every node in place."""
+    items = [make(i) for i in range(400_000)]
+    doc = "[" + ",".join(items) + "]"
+    schema = list[int] if items[0] == "0" else list[{"a": int, "b": str}]
+    v = Validator(schema)
+    assert v.is_valid_json(doc) is True
+    for at in (0, len(items) // 2, len(items) - 1):
+        bad = items[:at] + ['{"a": "x", "b": 1}' if items[0] != "0" else '"x"'] + items[at + 1 :]
+        assert v.is_valid_json("[" + ",".join(bad) + "]") is False
+    seen = []
+    last = Validator(Annotated[anything, lambda x: seen.append(x[-1]) is None])
+    assert last.is_valid_json(doc) is True
+    assert seen == [anything.load(doc)[-1]]
