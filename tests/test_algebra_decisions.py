@@ -8,7 +8,6 @@ import dataclasses
 import enum
 import json
 import math
-import threading
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from fractions import Fraction
@@ -19,7 +18,7 @@ import pytest
 
 from kestrome import Validator, anything, complement, intersection, nothing, recursive, union
 
-from support import SET_MESSAGE, TUPLE_MESSAGE, EqTruthless, RaisingEq, raising
+from support import SET_MESSAGE, TUPLE_MESSAGE, EqTruthless, RaisingEq, on_small_stack, raising
 
 NAN = float("nan")
 ZERO_DIVISOR = "MultipleOf(0) is not a valid constraint: no value is a multiple of zero. Use a nonzero divisor."
@@ -796,18 +795,6 @@ def test_decisions_answer_bools_and_leave_the_receiver_unchanged():
 # ------------------------------------------------------- soundness regressions
 
 
-def on_small_stack(fn):
-    """Runs fn on a thread with a 2 MiB stack and returns its result."""
-    result = []
-    old = threading.stack_size(2 * 1024 * 1024)
-    try:
-        t = threading.Thread(target=lambda: result.append(fn()))
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    assert result, "the thread died"
-    return result[0]
 
 
 class Colour(enum.Enum):

@@ -3,46 +3,17 @@ that would make a naive walk exponential. Each must end, with the same
 answers and reports as a benign input of the same kind."""
 
 import json
-import os
-import threading
 from typing import Annotated, Literal
 
 import pytest
 
 from kestrome import ValidationError, Validator, anything, intersection, recursive, union
 
-from support import failure
+from support import failure, on_small_stack
 
 NESTING_LIMIT = 1000
 NESTING_EXPECTED = f"at most {NESTING_LIMIT} levels of nesting"
 LIMIT = ("recursion_limit", NESTING_EXPECTED)
-
-# The walk's deepest legal nesting must fit well inside a thread of 2 MiB;
-# the sanitizers' stack redzones make every frame several times larger.
-STACK_SIZE = 2 * 1024 * 1024 * (4 if os.environ.get("KESTROME_SANITIZED") else 1)
-
-
-def on_small_stack(f):
-    """Runs f on a thread with a 2 MiB stack; returns its result or raises its exception."""
-    out = {}
-
-    def target():
-        try:
-            out["result"] = f()
-        except BaseException as e:  # noqa: BLE001 - handed back to the caller
-            out["error"] = e
-
-    old = threading.stack_size(STACK_SIZE)
-    try:
-        t = threading.Thread(target=target)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if "error" in out:
-        raise out["error"]
-    return out["result"]
-
 
 def wrapped(levels, wrap):
     """A body for recursive(): t wrapped `levels` times."""
