@@ -192,7 +192,10 @@ std::int32_t dfa_transition(const Program& prog, MatchCache& cache, std::int32_t
         if (target != UINT32_MAX) dfa_add(prog, cache, set, target, false, false);
     }
     const std::int32_t to = intern_state(prog, cache, set, false);
-    if (to != GIVE_UP) cache.transitions[static_cast<std::size_t>(from) * prog.class_count + prog.byte_class[b]] = to;
+    if (to != GIVE_UP) {
+        cache.transitions[static_cast<std::size_t>(from) * prog.class_count + prog.byte_class[b]] =
+            to * static_cast<std::int32_t>(prog.class_count);
+    }
     return to;
 }
 
@@ -239,6 +242,7 @@ void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s
     for (int b = 0; b < 256; ++b) {
         const std::size_t at = static_cast<std::size_t>(s) * prog.class_count + prog.byte_class[b];
         std::int32_t t = cache.transitions[at];
+        if (t >= 0) t /= static_cast<std::int32_t>(prog.class_count);
         if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
         if (t == GIVE_UP) {
             cache.acceleration[s] = accel;
@@ -305,21 +309,23 @@ std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::
     // The start state is the first one made after the dead state, unless
     // the start set is empty (then nothing matches).
     if (cache.member_start.size() == 2) return false;
-    std::int32_t s = 1;
-    const std::uint32_t classes = prog.class_count;
+    const auto classes = static_cast<std::int32_t>(prog.class_count);
+    std::int32_t row = classes;  // the start state's
     const std::int32_t* table = cache.transitions.data();
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto* end = p + text.size();
     while (p != end) {
-        std::int32_t t = table[static_cast<std::size_t>(s) * classes + prog.byte_class[*p]];
-        if (t < 0) {
-            t = dfa_transition(prog, cache, s, *p);
+        std::int32_t next = table[row + prog.byte_class[*p]];
+        if (next < 0) {
+            const std::int32_t t = dfa_transition(prog, cache, row / classes, *p);
             if (t == GIVE_UP) return std::nullopt;
+            next = t * classes;
             table = cache.transitions.data();
         }
-        if (t == 0) return false;
+        if (next == 0) return false;
         ++p;
-        if (t == s) {
+        if (next == row) {
+            const std::int32_t s = row / classes;
             const MatchCache::Acceleration& a = cache.acceleration[s];
             if (a.kind == MatchCache::Acceleration::Yes) {
                 p = skip(a, p, end);
@@ -328,9 +334,9 @@ std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::
                 table = cache.transitions.data();
             }
         }
-        s = t;
+        row = next;
     }
-    return cache.accepting[s] != 0;
+    return cache.accepting[row / classes] != 0;
 }
 
 }  // namespace kestrome::regex
