@@ -5,6 +5,7 @@ import math
 import os
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -217,3 +218,31 @@ def same_json_value(a, b):
     if isinstance(a, dict):
         return list(a) == list(b) and all(same_json_value(a[k], b[k]) for k in a)
     return a == b
+
+
+# The walk's deepest legal nesting must fit well inside a thread of 2 MiB;
+# the sanitizers' stack redzones make every frame several times larger.
+STACK_SIZE = 2 * 1024 * 1024 * (4 if os.environ.get("KESTROME_SANITIZED") else 1)
+
+
+def on_small_stack(f):
+    """Runs f on a thread with a 2 MiB stack (more under the sanitizers); returns its
+    result or raises its exception."""
+    out = {}
+
+    def target():
+        try:
+            out["result"] = f()
+        except BaseException as e:  # noqa: BLE001 - handed back to the caller
+            out["error"] = e
+
+    old = threading.stack_size(STACK_SIZE)
+    try:
+        t = threading.Thread(target=target)
+        t.start()
+        t.join()
+    finally:
+        threading.stack_size(old)
+    if "error" in out:
+        raise out["error"]
+    return out["result"]

@@ -5,6 +5,12 @@ Python code run on the way raises, and whatever a proof would cost past the work
 """
 
 import dataclasses
+import enum
+import json
+import math
+from datetime import datetime, timedelta, timezone
+from decimal import Decimal
+from fractions import Fraction
 from types import SimpleNamespace as Meta
 from typing import Annotated, Any, Literal, NamedTuple
 
@@ -12,7 +18,7 @@ import pytest
 
 from kestrome import Validator, anything, complement, intersection, nothing, recursive, union
 
-from support import SET_MESSAGE, TUPLE_MESSAGE, EqTruthless, RaisingEq, raising
+from support import SET_MESSAGE, TUPLE_MESSAGE, EqTruthless, RaisingEq, on_small_stack, raising
 
 NAN = float("nan")
 ZERO_DIVISOR = "MultipleOf(0) is not a valid constraint: no value is a multiple of zero. Use a nonzero divisor."
@@ -784,3 +790,194 @@ def test_decisions_answer_bools_and_leave_the_receiver_unchanged():
     assert repr(v) == before and hash(v) == h
     assert v.is_subtype_of(dict[str, int]) is True
     assert v.is_valid({"a": 1}) and not v.is_valid({"a": -1})
+
+
+# ------------------------------------------------------- soundness regressions
+
+
+
+
+class Colour(enum.Enum):
+    RED = 1
+    BLUE = 2
+
+
+class Level(enum.IntEnum):
+    LOW = 1
+
+
+def positive_sign(x):
+    return math.copysign(1.0, x) > 0
+
+
+def written_as_one(d):
+    return str(d) == "1"
+
+
+def in_utc(d):
+    return d.utcoffset() == timedelta(0)
+
+
+UTC_MIDNIGHT = datetime(2020, 1, 1, tzinfo=timezone.utc)
+ONE_AM_PLUS_ONE = datetime(2020, 1, 1, 1, tzinfo=timezone(timedelta(hours=1)))
+
+
+# A name written twice: a key is checked against the last field of its name, and every
+# required field must still be matched.
+@pytest.mark.parametrize(
+    "sub, sup, witness",
+    [
+        pytest.param({"a": int}, {"a": int, "a?": int}, {"a": 1}, id="earlier required field never matched"),
+        pytest.param({"a?": int}, {"a": int, "a?": int}, {}, id="optional into an unmatched required field"),
+        pytest.param({"a": str}, {"a": str, "a?": int}, {"a": "x"}, id="the last field of the name decides"),
+    ],
+)
+def test_repeated_field_names_are_read_as_membership_reads_them(sub, sup, witness):
+    a, b = Validator(sub), Validator(sup)
+    assert a.is_valid(witness) and not b.is_valid(witness)
+    assert a.is_valid_json(json.dumps(witness)) and not b.is_valid_json(json.dumps(witness))
+    assert a.is_subtype_of(b) is False
+    assert a.is_equivalent(b) is False
+
+
+@pytest.mark.parametrize(
+    "sub, sup",
+    [
+        pytest.param({"a": int}, {"a?": int, "a": int}, id="the last field of the name is required"),
+        pytest.param({"a": int}, {"a?": str, "a": int}, id="an earlier optional field is not read"),
+        pytest.param({"a?": int, "a": bool}, {"a": int}, id="a repeated name on the sub side"),
+        pytest.param({"a": bool, "a?": bool}, {"a?": int}, id="every field of the name fits"),
+    ],
+)
+def test_repeated_field_names_still_prove_what_holds(sub, sup):
+    assert within(sub, sup) is True
+
+
+@pytest.mark.parametrize(
+    "literal, sup, witness",
+    [
+        pytest.param(frozenset({1}), frozenset[int], frozenset({1.0}), id="frozenset holding an equal float"),
+        pytest.param(frozenset({1}), frozenset[Literal[1]], frozenset({True}), id="frozenset holding True"),
+        pytest.param(0.0, refined(float, positive_sign), -0.0, id="zero equals minus zero"),
+        pytest.param(-0.0, refined(float, lambda x: not positive_sign(x)), 0.0, id="minus zero equals zero"),
+        pytest.param(Decimal("1"), refined(Decimal, written_as_one), Decimal("1.0"), id="decimal"),
+        pytest.param(UTC_MIDNIGHT, refined(datetime, in_utc), ONE_AM_PLUS_ONE, id="datetime of another zone"),
+        pytest.param(Level.LOW, refined(Level, lambda x: x is Level.LOW), Level.LOW, id="enum with its own equality"),
+    ],
+)
+def test_a_literal_is_proven_through_its_constant_only_where_equality_stops(literal, sup, witness):
+    a = Validator(Literal[literal])
+    assert a.is_subtype_of(sup) is False
+    if witness is not Level.LOW:  # an IntEnum member has no equal instance but itself
+        assert witness == literal and type(witness) is type(literal)
+        assert a.is_valid(witness) and not Validator(sup).is_valid(witness)
+
+
+@pytest.mark.parametrize(
+    "literal, sup",
+    [
+        pytest.param(1, refined(int, ge(0)), id="int"),
+        pytest.param("a", refined(str, max_len(1)), id="str"),
+        pytest.param(b"a", bytes, id="bytes"),
+        pytest.param(True, refined(int, le(1)), id="bool"),
+        pytest.param(None, None, id="None"),
+        pytest.param(1.5, refined(float, positive_sign), id="nonzero float"),
+        pytest.param(Colour.RED, refined(Colour, lambda c: c.value == 1), id="enum member of default equality"),
+        pytest.param(frozenset({1}), Any, id="anything of the type into Any"),
+        pytest.param(frozenset({1}), object, id="into anything"),
+        pytest.param(Decimal("1"), Decimal, id="into its own class"),
+        pytest.param(Fraction(1, 2), Fraction, id="into its own class of another metaclass"),
+        pytest.param(Level.LOW, int, id="into a base class"),
+        pytest.param(Derived(), Base, id="plain object into a base class"),
+    ],
+)
+def test_literals_still_proven(literal, sup):
+    assert Validator(Literal[literal] if literal is not None else None).is_subtype_of(sup) is True
+
+
+@pytest.mark.parametrize(
+    "build",
+    [
+        pytest.param(lambda: recursive(lambda r: intersection(int, Any)), id="unused self-reference"),
+        pytest.param(lambda: recursive(lambda t: union(None, intersection(list[t], Any))), id="through an intersection"),
+        pytest.param(lambda: recursive(lambda t: {"a": intersection(t, Any), "b?": t}), id="no base case"),
+        pytest.param(lambda: recursive(lambda t: union(int, complement(list[t]))), id="through a complement"),
+    ],
+)
+def test_a_validator_with_definitions_includes_and_equals_itself(build):
+    v = build()
+    assert v.is_subtype_of(v) is True
+    assert v.is_equivalent(v) is True
+    assert v.is_subtype_of(union(v, str)) is True
+    assert Validator(list[v]).is_subtype_of(list[v]) is True
+
+
+def test_identical_means_the_same_pooled_objects():
+    one = recursive(lambda t: union(intersection(Literal[1], Any), list[t]))
+    one_float = recursive(lambda t: union(intersection(Literal[1.0], Any), list[t]))
+    assert one.is_valid(1) and not one_float.is_valid(1)
+    assert one.is_subtype_of(one_float) is False
+    assert one.is_equivalent(one_float) is False
+    assert one.is_equivalent(one) is True
+
+
+def nest(x, n):
+    for _ in range(n):
+        x = Validator({"a?": x})
+    return x
+
+
+def cyc(n1, n2):
+    """A cycle of n1 + n2 records through two definitions."""
+    return recursive(lambda t: nest(recursive(lambda u: nest(t, n2)), n1))
+
+
+def test_recursion_of_a_decision_is_capped():
+    # cycles of coprime lengths meet again only after their product: past the
+    # depth cap the decision answers "not proven" instead of overflowing
+    a, b = cyc(126, 126), cyc(126, 125)
+    assert on_small_stack(lambda: (a.is_subtype_of(b), a.is_equivalent(b), b.is_subtype_of(a))) == (
+        False,
+        False,
+        False,
+    )
+    assert cyc(3, 3).is_subtype_of(cyc(3, 2)) is True
+    assert cyc(3, 3).is_equivalent(cyc(3, 2)) is True
+
+
+def required_chain(definitions, depth):
+    """Definitions that each need the next through required fields, the last needing the first."""
+
+    def wrap(x):
+        for _ in range(depth):
+            x = Validator({"a": x, "b": int})
+        return x
+
+    def chain(ts, k):
+        if k == 0:
+            return ts[0]
+        return recursive(lambda t: wrap(chain(ts + [t], k - 1)))
+
+    return recursive(lambda t0: wrap(chain([t0], definitions)))
+
+
+def test_deep_emptiness_is_capped():
+    assert required_chain(3, 3).is_empty() is True
+    deep = required_chain(120, 9)
+    assert on_small_stack(deep.is_empty) is False  # empty, but past the depth cap: not proven
+    assert on_small_stack(lambda: deep.is_subtype_of(int)) is False
+
+
+@pytest.mark.parametrize(
+    "members, expected",
+    [
+        pytest.param([int] * 5000 + [str], True, id="disjoint pair at the end"),
+        pytest.param([bool] + [int] * 5000, False, id="bool and int meet"),
+        pytest.param([list[int]] + [refined(object, ge(i)) for i in range(3000)] + [complement(list[int])], True,
+                     id="complement pair far apart"),
+        pytest.param([refined(int, ge(i)) for i in range(3000)] + [refined(int, le(5))], True, id="bounds cross"),
+        pytest.param([refined(int, ge(i)) for i in range(3000)] + [refined(int, le(2999))], False, id="bounds meet"),
+    ],
+)
+def test_wide_intersections(members, expected):
+    assert empty(intersection(*members)) is expected

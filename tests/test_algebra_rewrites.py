@@ -450,3 +450,27 @@ def test_rewrites_take_no_arguments_and_return_new_validators(method):
     assert type(r) is Validator and r is not v
     with pytest.raises(TypeError):
         getattr(v, method)(1)
+
+
+@pytest.mark.parametrize(
+    "members, text",
+    [
+        pytest.param([{f"k{i}": int} for i in range(3000)] + [list[int]], "nothing", id="record and list far apart"),
+        pytest.param([{f"k{i}": int} for i in range(3000)] + [complement({"k7": int})], "nothing",
+                     id="complement pair far apart"),
+        pytest.param([refined(int, positive)] * 3000 + [bool], None, id="bool and int meet"),
+    ],
+)
+def test_simplify_of_wide_intersections(members, text):
+    v = Validator(intersection(*members)).simplify()
+    if text is None:
+        assert repr(v).startswith("intersection(bool, Annotated[int,")
+    else:
+        assert repr(v) == text
+
+
+def test_simplify_of_wide_unions_of_complements():
+    disjoint = [complement({f"k{i}": int}) for i in range(3000)] + [complement(list[int])]
+    assert repr(Validator(union(*disjoint)).simplify()) == "anything"
+    meeting = [complement(refined(int, Meta(ge=i))) for i in range(3000)] + [complement(bool)]
+    assert repr(Validator(union(*meeting)).simplify()).startswith("complement(bool) | complement(Annotated[int, Ge(0)])")

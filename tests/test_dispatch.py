@@ -643,3 +643,81 @@ def test_none_needs_no_typing_and_a_failed_resolution_is_retried():
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, cwd="/")
     assert out.stdout.split("\n") == ["None", "ImportError", "ImportError", "int Literal[5]", ""]
+
+
+# ------------------------------------- aliases and modules read on each compile
+
+class Boxed:
+    """A class whose subscription is a plain generic alias and which carries metadata."""
+
+    __metadata__ = (SimpleNamespace(ge=0),)
+    __class_getitem__ = classmethod(type(list[int]))
+
+
+def test_alias_of_a_class_with_metadata_is_annotated():
+    # list[int] forwards attribute lookups to its origin; so does Boxed[int].
+    assert repr(Validator(Boxed[int])) == repr(Validator(typing.Annotated[Boxed, SimpleNamespace(ge=0)]))
+
+
+@pytest.mark.parametrize("shared", [typing.Optional[int], typing.Literal["a", 1]])
+def test_typing_alias_given_metadata_of_its_own_is_read_as_annotated(shared):
+    alias = type(shared)(shared.__origin__, shared.__args__)  # typing caches the shared one
+    alias.__metadata__ = (SimpleNamespace(ge=0),)
+    with pytest.raises(NotImplementedError, match="is a typing construct, not a value"):
+        Validator(alias)
+
+
+@pytest.mark.parametrize(
+    "schema, root",
+    [
+        (typing.Optional[int], union_feed(INT, NONE)),
+        (int | None, union_feed(INT, NONE)),
+        (typing.Union[int, str], union_feed(INT, STR)),
+        (typing.Literal["a", 1, True, b"x", 1.5], union_feed(*(literal(i) for i in range(5)))),
+        (typing.Literal["a", "a"], union_feed(literal(0))),
+        (list[int], list_of(INT)),
+        (typing.List[int], list_of(INT)),
+        (dict[str, list[int]], record(clauses=[(STR, list_of(INT))])),
+        (tuple[int, ...], u64(10) + u64(1) + u64(4) + u64(1) + INT),
+    ],
+)
+def test_common_aliases_compile_to_the_nodes_of_their_origin_and_arguments(schema, root):
+    (expected,) = bytes_hashes(validator_feed(root))
+    assert hash(Validator(schema)) == expected
+
+
+def test_typing_module_is_read_from_sys_modules_on_every_compile(monkeypatch):
+    # A replaced typing module is the one asked for hints and markers.
+    calls = []
+
+    class Proxy(type(typing)):
+        def __getattr__(self, name):
+            calls.append(name)
+            return getattr(typing, name)
+
+    class Movie(typing.TypedDict):
+        title: str
+        year: typing.NotRequired[int]
+
+    Validator(int)  # the typing names are resolved before the module is replaced
+    monkeypatch.setitem(sys.modules, "typing", Proxy("typing"))
+    assert repr(Validator(Movie)) == "{'title': str, 'year?': int}"
+    assert "get_type_hints" in calls and "Required" in calls
+
+
+def test_a_plain_literal_value_still_needs_typing_importable():
+    code = textwrap.dedent(
+        """
+        import sys
+        import kestrome
+        kestrome.Validator(int)
+        sys.modules["typing"] = None
+        for schema in (5, "a", int):
+            try:
+                print(repr(kestrome.Validator(schema)))
+            except ImportError:
+                print("ImportError")
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, cwd="/")
+    assert out.stdout.split("\n") == ["ImportError", "ImportError", "int", ""]

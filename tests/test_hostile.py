@@ -3,46 +3,17 @@ that would make a naive walk exponential. Each must end, with the same
 answers and reports as a benign input of the same kind."""
 
 import json
-import os
-import threading
-from typing import Annotated
+from typing import Annotated, Literal
 
 import pytest
 
 from kestrome import ValidationError, Validator, anything, intersection, recursive, union
 
-from support import failure
+from support import failure, on_small_stack
 
 NESTING_LIMIT = 1000
 NESTING_EXPECTED = f"at most {NESTING_LIMIT} levels of nesting"
 LIMIT = ("recursion_limit", NESTING_EXPECTED)
-
-# The walk's deepest legal nesting must fit well inside a thread of 2 MiB;
-# the sanitizers' stack redzones make every frame several times larger.
-STACK_SIZE = 2 * 1024 * 1024 * (4 if os.environ.get("KESTROME_SANITIZED") else 1)
-
-
-def on_small_stack(f):
-    """Runs f on a thread with a 2 MiB stack; returns its result or raises its exception."""
-    out = {}
-
-    def target():
-        try:
-            out["result"] = f()
-        except BaseException as e:  # noqa: BLE001 - handed back to the caller
-            out["error"] = e
-
-    old = threading.stack_size(STACK_SIZE)
-    try:
-        t = threading.Thread(target=target)
-        t.start()
-        t.join()
-    finally:
-        threading.stack_size(old)
-    if "error" in out:
-        raise out["error"]
-    return out["result"]
-
 
 def wrapped(levels, wrap):
     """A body for recursive(): t wrapped `levels` times."""
@@ -153,3 +124,131 @@ def test_a_predicate_that_checks_again_ends_in_recursion_error(check, argument):
         on_small_stack(lambda: v.is_valid(1))
     with pytest.raises(RecursionError):
         on_small_stack(lambda: v.validate(1))
+
+
+# ------------------------------------------------------------------ repeated walks
+
+
+class Counted:
+    """A predicate that counts its calls."""
+
+    def __init__(self, answer):
+        self.answer = answer
+        self.calls = 0
+
+    def __call__(self, x):
+        self.calls += 1
+        return self.answer(x)
+
+
+def run_every_mode(v, value, modes):
+    """Each mode's outcome: is_valid, then (modes "python" and "json")
+    validate's and fail-fast validate's records, then (mode "json") those of
+    the JSON methods on the value written as JSON."""
+
+    def report(f):
+        try:
+            f()
+        except ValidationError as e:
+            return [(d["code"], d["path"], d["expected"], d["value"]) for d in e.errors]
+        return None
+
+    if modes == "boolean":
+        return [v.is_valid(value)]
+    out = [v.is_valid(value), report(lambda: v.validate(value)), report(lambda: v.validate(value, fail_fast=True))]
+    if modes == "python":
+        return out
+    doc = json.dumps(value)
+    return out + [v.is_valid_json(doc), report(lambda: v.load(doc)), report(lambda: v.validate_json(doc))]
+
+
+def records_union(leaf):
+    return recursive(lambda t: union({"a": t, "b?": int}, {"a": t, "c?": str}, leaf))
+
+
+def expression(leaf):
+    return recursive(
+        lambda e: union(
+            {"op": Literal["add"], "args": list[e]},
+            {"op": Literal["mul"], "args": list[e]},
+            leaf,
+        )
+    )
+
+
+def expr(depth, leaf):
+    """A tree that writes "args" before "op", as a document may."""
+    return nest(depth, lambda x: {"args": [x, 2], "op": "mul"}, leaf)
+
+
+def twice_list(leaf):
+    return recursive(lambda t: union(intersection(list[t], list[t]), leaf))
+
+
+def list_or(leaf):
+    return recursive(lambda t: union(list[t], leaf))
+
+
+def shared(depth, leaf):
+    """depth levels of lists whose two elements are one list: 2**depth paths, depth + 1 objects."""
+    return nest(depth, lambda x: [x, x], leaf)
+
+
+def dicts(leaf):
+    return lambda n: nest(n, lambda x: {"a": x}, leaf)
+
+
+def lists(leaf):
+    return lambda n: nest(n, lambda x: [x], leaf)
+
+
+HOSTILE = [
+    # members that descend into the same value, at every level
+    pytest.param(lambda p: records_union(Annotated[str, p]), dicts("leaf"), "json", id="records-union-non-member"),
+    pytest.param(lambda p: records_union(Annotated[str, p]), dicts("ok"), "json", id="records-union-member"),
+    pytest.param(lambda p: expression(Annotated[int, p]), lambda n: expr(n, 1), "json", id="expression-member"),
+    pytest.param(lambda p: expression(Annotated[int, p]), lambda n: expr(n, "x"), "json", id="expression-non-member"),
+    pytest.param(lambda p: twice_list(Annotated[int, p]), lists(1), "json", id="intersection-member"),
+    pytest.param(lambda p: twice_list(Annotated[int, p]), lists(0), "json", id="intersection-non-member"),
+    # one object reached along many paths (a report lists every path that
+    # fails, so only the answer can be had in time polynomial in the objects)
+    pytest.param(lambda p: list_or(Annotated[int, p]), lambda n: shared(n, 1), "python", id="shared-member"),
+    pytest.param(lambda p: list_or(Annotated[int, p]), lambda n: shared(n, 0), "boolean", id="shared-non-member"),
+]
+
+
+def summary(outcomes):
+    """Answers as they are, reports as the set of their codes."""
+    return [{r[0] for r in o} if isinstance(o, list) else o for o in outcomes]
+
+
+@pytest.mark.parametrize("schema, value, modes", HOSTILE)
+def test_repeated_walks_are_decided_once(schema, value, modes):
+    """The predicate at the leaves runs a bounded number of times per check,
+    not once per path (2**depth), and the outcomes do not depend on depth."""
+    counted = Counted(lambda x: x != "leaf" and x != 0 and x != "x")
+    v = schema(counted)
+    small = run_every_mode(v, value(4), modes)
+    counted.calls = 0
+    deep = run_every_mode(v, value(40), modes)
+    assert counted.calls <= 40 * 6 * 4
+    assert summary(deep) == summary(small)
+
+
+@pytest.mark.parametrize("levels", [125, 126, 127, 128, 129])
+def test_repeated_walks_keep_the_recursion_limit(levels):
+    """Near the 128 open levels, a union that repeats its walks answers and
+    reports as one that does not."""
+    hostile = records_union(int)
+    plain = recursive(lambda t: union({"a": t}, int))
+    value = nest(levels, lambda x: {"a": x}, 1)
+    assert hostile.is_valid(value) == plain.is_valid(value)
+    assert summary(run_every_mode(hostile, value, "json")) == summary(run_every_mode(plain, value, "json"))
+
+
+def test_intersection_reports_a_failure_its_members_share_once():
+    v = Validator(intersection(list[int], list[int], list[Annotated[int, lambda x: x > 0]]))
+    assert [(d["code"], d["path"]) for d in failure(v, ["a", -1]).errors] == [
+        ("int_type", (0,)),
+        ("predicate_failed", (1,)),
+    ]

@@ -3,6 +3,7 @@
 import dataclasses
 import json
 import math
+import sys
 from types import SimpleNamespace as Meta
 from typing import Annotated, Literal, Optional
 
@@ -890,3 +891,27 @@ def test_runs_of_whitespace_of_every_length(blank):
     for n in range(0, 40):
         gap = (blank * n)[:n] if n else ""
         check_readings(f"{gap}[{gap}1{gap},{gap}{{{gap}\"a\"{gap}:{gap}[]{gap}}}{gap}]{gap}")
+
+
+def test_loaded_objects_have_the_standard_librarys_tables():
+    """Objects of str keys keep the compact table of str keys, as json.loads makes them."""
+    for n in (0, 1, 5, 6, 9, 40):
+        doc = "{" + ", ".join(f'"k{i}": {i}' for i in range(n)) + "}"
+        assert sys.getsizeof(anything.load(doc)) == sys.getsizeof(json.loads(doc)), n
+
+
+@pytest.mark.parametrize("make", [lambda i: "0", lambda i: f'{{"a": {i}, "b": "x{i}"}}'])
+def test_documents_past_the_storage_kept_between_calls(make):
+    """Tables of several MB (made and grown in large blocks) hold every node in place."""
+    items = [make(i) for i in range(400_000)]
+    doc = "[" + ",".join(items) + "]"
+    schema = list[int] if items[0] == "0" else list[{"a": int, "b": str}]
+    v = Validator(schema)
+    assert v.is_valid_json(doc) is True
+    for at in (0, len(items) // 2, len(items) - 1):
+        bad = items[:at] + ['{"a": "x", "b": 1}' if items[0] != "0" else '"x"'] + items[at + 1 :]
+        assert v.is_valid_json("[" + ",".join(bad) + "]") is False
+    seen = []
+    last = Validator(Annotated[anything, lambda x: seen.append(x[-1]) is None])
+    assert last.is_valid_json(doc) is True
+    assert seen == [anything.load(doc)[-1]]

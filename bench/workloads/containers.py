@@ -140,7 +140,8 @@ def literal_strings() -> Workload:
         strs, bad_strs, cases,
         [Table("W4 list[Literal[100 strings]] (10,000 strings)", "member", cases,
                N_STRINGS, "string")],
-        ["non-member for the verdict check: the middle string is not one of the 100"])
+        ["non-member for the verdict check: the middle string is not one of the 100"],
+        [faster_than("kestrome is_valid", PEERS, 2.5)])
 
 
 @workload("W5")
@@ -166,4 +167,5 @@ def bounded_ints() -> Workload:
          "validators, so it gets `Annotated[int, Is[lambda n: 0 <= n < 1000]]`",
          "typeguard checks the int and ignores the bounds (it has no constraint support), "
          "so it does less work than the others here",
-         "non-member for the verdict check: the middle int is 1000"])
+         "non-member for the verdict check: the middle int is 1000"],
+        [faster_than("kestrome is_valid", PEERS, 2.5)])

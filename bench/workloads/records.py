@@ -5,8 +5,8 @@ from __future__ import annotations
 import functools
 import random
 
-from harness import Table, Workload, with_value, workload
-from tools import ConfigDict, TypedDict, kestrome_cases, peer_cases, with_config
+from harness import Table, Workload, faster_than, with_value, within, workload
+from tools import PEERS, ConfigDict, TypedDict, kestrome_cases, peer_cases, with_config
 
 N_RECORDS = 1_000
 TAGS = ["red", "green", "blue", "admin", "beta", "new", "old", "vip"]
@@ -84,7 +84,8 @@ def records() -> Workload:
         ["the bad fields cycle through id: str, name: int, score: str, active: int "
          "(0 or 1), tags: a list ending in an int",
          "on the non-member, kestrome validate and pydantic collect every error (100 "
-         "here), msgspec and typeguard stop at the first"])
+         "here), msgspec and typeguard stop at the first"],
+        [faster_than("kestrome is_valid", PEERS, 2.5)])
 
 
 @workload("W7")
@@ -97,4 +98,5 @@ def entry_points() -> Workload:
         "kestrome's entry points on W2's member value (1,000 records)",
         recs, bad_recs, kc,
         [Table("W7 kestrome entry points on W2's member", "member", kc, N_RECORDS,
-               "record")])
+               "record")], [],
+        [within("kestrome validate", "kestrome is_valid", 1.1)])

@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import random
 
-from harness import Table, Workload, workload
-from tools import ConfigDict, TypedDict, kestrome, kestrome_cases, peer_cases, with_config
+from harness import Table, Workload, faster_than, workload
+from tools import PEERS, ConfigDict, TypedDict, kestrome, kestrome_cases, peer_cases, with_config
 
 N_NODES = 10_000
 MAX_DEPTH = 50
@@ -79,4 +79,5 @@ def tree() -> Workload:
         root, bad_root, cases,
         [Table(f"W3 recursive tree ({n_nodes:,} nodes, depth {depth})", "member", cases,
                n_nodes, "node")],
-        ["non-member for the verdict check: the deepest leaf's value is 0.5"])
+        ["non-member for the verdict check: the deepest leaf's value is 0.5"],
+        [faster_than("kestrome is_valid", PEERS, 2.5)])

@@ -1,7 +1,10 @@
 #include "algebra/emptiness.h"
 
+#include "util/siphash.h"
+
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 namespace kestrome {
 
@@ -16,8 +19,11 @@ struct Bound {
     bool strict;
 };
 
-// Folds the bounds and lengths of one constraint list (in list order).
-bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOracle& oracle, bool integral) {
+// Folds the bounds and lengths of one constraint list (in list order). Each
+// comparison takes a budget step; once the budget is spent, nothing more is
+// proven.
+bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOracle& oracle, bool integral,
+                        WorkBudget& budget) {
     std::optional<std::uint64_t> min_len, max_len;
     for (const Constraint* c : list) {
         if (c->kind == ConstraintKind::MinLen) min_len = std::max(min_len.value_or(0), c->value);
@@ -36,6 +42,7 @@ bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOr
             side = Bound{c->value, strict};
             continue;
         }
+        if (!budget.step()) return false;
         const std::int8_t order = oracle.compare(c->value, side->index);
         if (order == (is_lower ? 1 : -1)) {
             side = Bound{c->value, strict};
@@ -43,11 +50,11 @@ bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOr
             side->strict = true;
         }
     }
-    if (!lower || !upper) return false;
+    if (!lower || !upper || !budget.step()) return false;
     const std::int8_t order = oracle.compare(lower->index, upper->index);
     if (order == 1) return true;
     if (order == 0) return lower->strict || upper->strict;
-    return integral && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
+    return integral && budget.step() && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
 }
 
 EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
@@ -81,18 +88,8 @@ EmptinessVerdict intersection_verdict(const Schema& node, const LeafOracle& orac
     if (!any_inexact && mask == 0) return verdict(true);
     if (node.members.empty()) return verdict(false);
     const std::vector<Schema>& m = node.members;
-    for (const Schema& c : m) {
-        if (c.kind != Kind::Complement || c.inner->kind == Kind::Any) continue;
-        for (const Schema& other : m) {
-            if (eq_schema(other, *c.inner)) return verdict(true);
-        }
-    }
-    for (std::size_t i = 0; i < m.size(); ++i) {
-        for (std::size_t j = i + 1; j < m.size(); ++j) {
-            if (base_kinds_disjoint(m[i], m[j])) return verdict(true);
-        }
-    }
-    return verdict(intersection_bounds_empty(m, oracle));
+    if (holds_complement_pair(m) || some_pair_disjoint(m)) return verdict(true);
+    return verdict(intersection_bounds_empty(m, oracle, budget));
 }
 
 }  // namespace
@@ -105,6 +102,8 @@ bool decide_empty(const Schema& root, const LeafOracle& oracle, const std::vecto
 EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
                                DefinitionStack& stack, WorkBudget& budget) {
     if (!budget.step()) return NOT_EMPTY_INEXACT;
+    const DepthLevel level(budget);
+    if (!level.held()) return NOT_EMPTY_INEXACT;
     const auto required_field_empty = [&](const std::vector<Field>& fields) {
         for (const Field& f : fields) {
             if (f.required && emptiness_rec(f.schema, oracle, definitions, stack, budget).proven_empty) return true;
@@ -165,7 +164,7 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
             if (emptiness_rec(*node.inner, oracle, definitions, stack, budget).proven_empty) {
                 return EmptinessVerdict{true, true, 0};
             }
-            return EmptinessVerdict{constraints_unsatisfiable(node.constraints, oracle, integral), true, 0};
+            return EmptinessVerdict{constraints_unsatisfiable(node.constraints, oracle, integral, budget), true, 0};
         }
         case Kind::BackEdge: {
             if (std::find(stack.begin(), stack.end(), node.index) != stack.end()) {
@@ -208,14 +207,56 @@ bool base_kinds_disjoint(const Schema& a, const Schema& b) {
     return true;
 }
 
-bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral) {
+void DisjointPairScan::add(const Schema& node) {
+    ++count_;
+    if (node.kind == Kind::Nothing) nothing_ = true;
+    const BaseKind k = schema_base_kind(node);
+    if (k != NO_BASE_KIND) kinds_ |= 1u << k;
+}
+
+bool DisjointPairScan::found() const {
+    // Bool and int are the one pair of different known kinds that meet.
+    constexpr std::uint32_t BOOL_AND_INT = (1u << 1) | (1u << 2);
+    if (count_ < 2) return false;
+    return nothing_ || ((kinds_ & (kinds_ - 1)) != 0 && kinds_ != BOOL_AND_INT);
+}
+
+bool some_pair_disjoint(const std::vector<Schema>& members) {
+    DisjointPairScan scan;
+    for (const Schema& m : members) scan.add(m);
+    return scan.found();
+}
+
+bool holds_complement_pair(const std::vector<Schema>& members) {
+    const auto hash_of = [](const Schema& node) {
+        SipHasher13 hasher;
+        hash_schema(node, hasher);
+        return hasher.finish();
+    };
+    std::unordered_multimap<std::uint64_t, const Schema*> by_hash;
+    for (const Schema& c : members) {
+        if (c.kind != Kind::Complement || c.inner->kind == Kind::Any) continue;
+        if (by_hash.empty()) {
+            by_hash.reserve(members.size());
+            for (const Schema& m : members) by_hash.emplace(hash_of(m), &m);
+        }
+        const auto [first, last] = by_hash.equal_range(hash_of(*c.inner));
+        for (auto it = first; it != last; ++it) {
+            if (eq_schema(*it->second, *c.inner)) return true;
+        }
+    }
+    return false;
+}
+
+bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
+                               WorkBudget& budget) {
     std::vector<const Constraint*> list;
     list.reserve(constraints.size());
     for (const Constraint& c : constraints) list.push_back(&c);
-    return list_unsatisfiable(list, oracle, integral);
+    return list_unsatisfiable(list, oracle, integral, budget);
 }
 
-bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle) {
+bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle, WorkBudget& budget) {
     std::vector<const Constraint*> gathered;
     bool integral = false;
     for (const Schema& m : members) {
@@ -225,7 +266,7 @@ bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOra
         integral = integral || is_integral(schema_base_kind(m));
     }
     if (gathered.empty()) return false;
-    return list_unsatisfiable(gathered, oracle, integral);
+    return list_unsatisfiable(gathered, oracle, integral, budget);
 }
 
 }  // namespace kestrome

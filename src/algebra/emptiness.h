@@ -15,14 +15,41 @@ inline constexpr KindMask ALL_KINDS = 127;
 
 inline constexpr std::uint32_t WORK_BUDGET = 1000000;
 
+// Native recursion levels a decision may hold open, emptiness questions and
+// inclusion steps together; deeper, a question answers "not proven". One
+// level costs a few hundred bytes of stack (measured), so the deepest
+// decision stays well within 1 MiB (about 330 KiB at the cap, on the
+// deepest path: records nested in records).
+inline constexpr std::uint32_t MAX_DECISION_DEPTH = 1000;
+
 struct WorkBudget {
     std::uint32_t remaining = WORK_BUDGET;
+    std::uint32_t depth = 0;
     // Takes one step; false when the budget is spent.
     bool step() {
         if (remaining == 0) return false;
         --remaining;
         return true;
     }
+};
+
+// One recursion level of a decision, held while it lives; not held (and
+// the question not to be pursued) past the depth cap.
+class DepthLevel {
+public:
+    explicit DepthLevel(WorkBudget& budget) : budget_(budget), held_(budget.depth < MAX_DECISION_DEPTH) {
+        if (held_) ++budget_.depth;
+    }
+    ~DepthLevel() {
+        if (held_) --budget_.depth;
+    }
+    DepthLevel(const DepthLevel&) = delete;
+    DepthLevel& operator=(const DepthLevel&) = delete;
+    bool held() const { return held_; }
+
+private:
+    WorkBudget& budget_;
+    bool held_;
 };
 
 struct EmptinessVerdict {
@@ -53,7 +80,28 @@ inline EmptinessVerdict emptiness_of(const Schema& node, const LeafOracle& oracl
 
 BaseKind schema_base_kind(const Schema& node);
 bool base_kinds_disjoint(const Schema& a, const Schema& b);
-bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral);
-bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle);
+// The bound checks take one budget step per comparison they ask for.
+bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
+                               WorkBudget& budget);
+bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle, WorkBudget& budget);
+
+// Whether some two of the schemas added (at different positions) are
+// base_kinds_disjoint, found in one pass.
+class DisjointPairScan {
+public:
+    void add(const Schema& node);
+    bool found() const;
+
+private:
+    std::size_t count_ = 0;
+    bool nothing_ = false;
+    std::uint32_t kinds_ = 0;  // known base kinds seen, as bits
+};
+
+bool some_pair_disjoint(const std::vector<Schema>& members);
+
+// Whether some member is the complement (not over Any) of another member,
+// found through hashes of the members.
+bool holds_complement_pair(const std::vector<Schema>& members);
 
 }  // namespace kestrome

@@ -1,7 +1,10 @@
 #include "algebra/inclusion.h"
 
 #include "util/fx_hash.h"
+#include "util/siphash.h"
 
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -9,27 +12,124 @@ namespace kestrome {
 
 namespace {
 
-// The pairs of schemas being unfolded through a back edge on this path.
-using Assumptions = std::vector<std::pair<Schema, Schema>>;
+// Structural hashes of the nodes met in one decision, equal for trees that
+// eq_schema (through the mirror) finds equal; kept by node address, so only
+// nodes that outlive the decision are remembered (leaves, the only kind a
+// decision makes for itself, are hashed afresh).
+class NodeHashes {
+public:
+    explicit NodeHashes(const DefinitionMirror& mirror) : mirror_(mirror) {}
 
+    std::uint64_t of(const Schema& node) {
+        const bool leaf = node.kind <= Kind::Literal || node.kind == Kind::Instance || node.kind == Kind::BackEdge ||
+                          node.kind == Kind::Placeholder;
+        if (leaf) return compute(node);
+        if (const auto it = memo_.find(&node); it != memo_.end()) return it->second;
+        const std::uint64_t h = compute(node);
+        memo_.emplace(&node, h);
+        return h;
+    }
+
+private:
+    std::uint64_t compute(const Schema& node) {
+        const ChildHasher kept{[](const void* self, const Schema& child, SipHasher13& h) {
+                                   h.write_u64(static_cast<NodeHashes*>(const_cast<void*>(self))->of(child));
+                               },
+                               this};
+        SipHasher13 hasher;
+        hash_schema_node(node, hasher, kept, mirror_);
+        return hasher.finish();
+    }
+
+    const DefinitionMirror& mirror_;
+    std::unordered_map<const Schema*, std::uint64_t, FxPointerHash> memo_;
+};
+
+// The pairs of schemas being unfolded through a back edge on this path,
+// found by hash: every pair holds a back edge on one side, so a pair can
+// only match a question with a back edge on the same side.
+using Assumptions = std::unordered_multimap<std::uint64_t, std::pair<const Schema*, const Schema*>>;
+
+// The helpers below stay out of line so that each recursion level of a
+// decision keeps a small frame.
 struct SubtypeContext {
     const LeafOracle& oracle;
     const std::vector<Schema>& definitions;
     WorkBudget& budget;
+    DefinitionMirror mirror;
+    NodeHashes& hashes;
+
+    // Equality through the mirror. Trees that agree at their top are
+    // compared by their kept hashes first, so that the same large trees
+    // met again and again are not walked again and again.
+    [[gnu::noinline]] bool same(const Schema& a, const Schema& b) const {
+        if (&a == &b) return true;
+        if (!same_top(a, b)) return false;
+        return hashes.of(a) == hashes.of(b) && eq_schema(a, b, mirror);
+    }
+
+    // The node's own payload and the shape of its children, as eq_schema
+    // compares them; children themselves are not looked at.
+    bool same_top(const Schema& a, const Schema& b) const {
+        if (a.kind != b.kind || a.tuple_flag != b.tuple_flag || a.members.size() != b.members.size() ||
+            a.fields.size() != b.fields.size() || a.clauses.size() != b.clauses.size() ||
+            a.shape.form != b.shape.form || a.shape.parts.size() != b.shape.parts.size() ||
+            !eq_constraint_slice(a.constraints, b.constraints)) {
+            return false;
+        }
+        if (a.kind == Kind::BackEdge) return mirror.image(a.index) == mirror.image(b.index);
+        if (a.index != b.index) return false;
+        for (std::size_t i = 0; i < a.fields.size(); ++i) {
+            if (a.fields[i].name != b.fields[i].name || a.fields[i].required != b.fields[i].required) return false;
+        }
+        return true;
+    }
+
+    // The key of a question with a back edge on one side; none without one.
+    std::optional<std::uint64_t> assumption_key(const Schema& sub, const Schema& sup) const {
+        if (sub.kind == Kind::BackEdge) return fx_hash_pair(2 * mirror.image(sub.index), hashes.of(sup));
+        if (sup.kind == Kind::BackEdge) return fx_hash_pair(2 * mirror.image(sup.index) + 1, hashes.of(sub));
+        return std::nullopt;
+    }
+
+    [[gnu::noinline]] bool assumed(const Schema& sub, const Schema& sup, const Assumptions& as) const {
+        if (as.empty()) return false;
+        const std::optional<std::uint64_t> key = assumption_key(sub, sup);
+        if (!key) return false;
+        const auto [first, last] = as.equal_range(*key);
+        for (auto it = first; it != last; ++it) {
+            if (same(*it->second.first, sub) && same(*it->second.second, sup)) return true;
+        }
+        return false;
+    }
+
+    [[gnu::noinline]] Assumptions::iterator assume(const Schema& sub, const Schema& sup, Assumptions& as) const {
+        return as.emplace(*assumption_key(sub, sup), std::pair{&sub, &sup});
+    }
+
+    [[gnu::noinline]] bool proven_empty(const Schema& node) const {
+        return emptiness_of(node, oracle, definitions, budget).proven_empty;
+    }
+
+    [[gnu::noinline]] bool proven_full(const Schema& node) const {
+        const EmptinessVerdict v = emptiness_of(node, oracle, definitions, budget);
+        return !v.inexact && v.mask == ALL_KINDS;
+    }
 };
 
 bool subtype_rec(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& assumptions);
 
 // Answers `question` with (sub, sup) assumed while it runs.
 template <class F>
-bool assuming(const Schema& sub, const Schema& sup, Assumptions& assumptions, F&& question) {
-    assumptions.emplace_back(clone_schema(sub), clone_schema(sup));
+bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& assumptions,
+              F&& question) {
+    const Assumptions::iterator entry = cx.assume(sub, sup, assumptions);
     const bool answer = question();
-    assumptions.pop_back();
+    assumptions.erase(entry);
     return answer;
 }
 
-bool seq_shape_subtype(const SeqShape& a, const SeqShape& b, const SubtypeContext& cx, Assumptions& as) {
+[[gnu::noinline]] bool seq_shape_subtype(const SeqShape& a, const SeqShape& b, const SubtypeContext& cx, Assumptions& as) {
     if (eq_seq_shape(a, b)) return true;
     if (a.form == ShapeForm::Alternation) {
         for (const SeqShape& part : a.parts) {
@@ -57,23 +157,65 @@ bool seq_shape_subtype(const SeqShape& a, const SeqShape& b, const SubtypeContex
     return lb->tail != nullptr && subtype_rec(*la->tail, *lb->tail, cx, as);
 }
 
-using FieldsByName = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
+// The fields of a record by name, the last of a name winning: a short
+// record is searched in place, a long one through a hash map.
+class FieldIndex {
+public:
+    explicit FieldIndex(const std::vector<Field>& fields) : fields_(fields) {
+        if (fields.size() > SHORT) {
+            map_ = std::make_unique<Map>();
+            for (const Field& f : fields) (*map_)[f.name] = &f;
+            repeats_ = map_->size() != fields.size();
+            return;
+        }
+        for (std::size_t i = 0; i < fields.size() && !repeats_; ++i) {
+            for (std::size_t j = i + 1; j < fields.size() && !repeats_; ++j) {
+                repeats_ = fields[i].name == fields[j].name;
+            }
+        }
+    }
 
-FieldsByName by_name(const std::vector<Field>& fields) {
-    FieldsByName map;
-    for (const Field& f : fields) map[f.name] = &f;  // the last of a name wins
-    return map;
-}
+    const Field* find(std::string_view name) const {
+        if (map_) {
+            const auto it = map_->find(name);
+            return it == map_->end() ? nullptr : it->second;
+        }
+        for (std::size_t i = fields_.size(); i-- > 0;) {
+            if (fields_[i].name == name) return &fields_[i];
+        }
+        return nullptr;
+    }
 
-bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    const FieldsByName sub_fields = by_name(sub.fields);
-    const FieldsByName sup_fields = by_name(sup.fields);
+    // Whether some name is written twice.
+    bool repeats() const { return repeats_; }
+
+private:
+    // Kept on the heap, so that a recursion level's frame stays small.
+    using Map = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
+    static constexpr std::size_t SHORT = 8;
+    const std::vector<Field>& fields_;
+    std::unique_ptr<Map> map_;
+    bool repeats_ = false;
+};
+
+// A name written twice in one record: a dict's key (and a JSON object's
+// entry, read as the dict it loads to) is checked against the last field of
+// its name, yet every required field must still be matched. So only the last
+// field of a name is read, and a sup record that requires a field that is
+// not the last of its name has no member at all.
+[[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    const FieldIndex sub_fields(sub.fields);
+    const FieldIndex sup_fields(sup.fields);
+    if (sup_fields.repeats()) {
+        for (const Field& f : sup.fields) {
+            if (f.required && sup_fields.find(f.name) != &f) return false;
+        }
+    }
     bool a = true;
     for (const Field& f : sup.fields) {
-        const auto it = sub_fields.find(f.name);
-        if (it != sub_fields.end()) {
-            const Field& g = *it->second;
-            a = subtype_rec(g.schema, f.schema, cx, as) && (!f.required || g.required);
+        if (sup_fields.repeats() && sup_fields.find(f.name) != &f) continue;
+        if (const Field* g = sub_fields.find(f.name)) {
+            a = subtype_rec(g->schema, f.schema, cx, as) && (!f.required || g->required);
         } else {
             a = !f.required;
             for (const CatchAll& clause : sub.clauses) {
@@ -85,7 +227,7 @@ bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& 
     }
     bool b = true;
     for (const Field& g : sub.fields) {
-        if (sup_fields.count(g.name)) continue;
+        if (sup_fields.find(g.name) != nullptr || sub_fields.find(g.name) != &g) continue;
         b = false;
         for (const CatchAll& clause : sup.clauses) {
             if ((clause.key.kind == Kind::Str || clause.key.kind == Kind::Anything) &&
@@ -110,16 +252,17 @@ bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& 
     return a && b && c;
 }
 
-bool object_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    if (sub.index != sup.index &&
-        cx.oracle.leaf_subtype(indexed(Kind::Instance, sub.index), indexed(Kind::Instance, sup.index)) !=
-            LEAF_INCLUDED) {
-        return false;
-    }
-    const FieldsByName sub_fields = by_name(sub.fields);
+[[gnu::noinline]] bool class_within(std::uint64_t sub_class, std::uint64_t sup_class, const LeafOracle& oracle) {
+    return oracle.leaf_subtype(indexed(Kind::Instance, sub_class), indexed(Kind::Instance, sup_class)) ==
+           LEAF_INCLUDED;
+}
+
+[[gnu::noinline]] bool object_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    if (sub.index != sup.index && !class_within(sub.index, sup.index, cx.oracle)) return false;
+    const FieldIndex sub_fields(sub.fields);
     for (const Field& f : sup.fields) {
-        const auto it = sub_fields.find(f.name);
-        if (it == sub_fields.end() || !subtype_rec(it->second->schema, f.schema, cx, as)) return false;
+        const Field* g = sub_fields.find(f.name);
+        if (g == nullptr || !subtype_rec(g->schema, f.schema, cx, as)) return false;
     }
     return true;
 }
@@ -178,7 +321,7 @@ bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Con
 }
 
 // x within the complement of y: x and y share no value.
-bool subtype_of_complement(const Schema& x, const Schema& y, const SubtypeContext& cx) {
+[[gnu::noinline]] bool subtype_of_complement(const Schema& x, const Schema& y, const SubtypeContext& cx) {
     std::vector<Schema> members;
     members.push_back(clone_schema(x));
     members.push_back(clone_schema(y));
@@ -187,21 +330,25 @@ bool subtype_of_complement(const Schema& x, const Schema& y, const SubtypeContex
     return emptiness_of(both, cx.oracle, cx.definitions, cx.budget).proven_empty;
 }
 
+// An object read as an instance test of its class.
+[[gnu::noinline]] bool class_subtype(const Schema& object, const Schema& sup, const SubtypeContext& cx,
+                                     Assumptions& as) {
+    return subtype_rec(indexed(Kind::Instance, object.index), sup, cx, as);
+}
+
 bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContext& cx, Assumptions& as) {
     const Schema* sub = &sub_in;
     const Schema* sup = &sup_in;
     if (!cx.budget.step()) return false;
+    const DepthLevel level(cx.budget);
+    if (!level.held()) return false;
     while (true) {
-        for (const auto& [a, b] : as) {
-            if (eq_schema(a, *sub) && eq_schema(b, *sup)) return true;
-        }
+        if (cx.assumed(*sub, *sup, as)) return true;
         const ExactMask ms = exact_kind_mask(*sub);
         const ExactMask mp = exact_kind_mask(*sup);
         if (!ms.inexact && !mp.inexact) return (ms.mask & ~mp.mask & ALL_KINDS) == 0;
-        if (eq_schema(*sub, *sup)) return true;
-        if (emptiness_of(*sub, cx.oracle, cx.definitions, cx.budget).proven_empty) return true;
-        const EmptinessVerdict full = emptiness_of(*sup, cx.oracle, cx.definitions, cx.budget);
-        if (!full.inexact && full.mask == ALL_KINDS) return true;
+        if (cx.same(*sub, *sup)) return true;
+        if (cx.proven_empty(*sub) || cx.proven_full(*sup)) return true;
 
         if (sub->kind == Kind::Union) {
             for (const Schema& m : sub->members) {
@@ -235,9 +382,8 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
         if (sub->kind == Kind::BackEdge) {
             if (sub->index >= cx.definitions.size()) return false;
             const Schema& definition = cx.definitions[sub->index];
-            return assuming(*sub, *sup, as, [&] { return subtype_rec(definition, *sup, cx, as); });
+            return assuming(*sub, *sup, cx, as, [&] { return subtype_rec(definition, *sup, cx, as); });
         }
-
         const Schema* next_sub = nullptr;
         const Schema* next_sup = nullptr;
         switch (sup->kind) {
@@ -265,9 +411,7 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
                 }
                 break;
             case Kind::Instance:
-                if (sub->kind == Kind::Object) {
-                    return subtype_rec(indexed(Kind::Instance, sub->index), *sup, cx, as);
-                }
+                if (sub->kind == Kind::Object) return class_subtype(*sub, *sup, cx, as);
                 break;
             case Kind::Object:
                 if (sub->kind == Kind::Object) return object_subtype(*sub, *sup, cx, as);
@@ -281,7 +425,7 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
             case Kind::BackEdge: {
                 if (sup->index >= cx.definitions.size()) return false;
                 const Schema& definition = cx.definitions[sup->index];
-                return assuming(*sub, *sup, as, [&] { return subtype_rec(*sub, definition, cx, as); });
+                return assuming(*sub, *sup, cx, as, [&] { return subtype_rec(*sub, definition, cx, as); });
             }
             default: break;
         }
@@ -300,9 +444,22 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
     }
 }
 
+// Definitions [n, 2n) that repeat [0, n) with every back edge moved by n,
+// as when a validator is compared with itself: a mirror of n.
+DefinitionMirror mirror_of(const std::vector<Schema>& definitions, std::uint64_t receiver_definitions) {
+    const DefinitionMirror mirror{receiver_definitions};
+    const std::uint64_t n = receiver_definitions;
+    if (n == 0 || definitions.size() < 2 * n) return DefinitionMirror{};
+    for (std::uint64_t i = 0; i < n; ++i) {
+        if (!eq_schema(definitions[i], definitions[n + i], mirror)) return DefinitionMirror{};
+    }
+    return mirror;
+}
+
 bool subtype_with_budget(const Schema& sub, const Schema& sup, const LeafOracle& oracle,
-                         const std::vector<Schema>& definitions, WorkBudget& budget) {
-    const SubtypeContext cx{oracle, definitions, budget};
+                         const std::vector<Schema>& definitions, DefinitionMirror mirror, WorkBudget& budget) {
+    NodeHashes hashes(mirror);
+    const SubtypeContext cx{oracle, definitions, budget, mirror, hashes};
     Assumptions assumptions;
     return subtype_rec(sub, sup, cx, assumptions);
 }
@@ -339,16 +496,18 @@ ExactMask exact_kind_mask(const Schema& node) {
 }
 
 bool decide_subtype(const Schema& sub, const Schema& sup, const LeafOracle& oracle,
-                    const std::vector<Schema>& definitions) {
+                    const std::vector<Schema>& definitions, std::uint64_t receiver_definitions) {
     WorkBudget budget;
-    return subtype_with_budget(sub, sup, oracle, definitions, budget);
+    const DefinitionMirror mirror = mirror_of(definitions, receiver_definitions);
+    return subtype_with_budget(sub, sup, oracle, definitions, mirror, budget);
 }
 
 bool decide_equivalent(const Schema& a, const Schema& b, const LeafOracle& oracle,
-                       const std::vector<Schema>& definitions) {
+                       const std::vector<Schema>& definitions, std::uint64_t receiver_definitions) {
     WorkBudget budget;
-    return subtype_with_budget(a, b, oracle, definitions, budget) &&
-           subtype_with_budget(b, a, oracle, definitions, budget);
+    const DefinitionMirror mirror = mirror_of(definitions, receiver_definitions);
+    return subtype_with_budget(a, b, oracle, definitions, mirror, budget) &&
+           subtype_with_budget(b, a, oracle, definitions, mirror, budget);
 }
 
 }  // namespace kestrome

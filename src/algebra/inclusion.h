@@ -13,9 +13,12 @@ struct ExactMask {
 
 ExactMask exact_kind_mask(const Schema& node);
 
+// `receiver_definitions`: how many of the definitions belong to the
+// receiver; when the ones after them repeat them (a validator compared with
+// itself), back edges to either copy name the same definition.
 bool decide_subtype(const Schema& sub, const Schema& sup, const LeafOracle& oracle,
-                    const std::vector<Schema>& definitions);
+                    const std::vector<Schema>& definitions, std::uint64_t receiver_definitions);
 bool decide_equivalent(const Schema& a, const Schema& b, const LeafOracle& oracle,
-                       const std::vector<Schema>& definitions);
+                       const std::vector<Schema>& definitions, std::uint64_t receiver_definitions);
 
 }  // namespace kestrome

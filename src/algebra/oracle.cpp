@@ -1,5 +1,6 @@
 #include "algebra/oracle.h"
 
+#include "check/fast.h"
 #include "check/walk.h"
 #include "py/error.h"
 #include "py/once.h"
@@ -61,6 +62,43 @@ std::int8_t order_of(PyObject* a, PyObject* b) {
     return *gt ? 1 : ORDER_UNDECIDED;
 }
 
+// Whether every value of the constant's exact type that equals it is a value
+// no schema can tell from the constant, so that the constant alone answers
+// for its literal. Equality reaches further for a float zero (0.0 == -0.0),
+// NaN (equal to nothing, itself included), containers (frozenset({1}) ==
+// frozenset({1.0})) and every type with an equality of its own.
+bool equal_only_to_itself(PyObject* value) {
+    PyTypeObject* type = Py_TYPE(value);
+    if (type == &PyLong_Type || type == &PyUnicode_Type || type == &PyBytes_Type || type == &PyBool_Type ||
+        value == Py_None) {
+        return true;
+    }
+    if (type == &PyFloat_Type) {
+        const double x = PyFloat_AS_DOUBLE(value);
+        return x == x && x != 0.0;
+    }
+    // Identity equality (an enum member or any object that keeps the default
+    // __eq__): the only equal value is the constant itself.
+    return type->tp_richcompare == PyBaseObject_Type.tp_richcompare;
+}
+
+// A literal whose equality reaches other values, against a schema that
+// looks further than the type: included only where an instance test admits
+// every instance of the constant's exact type.
+std::uint8_t instance_test_admits_type(const PoolOracle& o, PyObject* value, const Schema& sup) {
+    if (sup.kind != Kind::Instance) return LEAF_UNDECIDED;
+    PyObject* cls = constant(o, sup.index);
+    if (cls == nullptr || !PyType_Check(cls)) return LEAF_UNDECIDED;
+    PyTypeObject* type = Py_TYPE(value);
+    // A class of its own metaclass may answer isinstance as it likes; only
+    // the exact type itself is then known to hold all of its instances.
+    if (reinterpret_cast<PyObject*>(type) == cls) return LEAF_INCLUDED;
+    if (Py_IS_TYPE(cls, &PyType_Type) && PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(cls))) {
+        return LEAF_INCLUDED;
+    }
+    return LEAF_UNDECIDED;
+}
+
 std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema& sup) {
     const PoolOracle& o = pool(data);
     if (sub.kind == Kind::Instance) {
@@ -79,6 +117,10 @@ std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema
     if (sub.kind == Kind::Literal) {
         PyObject* value = constant(o, sub.index);
         if (value == nullptr) return LEAF_UNDECIDED;
+        // A scalar type test answers for every value of the constant's type.
+        if (!equal_only_to_itself(value) && !scalar_member(sup.kind, value).has_value()) {
+            return instance_test_admits_type(o, value, sup);
+        }
         static const LazyPrecompute no_tables;
         WalkState walk;
         Path path;

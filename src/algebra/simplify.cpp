@@ -26,17 +26,6 @@ void sort_unique(std::vector<Schema>& members) {
                   members.end());
 }
 
-// Some member is the complement of another member (never over Any).
-bool holds_complement_pair(const std::vector<Schema>& members) {
-    for (const Schema& c : members) {
-        if (c.kind != Kind::Complement || c.inner->kind == Kind::Any) continue;
-        for (const Schema& m : members) {
-            if (eq_schema(m, *c.inner)) return true;
-        }
-    }
-    return false;
-}
-
 Schema many(Kind kind, std::vector<Schema> members) {
     if (members.size() == 1) return std::move(members[0]);
     Schema out(kind);
@@ -130,14 +119,11 @@ Schema canonical_union(std::vector<Schema> members) {
         if (!e.inexact) mask |= e.mask;
     }
     if (holds_complement_pair(members)) return leaf(Kind::Anything);
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (members[i].kind != Kind::Complement) continue;
-        for (std::size_t j = i + 1; j < members.size(); ++j) {
-            if (members[j].kind == Kind::Complement && base_kinds_disjoint(*members[i].inner, *members[j].inner)) {
-                return leaf(Kind::Anything);
-            }
-        }
+    DisjointPairScan inners;
+    for (const Schema& m : members) {
+        if (m.kind == Kind::Complement) inners.add(*m.inner);
     }
+    if (inners.found()) return leaf(Kind::Anything);
     if (mask == ALL_KINDS) return leaf(Kind::Anything);
     return many(Kind::Union, std::move(members));
 }
@@ -150,12 +136,7 @@ Schema canonical_intersection(std::vector<Schema> members) {
         const ExactMask e = exact_kind_mask(m);
         if (!e.inexact) mask &= e.mask;
     }
-    if (holds_complement_pair(members)) return leaf(Kind::Nothing);
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        for (std::size_t j = i + 1; j < members.size(); ++j) {
-            if (base_kinds_disjoint(members[i], members[j])) return leaf(Kind::Nothing);
-        }
-    }
+    if (holds_complement_pair(members) || some_pair_disjoint(members)) return leaf(Kind::Nothing);
     if (mask == 0) return leaf(Kind::Nothing);
     return many(Kind::Intersection, std::move(members));
 }

@@ -10,23 +10,18 @@ namespace kestrome {
 namespace {
 
 // typing.get_type_hints(cls, include_extras=True), looked up on every call.
-py::Ref fetch_type_hints(PyObject* cls) {
-    py::Ref kwargs = py::Ref::steal(PyDict_New());
-    if (!kwargs || PyDict_SetItemString(kwargs.get(), "include_extras", Py_True) < 0) {
-        py::internal_failure("could not build the keyword arguments of get_type_hints");
-    }
-    py::Ref typing = py::Ref::steal(PyImport_ImportModule("typing"));
+py::Ref fetch_type_hints(PyObject* cls, const TypingNames& names) {
+    py::Ref typing = import_module(names.str(Name::Typing));
     if (!typing) return py::Ref();
-    py::Ref get_type_hints = py::Ref::steal(PyObject_GetAttrString(typing.get(), "get_type_hints"));
+    py::Ref get_type_hints = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(Name::GetTypeHints)));
     if (!get_type_hints) return py::Ref();
-    py::Ref args = py::Ref::steal(PyTuple_Pack(1, cls));
-    if (!args) return py::Ref();
-    return py::Ref::steal(PyObject_Call(get_type_hints.get(), args.get(), kwargs.get()));
+    PyObject* argv[] = {cls, Py_True};
+    return py::Ref::steal(PyObject_Vectorcall(get_type_hints.get(), argv, 1, names.include_extras));
 }
 
 // True only when the attribute exists and is truthy; every failure is false.
-bool getattr_truthy(PyObject* obj, const char* name) {
-    py::Ref value = py::Ref::steal(PyObject_GetAttrString(obj, name));
+bool getattr_truthy(PyObject* obj, PyObject* name) {
+    py::Ref value = py::Ref::steal(PyObject_GetAttr(obj, name));
     if (!value) {
         py::discard_error();
         return false;
@@ -39,8 +34,8 @@ bool getattr_truthy(PyObject* obj, const char* name) {
     return truth == 1;
 }
 
-py::Ref hints_dict(PyObject* cls) {
-    py::Ref hints = fetch_type_hints(cls);
+py::Ref hints_dict(PyObject* cls, const TypingNames& names) {
+    py::Ref hints = fetch_type_hints(cls, names);
     if (!hints) return hints;
     if (!PyDict_Check(hints.get())) {
         py::set_type_mismatch(hints.get(), reinterpret_cast<PyObject*>(&PyDict_Type));
@@ -68,8 +63,9 @@ bool compile_hints(PyObject* hints, ConstantsPool& pool, std::vector<Schema>& de
     return true;
 }
 
-py::Result<Schema> compile_class_object(PyObject* cls, ConstantsPool& pool, std::vector<Schema>& definitions) {
-    py::Ref hints = hints_dict(cls);
+py::Result<Schema> compile_class_object(PyObject* cls, const TypingNames& names, ConstantsPool& pool,
+                                        std::vector<Schema>& definitions) {
+    py::Ref hints = hints_dict(cls, names);
     if (!hints) return std::nullopt;
     Schema object = indexed(Kind::Object, pool_intern(pool, cls));
     object.fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
@@ -81,12 +77,14 @@ py::Result<Schema> compile_class_object(PyObject* cls, ConstantsPool& pool, std:
     return object;
 }
 
-py::Result<Schema> compile_typed_dict(PyObject* cls, ConstantsPool& pool, std::vector<Schema>& definitions) {
-    py::Ref hints = hints_dict(cls);
+py::Result<Schema> compile_typed_dict(PyObject* cls, const TypingNames& names, ConstantsPool& pool,
+                                      std::vector<Schema>& definitions) {
+    py::Ref hints = hints_dict(cls, names);
     if (!hints) return std::nullopt;
-    py::Ref required_keys = py::Ref::steal(PyObject_GetAttrString(cls, "__required_keys__"));
+    py::Ref required_keys = py::Ref::steal(PyObject_GetAttr(cls, names.str(Name::RequiredKeys)));
     if (!required_keys) return std::nullopt;
     Schema record(Kind::Record);
+    record.fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
     const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject* key, std::string name, Schema schema) {
         const int required = PySequence_Contains(required_keys.get(), key);
         if (required < 0) return false;
@@ -97,10 +95,12 @@ py::Result<Schema> compile_typed_dict(PyObject* cls, ConstantsPool& pool, std::v
     return record;
 }
 
-py::Result<bool> is_dataclass(PyObject* cls) {
-    py::Ref dataclasses = py::Ref::steal(PyImport_ImportModule("dataclasses"));
+py::Result<bool> is_dataclass(PyObject* cls, const TypingNames& names) {
+    py::Ref dataclasses = import_module(names.str(Name::Dataclasses));
     if (!dataclasses) return std::nullopt;
-    py::Ref answer = py::call_method1(dataclasses.get(), "is_dataclass", cls);
+    py::Ref function = py::Ref::steal(PyObject_GetAttr(dataclasses.get(), names.str(Name::IsDataclass)));
+    if (!function) return std::nullopt;
+    py::Ref answer = py::Ref::steal(PyObject_CallOneArg(function.get(), cls));
     if (!answer) return std::nullopt;
     const int truth = PyObject_IsTrue(answer.get());
     if (truth < 0) return std::nullopt;
@@ -127,27 +127,28 @@ py::Result<Schema> compile_class(PyObject* cls, ConstantsPool& pool, std::vector
         return std::nullopt;
     }
 
-    py::Result<bool> typed_dict = has_attribute(cls, "__required_keys__");
+    py::Result<bool> typed_dict = has_attribute(cls, names->str(Name::RequiredKeys));
     if (!typed_dict) return std::nullopt;
-    if (*typed_dict) return compile_typed_dict(cls, pool, definitions);
+    if (*typed_dict) return compile_typed_dict(cls, *names, pool, definitions);
 
     const int is_enum = PyObject_IsSubclass(cls, names->enum_class);
     if (is_enum < 0) return std::nullopt;
     if (is_enum == 1) return indexed(Kind::Instance, pool_intern(pool, cls));
 
-    py::Result<bool> dataclass = is_dataclass(cls);
+    py::Result<bool> dataclass = is_dataclass(cls, *names);
     if (!dataclass) return std::nullopt;
-    if (*dataclass) return compile_class_object(cls, pool, definitions);
+    if (*dataclass) return compile_class_object(cls, *names, pool, definitions);
 
     const int is_tuple = PyObject_IsSubclass(cls, reinterpret_cast<PyObject*>(&PyTuple_Type));
     if (is_tuple < 0) return std::nullopt;
     if (is_tuple == 1) {
-        py::Result<bool> fields = has_attribute(cls, "_fields");
+        py::Result<bool> fields = has_attribute(cls, names->str(Name::Fields));
         if (!fields) return std::nullopt;
-        if (*fields) return compile_class_object(cls, pool, definitions);
+        if (*fields) return compile_class_object(cls, *names, pool, definitions);
     }
 
-    if (!getattr_truthy(cls, "_is_protocol") || getattr_truthy(cls, "_is_runtime_protocol")) {
+    if (!getattr_truthy(cls, names->str(Name::IsProtocol)) ||
+        getattr_truthy(cls, names->str(Name::IsRuntimeProtocol))) {
         return indexed(Kind::Instance, pool_intern(pool, cls));
     }
     not_implemented_error("a Protocol must be @runtime_checkable to be used as a schema");

@@ -29,8 +29,6 @@ private:
     bool entered_;
 };
 
-py::Ref import_typing() { return py::Ref::steal(PyImport_ImportModule("typing")); }
-
 py::Result<Schema> compile_dict_literal(PyObject* dict, ConstantsPool& pool, std::vector<Schema>& definitions) {
     py::Ref held = py::Ref::borrow(dict);
     Schema record(Kind::Record);
@@ -70,12 +68,85 @@ Schema import_validator(const ValidatorState& imported, ConstantsPool& pool, std
     return rebase_schema(imported.root, map);
 }
 
+bool is_plain_container(PyObject* origin) {
+    return origin == reinterpret_cast<PyObject*>(&PyList_Type) || origin == reinterpret_cast<PyObject*>(&PyDict_Type) ||
+           origin == reinterpret_cast<PyObject*>(&PySet_Type) ||
+           origin == reinterpret_cast<PyObject*>(&PyFrozenSet_Type) ||
+           origin == reinterpret_cast<PyObject*>(&PyTuple_Type);
+}
+
+// Whether one of typing's own aliases lacks __metadata__ for sure: nothing
+// of that name on the instance or its class, and typing's __getattr__
+// behind them, which raises for every dunder name. Any doubt says no.
+bool typing_alias_lacks_metadata(PyObject* spec, const TypingNames& names) {
+    if (names.alias_getattr == nullptr ||
+        _PyType_Lookup(Py_TYPE(spec), names.str(Name::Getattr)) != names.alias_getattr) {
+        return false;
+    }
+    py::Ref own = py::Ref::steal(_PyObject_GenericGetAttrWithDict(spec, names.str(Name::Metadata), nullptr, 1));
+    if (own || PyErr_Occurred()) {
+        py::discard_error();
+        return false;
+    }
+    return true;
+}
+
+// The values of Literal[...] arguments met most often: their exact builtin
+// type has no __metadata__ or __supertype__, no typing origin, and is none
+// of the rejected typing constructs, so they stand for themselves.
+bool is_plain_value(PyObject* spec) {
+    return PyUnicode_CheckExact(spec) || PyLong_CheckExact(spec) || PyBool_Check(spec) ||
+           PyBytes_CheckExact(spec) || PyFloat_CheckExact(spec);
+}
+
+struct AliasParts {
+    py::Ref origin;
+    py::Ref args;
+};
+
+// The aliases met most often (list[T], dict[K, V], X | None, Optional[X],
+// Literal[...]) answer the __metadata__ test, typing.get_origin and
+// typing.get_args in a way their exact type fixes, so their origin and
+// arguments are read directly, saving three calls into Python. Anything
+// else, or any failure here, takes the general road, which asks again.
+std::optional<AliasParts> known_alias(PyObject* spec, const TypingNames& names) {
+    PyTypeObject* type = Py_TYPE(spec);
+    AliasParts parts;
+    if (type == &Py_GenericAliasType) {
+        // Every other attribute of list[T] is its origin's, and the plain
+        // containers have no __metadata__.
+        parts.origin = py::Ref::steal(PyObject_GetAttr(spec, names.str(Name::Origin)));
+        if (!parts.origin || !is_plain_container(parts.origin.get())) {
+            py::discard_error();
+            return std::nullopt;
+        }
+    } else if (reinterpret_cast<PyObject*>(type) == names.union_type) {
+        parts.origin = py::Ref::borrow(names.union_type);
+    } else if ((names.union_alias != nullptr && reinterpret_cast<PyObject*>(type) == names.union_alias) ||
+               (names.literal_alias != nullptr && reinterpret_cast<PyObject*>(type) == names.literal_alias)) {
+        if (!typing_alias_lacks_metadata(spec, names)) return std::nullopt;
+        parts.origin = py::Ref::steal(PyObject_GetAttr(spec, names.str(Name::Origin)));
+        if (!parts.origin) {
+            py::discard_error();
+            return std::nullopt;
+        }
+    } else {
+        return std::nullopt;
+    }
+    parts.args = py::Ref::steal(PyObject_GetAttr(spec, names.str(Name::Args)));
+    if (!parts.args || !PyTuple_CheckExact(parts.args.get())) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    return parts;
+}
+
 // Type variables and special forms cannot stand for themselves.
-py::Result<bool> reject_typing_construct(PyObject* spec) {
-    py::Ref typing = import_typing();
+py::Result<bool> reject_typing_construct(PyObject* spec, const TypingNames& names) {
+    py::Ref typing = import_module(names.str(Name::Typing));
     if (!typing) return std::nullopt;
-    for (const char* name : {"TypeVar", "ParamSpec", "TypeVarTuple", "_SpecialForm"}) {
-        py::Ref construct = py::Ref::steal(PyObject_GetAttrString(typing.get(), name));
+    for (Name name : {Name::TypeVar, Name::ParamSpec, Name::TypeVarTuple, Name::SpecialForm}) {
+        py::Ref construct = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(name)));
         if (!construct) {
             py::discard_error();
             continue;
@@ -93,9 +164,9 @@ py::Result<bool> reject_typing_construct(PyObject* spec) {
     return false;
 }
 
-py::Result<Schema> compile_attribute(PyObject* spec, const char* name, ConstantsPool& pool,
+py::Result<Schema> compile_attribute(PyObject* spec, PyObject* name, ConstantsPool& pool,
                                      std::vector<Schema>& definitions) {
-    py::Ref value = py::Ref::steal(PyObject_GetAttrString(spec, name));
+    py::Ref value = py::Ref::steal(PyObject_GetAttr(spec, name));
     if (!value) return std::nullopt;
     return compile_schema(value.get(), pool, definitions);
 }
@@ -116,14 +187,11 @@ py::Result<std::string> record_key_text(PyObject* key) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-py::Result<bool> has_attribute(PyObject* obj, const char* name) {
-    py::Ref value = py::Ref::steal(PyObject_GetAttrString(obj, name));
+py::Result<bool> has_attribute(PyObject* obj, PyObject* name) {
+    py::Ref value = lookup_attribute(obj, name);
     if (value) return true;
-    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        py::discard_error();
-        return false;
-    }
-    return std::nullopt;
+    if (PyErr_Occurred()) return std::nullopt;
+    return false;
 }
 
 py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vector<Schema>& definitions) {
@@ -140,8 +208,6 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
     }
     const TypingNames* names = typing_names();
     if (names == nullptr) return std::nullopt;
-    py::Ref typing = import_typing();
-    if (!typing) return std::nullopt;
 
     if (spec == names->any) {
         return leaf(Kind::Any);
@@ -153,13 +219,22 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
     if (PyType_Check(spec)) {
         return compile_class(spec, pool, definitions);
     }
+    if (is_plain_value(spec)) {
+        // The general road imports typing before it gets here; so does this.
+        if (!import_module(names->str(Name::Typing))) return std::nullopt;
+        return indexed(Kind::Literal, pool_intern(pool, spec));
+    }
+    if (std::optional<AliasParts> alias = known_alias(spec, *names)) {
+        return compile_typing_form(alias->origin.get(), alias->args.get(), pool, definitions);
+    }
 
-    py::Result<bool> annotated = has_attribute(spec, "__metadata__");
-    if (!annotated) return std::nullopt;
-    if (*annotated) {
-        py::Ref base = py::Ref::steal(PyObject_GetAttrString(spec, "__origin__"));
+    py::Ref metadata = lookup_attribute(spec, names->str(Name::Metadata));
+    if (!metadata && PyErr_Occurred()) return std::nullopt;
+    if (metadata) {
+        py::Ref base = py::Ref::steal(PyObject_GetAttr(spec, names->str(Name::Origin)));
         if (!base) return std::nullopt;
-        py::Ref metadata = py::Ref::steal(PyObject_GetAttrString(spec, "__metadata__"));
+        // Read again after __origin__, as the lookups run in that order.
+        metadata = py::Ref::steal(PyObject_GetAttr(spec, names->str(Name::Metadata)));
         if (!metadata) return std::nullopt;
         if (!PyTuple_Check(metadata.get())) {
             py::set_type_mismatch(metadata.get(), reinterpret_cast<PyObject*>(&PyTuple_Type));
@@ -168,10 +243,10 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
         return compile_annotated(base.get(), metadata.get(), pool, definitions);
     }
 
-    py::Ref origin = py::call_method1(typing.get(), "get_origin", spec);
+    py::Ref origin = py::Ref::steal(PyObject_CallOneArg(names->get_origin, spec));
     if (!origin) return std::nullopt;
     if (origin.get() != Py_None) {
-        py::Ref args = py::call_method1(typing.get(), "get_args", spec);
+        py::Ref args = py::Ref::steal(PyObject_CallOneArg(names->get_args, spec));
         if (!args) return std::nullopt;
         if (!PyTuple_Check(args.get())) {
             py::set_type_mismatch(args.get(), reinterpret_cast<PyObject*>(&PyTuple_Type));
@@ -183,12 +258,12 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
     if (names->type_alias_type != nullptr) {
         const int alias = PyObject_IsInstance(spec, names->type_alias_type);
         if (alias < 0) return std::nullopt;
-        if (alias == 1) return compile_attribute(spec, "__value__", pool, definitions);
+        if (alias == 1) return compile_attribute(spec, names->str(Name::Value), pool, definitions);
     }
-    py::Result<bool> new_type = has_attribute(spec, "__supertype__");
+    py::Result<bool> new_type = has_attribute(spec, names->str(Name::Supertype));
     if (!new_type) return std::nullopt;
     if (*new_type) {
-        return compile_attribute(spec, "__supertype__", pool, definitions);
+        return compile_attribute(spec, names->str(Name::Supertype), pool, definitions);
     }
 
     if (PyList_Check(spec)) {
@@ -212,7 +287,7 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
         if (imported == nullptr) return std::nullopt;
         return import_validator(*imported, pool, definitions);
     }
-    py::Result<bool> rejected = reject_typing_construct(spec);
+    py::Result<bool> rejected = reject_typing_construct(spec, *names);
     if (!rejected || *rejected) return std::nullopt;
     return indexed(Kind::Literal, pool_intern(pool, spec));
 }

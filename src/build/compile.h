@@ -35,6 +35,6 @@ py::Result<std::string> record_key_text(PyObject* key);
 
 // hasattr: true when the lookup succeeds, false on AttributeError (cleared),
 // empty with the exception pending on any other error.
-py::Result<bool> has_attribute(PyObject* obj, const char* name);
+py::Result<bool> has_attribute(PyObject* obj, PyObject* name);
 
 }  // namespace kestrome

@@ -79,12 +79,13 @@ py::Result<Schema> compile_all_union(PyObject* args, ConstantsPool& pool, std::v
 }
 
 // Required[T] and NotRequired[T] compile as T: empty when `origin` is neither.
-py::Result<std::optional<Schema>> compile_required_marker(PyObject* origin, PyObject* args, ConstantsPool& pool,
+py::Result<std::optional<Schema>> compile_required_marker(PyObject* origin, PyObject* args,
+                                                          const TypingNames& names, ConstantsPool& pool,
                                                           std::vector<Schema>& definitions) {
-    py::Ref typing = py::Ref::steal(PyImport_ImportModule("typing"));
+    py::Ref typing = import_module(names.str(Name::Typing));
     if (!typing) return std::nullopt;
-    for (const char* name : {"Required", "NotRequired"}) {
-        py::Ref marker = py::Ref::steal(PyObject_GetAttrString(typing.get(), name));
+    for (Name name : {Name::Required, Name::NotRequired}) {
+        py::Ref marker = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(name)));
         if (!marker) {
             py::discard_error();
             continue;
@@ -139,12 +140,11 @@ py::Result<Schema> compile_typing_form(PyObject* origin, PyObject* args, Constan
         return sequence_of(TUPLE_FLAG, std::move(*shape));
     }
 
-    py::Result<std::optional<Schema>> marked = compile_required_marker(origin, args, pool, definitions);
-    if (!marked) return std::nullopt;
-    if (*marked) return std::move(**marked);
-
     const TypingNames* names = typing_names();
     if (names == nullptr) return std::nullopt;
+    py::Result<std::optional<Schema>> marked = compile_required_marker(origin, args, *names, pool, definitions);
+    if (!marked) return std::nullopt;
+    if (*marked) return std::move(**marked);
     if (origin == names->union_form || origin == names->union_type || origin == names->literal) {
         return compile_all_union(args, pool, definitions);
     }

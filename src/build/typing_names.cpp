@@ -3,6 +3,8 @@
 #include "py/error.h"
 #include "py/once.h"
 
+#include <iterator>
+
 namespace kestrome {
 
 namespace {
@@ -56,6 +58,31 @@ bool resolve_typing_names(TypingNames& out) {
     if (!callable) return false;
     py::Ref ellipsis = lookup(builtins, "Ellipsis");
     if (!ellipsis) return false;
+    py::Ref get_origin = lookup(typing, "get_origin");
+    if (!get_origin) return false;
+    py::Ref get_args = lookup(typing, "get_args");
+    if (!get_args) return false;
+    py::Ref include_extras = py::Ref::steal(Py_BuildValue("(s)", "include_extras"));
+    if (!include_extras) return false;
+    py::Ref union_alias = lookup_optional(typing, "_UnionGenericAlias");
+    py::Ref literal_alias = lookup_optional(typing, "_LiteralGenericAlias");
+    py::Ref alias_getattr;
+    if (py::Ref base = lookup_optional(typing, "_BaseGenericAlias"); base && PyType_Check(base.get())) {
+        alias_getattr = py::Ref::borrow(
+            PyDict_GetItemString(reinterpret_cast<PyTypeObject*>(base.get())->tp_dict, "__getattr__"));
+    }
+    static constexpr const char* texts[] = {
+        "typing",   "dataclasses",  "get_type_hints", "is_dataclass", "Required",         "NotRequired",
+        "TypeVar",  "ParamSpec",    "TypeVarTuple",   "_SpecialForm", "__metadata__",     "__origin__",
+        "__supertype__", "__value__", "__required_keys__", "_fields", "_is_protocol", "_is_runtime_protocol",
+        "__args__", "__getattr__",
+    };
+    static_assert(std::size(texts) == static_cast<std::size_t>(Name::Count));
+    py::Ref strs[std::size(texts)];
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        strs[i] = py::Ref::steal(PyUnicode_InternFromString(texts[i]));
+        if (!strs[i]) return false;
+    }
     // The references are kept for the life of the process.
     out.any = any.release();
     out.union_form = union_form.release();
@@ -69,6 +96,13 @@ bool resolve_typing_names(TypingNames& out) {
     out.never = never.release();
     out.no_return = no_return.release();
     out.type_alias_type = type_alias_type.release();
+    out.get_origin = get_origin.release();
+    out.get_args = get_args.release();
+    out.include_extras = include_extras.release();
+    out.union_alias = union_alias.release();
+    out.literal_alias = literal_alias.release();
+    out.alias_getattr = alias_getattr.release();
+    for (std::size_t i = 0; i < std::size(texts); ++i) out.names[i] = strs[i].release();
     return true;
 }
 
@@ -83,6 +117,24 @@ bool is_ellipsis(PyObject* obj) {
         return false;
     }
     return obj == names->ellipsis;
+}
+
+py::Ref import_module(PyObject* name) {
+    py::Ref module = py::Ref::steal(PyImport_GetModule(name));
+    if (module && module.get() != Py_None) return module;
+    if (PyErr_Occurred()) return py::Ref();
+    // Absent, or None (import blocked): the import machinery says what to.
+    return py::Ref::steal(PyImport_Import(name));
+}
+
+py::Ref lookup_attribute(PyObject* obj, PyObject* name) {
+    PyObject* value = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject_GetOptionalAttr(obj, name, &value);
+#else
+    _PyObject_LookupAttr(obj, name, &value);
+#endif
+    return py::Ref::steal(value);
 }
 
 }  // namespace kestrome

@@ -1,9 +1,39 @@
-// The typing objects the compiler compares specs against, resolved once
-// per process and compared by identity.
+// The typing objects the compiler compares specs against, and the names it
+// looks up on every compile, resolved once per process and compared by
+// identity.
 #pragma once
+#include "py/error.h"
 #include "py/ref.h"
 
+#include <cstddef>
+
 namespace kestrome {
+
+// Interned texts of the module and attribute names the compiler reads on
+// every compile, so that no lookup makes a string from C text.
+enum class Name : std::size_t {
+    Typing,
+    Dataclasses,
+    GetTypeHints,
+    IsDataclass,
+    Required,
+    NotRequired,
+    TypeVar,
+    ParamSpec,
+    TypeVarTuple,
+    SpecialForm,
+    Metadata,
+    Origin,
+    Supertype,
+    Value,
+    RequiredKeys,
+    Fields,
+    IsProtocol,
+    IsRuntimeProtocol,
+    Args,
+    Getattr,
+    Count,
+};
 
 struct TypingNames {
     PyObject* any = nullptr;          // typing.Any
@@ -18,6 +48,17 @@ struct TypingNames {
     PyObject* never = nullptr;        // typing.Never, when present
     PyObject* no_return = nullptr;    // typing.NoReturn, when present
     PyObject* type_alias_type = nullptr;  // typing.TypeAliasType, when present
+    PyObject* get_origin = nullptr;   // typing.get_origin
+    PyObject* get_args = nullptr;     // typing.get_args
+    PyObject* include_extras = nullptr;  // the keyword names ("include_extras",)
+    // typing's own aliases of Optional/Union and Literal, and the __getattr__
+    // they inherit, when present: the dispatch reads these directly.
+    PyObject* union_alias = nullptr;     // typing._UnionGenericAlias
+    PyObject* literal_alias = nullptr;   // typing._LiteralGenericAlias
+    PyObject* alias_getattr = nullptr;   // typing._BaseGenericAlias.__getattr__
+    PyObject* names[static_cast<std::size_t>(Name::Count)] = {};
+
+    PyObject* str(Name name) const { return names[static_cast<std::size_t>(name)]; }
 };
 
 // The process-wide record, or nullptr with the resolution's exception pending.
@@ -26,5 +67,15 @@ const TypingNames* typing_names();
 // Whether `obj` is the Ellipsis; false (the error discarded) when the typing
 // objects cannot be resolved.
 bool is_ellipsis(PyObject* obj);
+
+// The module of that name as `import` gives it: read from sys.modules when
+// it is there (and initialised), imported otherwise; empty with the
+// exception pending on failure. Modules are read afresh on every call, so a
+// module replaced or patched meanwhile is seen.
+py::Ref import_module(PyObject* name);
+
+// getattr(obj, name), or empty with no exception when the lookup raises
+// AttributeError; empty with the exception pending on any other error.
+py::Ref lookup_attribute(PyObject* obj, PyObject* name);
 
 }  // namespace kestrome

@@ -1,6 +1,7 @@
 // The per-call state of the membership walk and the folding of Python
 // exceptions raised during a check.
 #pragma once
+#include "check/memo.h"
 #include "check/recursion_guard.h"
 #include "errors/record.h"
 #include "py/error.h"
@@ -26,6 +27,8 @@ struct FatalErrorSlot {
 // that walks take stays bounded whatever the value.
 inline constexpr std::uint32_t MAX_WALK_DEPTH = 1000;
 
+struct WalkState;
+
 struct WalkContext {
     const py::Ref* constants;
     std::size_t constant_count;
@@ -38,7 +41,7 @@ struct WalkContext {
     OpenRecursionSet* recursion;
     FatalErrorSlot* fatal;
     bool* stop;
-    std::uint32_t* depth;
+    WalkState* call;  // the nesting count and the memo of decisions
     WalkMode mode;
 
     bool makes_records() const { return mode != WalkMode::Boolean; }
@@ -58,11 +61,16 @@ struct WalkState {
     OpenRecursionSet recursion;
     FatalErrorSlot fatal;
     bool stop = false;
-    std::uint32_t* outer;  // the depth of the check this one runs in, if any
-    std::uint32_t depth;
+    WalkState* outer;      // the check this one runs in, if any
+    std::uint32_t depth;   // walk_value levels open on the thread
+    std::uint32_t peak;    // the deepest level reached since a definition's walk began
+    std::uint32_t nesting_refusals = 0;
+    std::uint64_t open_pairs = 0;  // names the open recursion pairs: 0 none, else the push that made them
+    std::uint64_t pushes = 0;
+    DecisionMemo memo;
 
-    WalkState() : outer(innermost_depth()), depth(outer != nullptr ? *outer : 0) { innermost_depth() = &depth; }
-    ~WalkState() { innermost_depth() = outer; }
+    WalkState() : outer(innermost()), depth(outer != nullptr ? outer->depth : 0), peak(depth) { innermost() = this; }
+    ~WalkState() { innermost() = outer; }
     WalkState(const WalkState&) = delete;
     WalkState& operator=(const WalkState&) = delete;
 
@@ -73,13 +81,13 @@ struct WalkState {
                         const FieldNameStrs* name_strs, const LazyPrecompute& tables, WalkMode mode) {
         return WalkContext{constants.data(), constants.size(), &definitions,   name_strs,
                            &tables.field_names, &tables.unions, &tables.tagged, &tables.regexes,
-                           &recursion,          &fatal,         &stop,          &depth,
+                           &recursion,          &fatal,         &stop,          this,
                            mode};
     }
 
 private:
-    static std::uint32_t*& innermost_depth() {
-        static thread_local std::uint32_t* innermost = nullptr;
+    static WalkState*& innermost() {
+        static thread_local WalkState* innermost = nullptr;
         return innermost;
     }
 };

@@ -3,7 +3,9 @@
 #include "check/scalars.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
+#include <unordered_map>
 
 namespace kestrome {
 
@@ -134,13 +136,56 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     return false;
 }
 
+inline std::uint64_t record_hash(const ErrorRecord& r) {
+    FxHasher h;
+    h.add(fx_hash_bytes(r.code, std::strlen(r.code)));
+    h.add(fx_hash_bytes(r.expected.data(), r.expected.size()));
+    h.add(fx_hash_bytes(r.value.data(), r.value.size()));
+    for (const PathSegment& s : r.path) h.add(s.is_key ? fx_hash_bytes(s.key.data(), s.key.size()) : s.index);
+    return h.finish();
+}
+
+inline bool same_record(const ErrorRecord& a, const ErrorRecord& b) {
+    if (std::strcmp(a.code, b.code) != 0 || a.expected != b.expected || a.value != b.value) return false;
+    if (a.path.size() != b.path.size()) return false;
+    for (std::size_t i = 0; i < a.path.size(); ++i) {
+        const PathSegment& x = a.path[i];
+        const PathSegment& y = b.path[i];
+        if (x.is_key != y.is_key || x.index != y.index || x.key != y.key) return false;
+    }
+    return true;
+}
+
+// Drops the records from `from` on that repeat one from [`start`, `from`):
+// members that fail in the same place the same way (members descending into
+// the same parts of the value) would otherwise double the report at every
+// level of a recursive value.
+inline void drop_repeated_records(Records& records, std::size_t start, std::size_t from) {
+    std::unordered_multimap<std::uint64_t, std::size_t> earlier;
+    for (std::size_t i = start; i < from; ++i) earlier.emplace(record_hash(records[i]), i);
+    std::size_t kept = from;
+    for (std::size_t i = from; i < records.size(); ++i) {
+        const auto [lo, hi] = earlier.equal_range(record_hash(records[i]));
+        bool repeated = false;
+        for (auto it = lo; it != hi && !repeated; ++it) repeated = same_record(records[it->second], records[i]);
+        if (!repeated) {
+            if (kept != i) records[kept] = std::move(records[i]);
+            ++kept;
+        }
+    }
+    records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
+}
+
 template <class V>
 bool walk_intersection(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     bool ok = true;
+    const std::size_t start = records.size();
     for (const Schema& member : node.members) {
+        const std::size_t before = records.size();
         if (!walk_value(member, value, path, ctx, records)) {
             ok = false;
             if (ctx.stops_early()) return false;
+            if (before > start && records.size() > before) drop_repeated_records(records, start, before);
         }
     }
     return ok;
@@ -158,10 +203,53 @@ bool walk_complement(const Schema& node, V value, const Path& path, const WalkCo
     return false;
 }
 
+inline py::Ref keep_identity(PyObject* value) { return py::Ref::borrow(value); }
+inline py::Ref keep_identity(JsonRef) { return py::Ref(); }  // the tree outlives the check
+
+// Walks definition d for a value whose pair the guard has just opened, and
+// keeps the decision when it depends on nothing but its key.
+template <class V>
+bool walk_definition(const Schema& definition, const DecisionKey& key, std::uint64_t key_hash, V value, Path& path,
+                     const WalkContext& ctx, Records& records) {
+    WalkState& call = *ctx.call;
+    const std::size_t first = records.size();
+    const std::size_t base = path.size();
+    const std::uint32_t outer_peak = call.peak;
+    const std::uint32_t refusals = call.nesting_refusals;
+    const std::uint64_t outer_pairs = call.open_pairs;
+    call.peak = call.depth;
+    call.open_pairs = ++call.pushes;
+    const bool member = walk_value(definition, value, path, ctx, records);
+    call.open_pairs = outer_pairs;
+    const std::uint32_t height = call.peak - call.depth;
+    call.peak = std::max(outer_peak, call.peak);
+    // A walk that met the nesting limit depends on how deep it began; one
+    // cut short by a fatal exception decides nothing.
+    if (*ctx.stop || call.nesting_refusals != refusals) return member;
+    if (call.memo.active()) {
+        call.memo.store(key, Decision{member, height, relative_records(records, first, base), keep_identity(value)});
+    } else {
+        ctx.recursion->note_decided(key_hash);
+    }
+    return member;
+}
+
 template <class V>
 bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     const std::uint64_t id = value_identity(value);
     const std::uint64_t d = node.index;
+    WalkState& call = *ctx.call;
+    // Only a fail-fast report looks at records made before it.
+    const bool records_empty = ctx.mode != WalkMode::FailFast || records.empty();
+    const DecisionKey key{d, id, call.open_pairs, static_cast<std::uint8_t>(ctx.mode), records_empty};
+    const std::uint64_t key_hash = key.hash();
+    if (call.memo.active()) {
+        if (const Decision* known = call.memo.find(key, call.depth, MAX_WALK_DEPTH)) {
+            return replay_decision(*known, path, records);
+        }
+    } else if (ctx.recursion->decided_recently(key_hash)) {
+        call.memo.activate();
+    }
     if (!ctx.recursion->insert(id, d)) {
         if (ctx.makes_records()) {
             push_record("recursion_loop", "a finite (non-cyclic) value", value_ref_repr(value), path, records);
@@ -180,7 +268,7 @@ bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& 
         ctx.recursion->remove(id, d);
         return false;
     }
-    const bool ok = walk_value((*ctx.definitions)[d], value, path, ctx, records);
+    const bool ok = walk_definition((*ctx.definitions)[d], key, key_hash, value, path, ctx, records);
     ctx.recursion->remove(id, d);
     return ok;
 }

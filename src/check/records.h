@@ -90,20 +90,24 @@ public:
     explicit RequiredFieldsMet(std::size_t field_count) : field_count_(field_count) {}
 
     // True when the field at `position` had not been met before.
-    bool meet(std::size_t position) {
+    [[gnu::always_inline]] bool meet(std::size_t position) {
         if (position < 64) {
             const std::uint64_t bit = std::uint64_t{1} << position;
             const bool first = (low_ & bit) == 0;
             low_ |= bit;
             return first;
         }
+        return meet_high(position);
+    }
+
+private:
+    [[gnu::noinline]] bool meet_high(std::size_t position) {
         if (high_.empty()) high_.assign(field_count_ - 64, false);
         const bool first = !high_[position - 64];
         high_[position - 64] = true;
         return first;
     }
 
-private:
     std::size_t field_count_;
     std::uint64_t low_ = 0;
     std::vector<bool> high_;
@@ -120,8 +124,10 @@ inline bool record_entries_pass(const Schema& node, PyObject* value, const Field
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
     Records records;
+    // Entries decided by a prepared test run no Python code and need no
+    // reference; any other is held while the general walk runs.
     py::DictReader reader(value);
-    while (reader.next()) {
+    while (reader.next_unheld()) {
         PyObject* key = reader.key();
         PyObject* item = reader.value();
         std::size_t position = node.fields.size();
@@ -132,13 +138,14 @@ inline bool record_entries_pass(const Schema& node, PyObject* value, const Field
         }
         if (position < node.fields.size()) {
             const Field& field = node.fields[position];
-            if (!(with_checks && fast_accepts(names->field_checks[position], item)) &&
-                !walk_child(field.schema, item, path, boolean, records)) {
-                return false;
+            if (!(with_checks && fast_accepts(names->field_checks[position], item))) {
+                reader.hold();
+                if (!walk_child(field.schema, item, path, boolean, records)) return false;
             }
             if (field.required && met.meet(position) && remaining > 0) --remaining;
-        } else if (!accepted_by_a_clause(key, item, node, boolean)) {
-            return false;
+        } else {
+            reader.hold();
+            if (!accepted_by_a_clause(key, item, node, boolean)) return false;
         }
     }
     return remaining == 0;

@@ -5,6 +5,11 @@
 // little stack: each thread keeps one table for its outermost check that
 // meets a back edge, and a nested check takes a table of its own. Every
 // pair inserted is removed again, so a table goes back empty.
+//
+// The same block holds a small filter of the decisions of definitions made
+// lately in the check (by a hash of their memo key), through which the walk
+// notices that a decision repeats. A reused block's filter is not cleared:
+// each check tags its entries with a number of its own.
 #pragma once
 #include "util/fx_hash.h"
 
@@ -22,15 +27,25 @@ public:
     OpenRecursionSet(const OpenRecursionSet&) = delete;
     OpenRecursionSet& operator=(const OpenRecursionSet&) = delete;
     ~OpenRecursionSet() {
-        if (slots_ == nullptr || slots_ != spare().get()) return;
+        if (block_ == nullptr || block_ != spare().get()) return;
         // A walk cut short by an internal failure leaves its pairs behind.
         if (size_ != 0) std::fill(slots_, slots_ + CAPACITY, Slot{0, 0});
         spare_busy() = false;
     }
 
+    // Whether a decision with this key hash was noted lately in this check.
+    bool decided_recently(std::uint64_t hash) {
+        if (block_ == nullptr) lease();
+        return block_->recent[hash & RECENT_MASK] == (hash ^ tag_);
+    }
+    void note_decided(std::uint64_t hash) {
+        if (block_ == nullptr) lease();
+        block_->recent[hash & RECENT_MASK] = hash ^ tag_;
+    }
+
     // Inserts the pair; false when it was present already.
     bool insert(std::uint64_t id, std::uint64_t def) {
-        if (slots_ == nullptr) lease();
+        if (block_ == nullptr) lease();
         std::size_t i = slot_of(id, def);
         while (slots_[i].id != 0) {
             if (slots_[i].id == id && slots_[i].def == def) return false;
@@ -68,35 +83,49 @@ private:
     };
     static constexpr std::size_t CAPACITY = 256;
     static constexpr std::size_t MASK = CAPACITY - 1;
-    using Table = std::unique_ptr<Slot[]>;
+    static constexpr std::size_t RECENT = 64;
+    static constexpr std::size_t RECENT_MASK = RECENT - 1;
+    struct Block {
+        Slot slots[CAPACITY];
+        std::uint64_t recent[RECENT];
+    };
+    using BlockPtr = std::unique_ptr<Block>;
 
-    static Table& spare() {
-        static thread_local Table table;
-        return table;
+    static BlockPtr& spare() {
+        static thread_local BlockPtr block;
+        return block;
     }
     static bool& spare_busy() {
         static thread_local bool busy = false;
         return busy;
     }
+    static std::uint64_t next_tag() {
+        static thread_local std::uint64_t checks = 0;
+        return ++checks * 0x9e3779b97f4a7c15ULL;
+    }
 
     void lease() {
         if (!spare_busy()) {
-            if (!spare()) spare() = std::make_unique<Slot[]>(CAPACITY);
+            if (!spare()) spare() = std::make_unique<Block>();
             spare_busy() = true;
-            slots_ = spare().get();
+            block_ = spare().get();
         } else {
-            own_ = std::make_unique<Slot[]>(CAPACITY);
-            slots_ = own_.get();
+            own_ = std::make_unique<Block>();
+            block_ = own_.get();
         }
+        slots_ = block_->slots;
+        tag_ = next_tag();
     }
 
     static std::size_t slot_of(std::uint64_t id, std::uint64_t def) {
         return static_cast<std::size_t>(fx_hash_pair(id, def) >> 56) & MASK;
     }
 
+    Block* block_ = nullptr;
     Slot* slots_ = nullptr;
-    Table own_;
+    BlockPtr own_;
     std::size_t size_ = 0;
+    std::uint64_t tag_ = 0;
 };
 
 }  // namespace kestrome

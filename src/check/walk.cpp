@@ -42,6 +42,7 @@ bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, 
 
 template <class V>
 bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
+    ++ctx.call->nesting_refusals;
     if (ctx.makes_records()) {
         push_record("recursion_limit", "at most " + std::to_string(MAX_WALK_DEPTH) + " levels of nesting",
                     value_ref_repr(value), path, records);
@@ -54,10 +55,11 @@ bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, 
 template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (*ctx.stop) return false;
-    if (*ctx.depth >= MAX_WALK_DEPTH) return walk_past_nesting_limit(value, path, ctx, records);
-    ++*ctx.depth;
+    WalkState& call = *ctx.call;
+    if (call.depth >= MAX_WALK_DEPTH) return walk_past_nesting_limit(value, path, ctx, records);
+    if (++call.depth > call.peak) call.peak = call.depth;
     const bool member = walk_kind(node, value, path, ctx, records);
-    --*ctx.depth;
+    --call.depth;
     return member;
 }
 

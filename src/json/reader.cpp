@@ -526,14 +526,55 @@ py::Ref checked(PyObject* obj) {
     return py::Ref::steal(obj);
 }
 
-// A str of valid UTF-8 text; ASCII text is copied in directly.
+// Decodes valid UTF-8 into characters of one width.
+template <class Char>
+void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            *out++ = c;
+            i += 1;
+        } else if (c < 0xE0) {
+            *out++ = static_cast<Char>(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
+            i += 2;
+        } else if (c < 0xF0) {
+            *out++ = static_cast<Char>(((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F));
+            i += 3;
+        } else {
+            *out++ = static_cast<Char>(((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
+                                       (s[i + 3] & 0x3F));
+            i += 4;
+        }
+    }
+}
+
+// A str of valid UTF-8 text. ASCII text is copied in directly; other text is
+// counted first (its length and widest character), so that the str is made
+// once at its final width.
 py::Ref make_json_str(std::string_view text, bool ascii) {
     if (ascii) {
         py::Ref s = checked(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
         std::memcpy(PyUnicode_DATA(s.get()), text.data(), text.size());
         return s;
     }
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t length = 0;
+    unsigned char widest = 0;
+    for (const unsigned char c : text) {
+        length += (c & 0xC0) != 0x80;
+        widest = std::max(widest, c);
+    }
+    // Lead bytes C2 and C3 start the characters up to U+00FF, E0 to EF those
+    // up to U+FFFF.
+    const Py_UCS4 max_char = widest < 0xC4 ? 0xFF : widest < 0xF0 ? 0xFFFF : 0x10FFFF;
+    py::Ref s = checked(PyUnicode_New(static_cast<Py_ssize_t>(length), max_char));
+    void* data = PyUnicode_DATA(s.get());
+    switch (PyUnicode_KIND(s.get())) {
+        case PyUnicode_1BYTE_KIND: decode_utf8(bytes, text.size(), static_cast<Py_UCS1*>(data)); break;
+        case PyUnicode_2BYTE_KIND: decode_utf8(bytes, text.size(), static_cast<Py_UCS2*>(data)); break;
+        default: decode_utf8(bytes, text.size(), static_cast<Py_UCS4*>(data)); break;
+    }
+    return s;
 }
 
 py::Ref make_json_str(std::string_view text) {
@@ -600,8 +641,9 @@ struct PythonSink {
         stack.push_back(std::move(item));
     }
     Value end_object(std::size_t mark) {
-        const std::size_t count = (stack.size() - mark) / 2;
-        py::Ref dict = checked(_PyDict_NewPresized(static_cast<Py_ssize_t>(count)));
+        // A new empty dict, not a presized one: presized tables are made for
+        // keys of any type, and every later lookup pays for it.
+        py::Ref dict = checked(PyDict_New());
         for (std::size_t k = mark; k < stack.size(); k += 2) {
             if (PyDict_SetItem(dict.get(), stack[k].get(), stack[k + 1].get()) < 0) {
                 py::internal_failure("could not set a dict item");

@@ -17,6 +17,14 @@ public:
     // Moves to the next entry; false at the end. The reader holds a
     // reference to the current key and value until the next move.
     bool next() {
+        if (!next_unheld()) return false;
+        hold();
+        return true;
+    }
+
+    // Moves to the next entry without taking references: for a caller that
+    // runs no Python code on the entry unless it calls hold() first.
+    bool next_unheld() {
         if (PyDict_GET_SIZE(dict_) != used_) {
             used_ = -1;
             internal_failure("dictionary changed size during iteration");
@@ -28,12 +36,18 @@ public:
         release();
         if (PyDict_Next(dict_, &pos_, &key_, &value_)) {
             --remaining_;
-            Py_INCREF(key_);
-            Py_INCREF(value_);
             return true;
         }
         key_ = value_ = nullptr;
         return false;
+    }
+
+    // Holds references to the current key and value until the next move.
+    void hold() {
+        if (held_ || key_ == nullptr) return;
+        Py_INCREF(key_);
+        Py_INCREF(value_);
+        held_ = true;
     }
 
     PyObject* key() const { return key_; }
@@ -41,8 +55,11 @@ public:
 
 private:
     void release() {
-        Py_XDECREF(key_);
-        Py_XDECREF(value_);
+        if (held_) {
+            Py_DECREF(key_);
+            Py_DECREF(value_);
+            held_ = false;
+        }
         key_ = value_ = nullptr;
     }
 
@@ -52,6 +69,7 @@ private:
     Py_ssize_t pos_ = 0;
     PyObject* key_ = nullptr;
     PyObject* value_ = nullptr;
+    bool held_ = false;
 };
 
 }  // namespace kestrome::py

@@ -50,13 +50,6 @@ bool eq_vec(const std::vector<T>& a, const std::vector<T>& b, Eq eq) {
     return true;
 }
 
-bool eq_field(const Field& a, const Field& b) {
-    return a.name == b.name && a.required == b.required && eq_schema(a.schema, b.schema);
-}
-
-bool eq_clause(const CatchAll& a, const CatchAll& b) {
-    return eq_schema(a.key, b.key) && eq_schema(a.value, b.value);
-}
 
 int cmp_field(const Field& a, const Field& b) {
     if (int c = cmp_text(a.name, b.name)) return c;
@@ -69,19 +62,38 @@ int cmp_clause(const CatchAll& a, const CatchAll& b) {
     return cmp_schema(a.value, b.value);
 }
 
+const DefinitionMirror NO_MIRROR{};
+
 void hash_text(const std::string& text, SipHasher13& h) {
     h.write(text.data(), text.size());
     h.write_u8(0xFF);
 }
 
-void hash_fields(const std::vector<Field>& fields, SipHasher13& h) {
+void hash_fields(const std::vector<Field>& fields, SipHasher13& h, const ChildHasher& child) {
     h.write_u64(fields.size());
     for (const Field& f : fields) {
         hash_text(f.name, h);
-        hash_schema(f.schema, h);
+        child.hash(child.context, f.schema, h);
         h.write_u8(f.required ? 1 : 0);
     }
 }
+
+void hash_shape_with(const SeqShape& shape, SipHasher13& h, const ChildHasher& child) {
+    h.write_u64(static_cast<std::uint64_t>(shape.form));
+    switch (shape.form) {
+        case ShapeForm::Empty: break;
+        case ShapeForm::Item: child.hash(child.context, *shape.item, h); break;
+        case ShapeForm::Concat:
+        case ShapeForm::Alternation:
+            h.write_u64(shape.parts.size());
+            for (const SeqShape& part : shape.parts) hash_shape_with(part, h, child);
+            break;
+        case ShapeForm::Repeat: hash_shape_with(*shape.inner, h, child); break;
+    }
+}
+
+// The whole-tree hash: each child hashed into the same stream in turn.
+const ChildHasher WHOLE_TREE{[](const void*, const Schema& child, SipHasher13& h) { hash_schema(child, h); }, nullptr};
 
 }  // namespace
 
@@ -93,40 +105,69 @@ bool eq_constraint_slice(const std::vector<Constraint>& a, const std::vector<Con
     return eq_vec(a, b, eq_constraint);
 }
 
-bool eq_seq_shape(const SeqShape& a, const SeqShape& b) {
-    if (a.form != b.form) {
-        return false;
-    }
-    switch (a.form) {
-        case ShapeForm::Empty: return true;
-        case ShapeForm::Item: return eq_schema(*a.item, *b.item);
-        case ShapeForm::Concat:
-        case ShapeForm::Alternation: return eq_vec(a.parts, b.parts, eq_seq_shape);
-        case ShapeForm::Repeat: return eq_seq_shape(*a.inner, *b.inner);
-    }
-    return false;
-}
+namespace {
 
-bool eq_schema(const Schema& a, const Schema& b) {
-    if (a.kind != b.kind) {
+// Structural equality, back edges compared through the mirror's image.
+struct MirroredEq {
+    const DefinitionMirror& mirror;
+
+    bool field(const Field& a, const Field& b) const {
+        return a.name == b.name && a.required == b.required && schema(a.schema, b.schema);
+    }
+    bool clause(const CatchAll& a, const CatchAll& b) const { return schema(a.key, b.key) && schema(a.value, b.value); }
+    bool fields(const std::vector<Field>& a, const std::vector<Field>& b) const {
+        return eq_vec(a, b, [this](const Field& x, const Field& y) { return field(x, y); });
+    }
+
+    bool shape(const SeqShape& a, const SeqShape& b) const {
+        if (a.form != b.form) {
+            return false;
+        }
+        switch (a.form) {
+            case ShapeForm::Empty: return true;
+            case ShapeForm::Item: return schema(*a.item, *b.item);
+            case ShapeForm::Concat:
+            case ShapeForm::Alternation:
+                return eq_vec(a.parts, b.parts, [this](const SeqShape& x, const SeqShape& y) { return shape(x, y); });
+            case ShapeForm::Repeat: return shape(*a.inner, *b.inner);
+        }
         return false;
     }
-    switch (a.kind) {
-        case Kind::Literal:
-        case Kind::Instance:
-        case Kind::BackEdge:
-        case Kind::Placeholder: return a.index == b.index;
-        case Kind::Sequence: return a.tuple_flag == b.tuple_flag && eq_seq_shape(a.shape, b.shape);
-        case Kind::Set:
-        case Kind::FrozenSet:
-        case Kind::Complement: return eq_schema(*a.inner, *b.inner);
-        case Kind::Record: return eq_vec(a.fields, b.fields, eq_field) && eq_vec(a.clauses, b.clauses, eq_clause);
-        case Kind::Union:
-        case Kind::Intersection: return eq_vec(a.members, b.members, eq_schema);
-        case Kind::Object: return a.index == b.index && eq_vec(a.fields, b.fields, eq_field);
-        case Kind::Refinement: return eq_schema(*a.inner, *b.inner) && eq_constraint_slice(a.constraints, b.constraints);
-        default: return true;
+
+    bool schema(const Schema& a, const Schema& b) const {
+        if (a.kind != b.kind) {
+            return false;
+        }
+        switch (a.kind) {
+            case Kind::BackEdge: return mirror.image(a.index) == mirror.image(b.index);
+            case Kind::Literal:
+            case Kind::Instance:
+            case Kind::Placeholder: return a.index == b.index;
+            case Kind::Sequence: return a.tuple_flag == b.tuple_flag && shape(a.shape, b.shape);
+            case Kind::Set:
+            case Kind::FrozenSet:
+            case Kind::Complement: return schema(*a.inner, *b.inner);
+            case Kind::Record:
+                return fields(a.fields, b.fields) &&
+                       eq_vec(a.clauses, b.clauses, [this](const CatchAll& x, const CatchAll& y) { return clause(x, y); });
+            case Kind::Union:
+            case Kind::Intersection:
+                return eq_vec(a.members, b.members, [this](const Schema& x, const Schema& y) { return schema(x, y); });
+            case Kind::Object: return a.index == b.index && fields(a.fields, b.fields);
+            case Kind::Refinement: return schema(*a.inner, *b.inner) && eq_constraint_slice(a.constraints, b.constraints);
+            default: return true;
+        }
     }
+};
+
+}  // namespace
+
+bool eq_seq_shape(const SeqShape& a, const SeqShape& b) { return MirroredEq{NO_MIRROR}.shape(a, b); }
+
+bool eq_schema(const Schema& a, const Schema& b) { return MirroredEq{NO_MIRROR}.schema(a, b); }
+
+bool eq_schema(const Schema& a, const Schema& b, const DefinitionMirror& mirror) {
+    return MirroredEq{mirror}.schema(a, b);
 }
 
 int cmp_constraint(const Constraint& a, const Constraint& b) {
@@ -175,53 +216,43 @@ int cmp_schema(const Schema& a, const Schema& b) {
     }
 }
 
-void hash_seq_shape(const SeqShape& shape, SipHasher13& h) {
-    h.write_u64(static_cast<std::uint64_t>(shape.form));
-    switch (shape.form) {
-        case ShapeForm::Empty: break;
-        case ShapeForm::Item: hash_schema(*shape.item, h); break;
-        case ShapeForm::Concat:
-        case ShapeForm::Alternation:
-            h.write_u64(shape.parts.size());
-            for (const SeqShape& part : shape.parts) hash_seq_shape(part, h);
-            break;
-        case ShapeForm::Repeat: hash_seq_shape(*shape.inner, h); break;
-    }
-}
+void hash_seq_shape(const SeqShape& shape, SipHasher13& h) { hash_shape_with(shape, h, WHOLE_TREE); }
 
-void hash_schema(const Schema& node, SipHasher13& h) {
+void hash_schema(const Schema& node, SipHasher13& h) { hash_schema_node(node, h, WHOLE_TREE, NO_MIRROR); }
+
+void hash_schema_node(const Schema& node, SipHasher13& h, const ChildHasher& child, const DefinitionMirror& mirror) {
     h.write_u64(static_cast<std::uint64_t>(node.kind));
     switch (node.kind) {
+        case Kind::BackEdge: h.write_u64(mirror.image(node.index)); break;
         case Kind::Literal:
         case Kind::Instance:
-        case Kind::BackEdge:
         case Kind::Placeholder: h.write_u64(node.index); break;
         case Kind::Sequence:
             h.write_u64(node.tuple_flag);
-            hash_seq_shape(node.shape, h);
+            hash_shape_with(node.shape, h, child);
             break;
         case Kind::Set:
         case Kind::FrozenSet:
-        case Kind::Complement: hash_schema(*node.inner, h); break;
+        case Kind::Complement: child.hash(child.context, *node.inner, h); break;
         case Kind::Record:
-            hash_fields(node.fields, h);
+            hash_fields(node.fields, h, child);
             h.write_u64(node.clauses.size());
             for (const CatchAll& c : node.clauses) {
-                hash_schema(c.key, h);
-                hash_schema(c.value, h);
+                child.hash(child.context, c.key, h);
+                child.hash(child.context, c.value, h);
             }
             break;
         case Kind::Union:
         case Kind::Intersection:
             h.write_u64(node.members.size());
-            for (const Schema& m : node.members) hash_schema(m, h);
+            for (const Schema& m : node.members) child.hash(child.context, m, h);
             break;
         case Kind::Object:
             h.write_u64(node.index);
-            hash_fields(node.fields, h);
+            hash_fields(node.fields, h, child);
             break;
         case Kind::Refinement:
-            hash_schema(*node.inner, h);
+            child.hash(child.context, *node.inner, h);
             h.write_u64(node.constraints.size());
             for (const Constraint& c : node.constraints) {
                 h.write_u64(static_cast<std::uint64_t>(c.kind));

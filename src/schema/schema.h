@@ -117,6 +117,16 @@ struct LinearShape {
 };
 
 bool eq_schema(const Schema& a, const Schema& b);
+
+// Definitions [count, 2 * count) copied from [0, count): a back edge to a copy
+// and one to its original name the same definition.
+struct DefinitionMirror {
+    std::uint64_t count = 0;
+    std::uint64_t image(std::uint64_t i) const { return i >= count && i - count < count ? i - count : i; }
+};
+
+// Equality that reads back edges through the mirror.
+bool eq_schema(const Schema& a, const Schema& b, const DefinitionMirror& mirror);
 bool eq_seq_shape(const SeqShape& a, const SeqShape& b);
 bool eq_constraint(const Constraint& a, const Constraint& b);
 bool eq_constraint_slice(const std::vector<Constraint>& a, const std::vector<Constraint>& b);
@@ -128,6 +138,18 @@ int cmp_constraint(const Constraint& a, const Constraint& b);
 
 void hash_schema(const Schema& node, SipHasher13& hasher);
 void hash_seq_shape(const SeqShape& shape, SipHasher13& hasher);
+
+// Where a node's children go in a structural hash: hashed into the same
+// stream in turn (the whole-tree hash), or written as a hash kept for them.
+struct ChildHasher {
+    void (*hash)(const void* context, const Schema& child, SipHasher13& hasher);
+    const void* context;
+};
+
+// One node of a structural hash: its own payload, back edges through the
+// mirror, and each child through `child`.
+void hash_schema_node(const Schema& node, SipHasher13& hasher, const ChildHasher& child,
+                      const DefinitionMirror& mirror);
 
 Schema clone_schema(const Schema& node);
 SeqShape clone_seq_shape(const SeqShape& shape);

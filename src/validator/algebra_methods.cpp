@@ -61,7 +61,7 @@ const char SIMPLIFY_DOC[] =
 
 namespace {
 
-using Decision = bool (*)(const Schema&, const Schema&, const LeafOracle&, const std::vector<Schema>&);
+using Decision = bool (*)(const Schema&, const Schema&, const LeafOracle&, const std::vector<Schema>&, std::uint64_t);
 
 PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name,
                          Decision decide) {
@@ -80,7 +80,7 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         py::Result<Schema> compiled = compile_schema(other, pool, definitions);
         if (!compiled) return nullptr;
         const PoolOracle oracle{&pool.objects, &definitions};
-        const bool answer = decide(state.root, *compiled, oracle.oracle(), definitions);
+        const bool answer = decide(state.root, *compiled, oracle.oracle(), definitions, state.definitions.size());
         return Py_NewRef(answer ? Py_True : Py_False);
     });
 }

@@ -1,0 +1,99 @@
+// Decisions of recursive definitions, kept for the rest of one check.
+//
+// A union whose members descend into the same value, or an intersection of
+// such members, walks each part of the value once per member, at every
+// level: 2^depth walks. The walk of a definition for a value is decided by
+// the definition, the value, the open recursion pairs above it (the guard's
+// refusals), the mode and, in fail-fast mode, whether records were made
+// before it; the nesting limit matters only when the walk could reach it.
+// With all of that in the key, a decision can be given again instead of
+// being walked again, which keeps every check polynomial.
+//
+// The memo is made only once a decision repeats (seen through a small
+// filter of recent decisions), so that a check without repeats allocates
+// nothing for it.
+#pragma once
+#include "errors/record.h"
+#include "py/ref.h"
+#include "util/fx_hash.h"
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+namespace kestrome {
+
+struct DecisionKey {
+    std::uint64_t definition;
+    std::uint64_t value;       // the value's identity
+    std::uint64_t open_pairs;  // names the open recursion pairs above the walk
+    std::uint8_t mode;
+    bool records_empty;
+
+    bool operator==(const DecisionKey&) const = default;
+    std::uint64_t hash() const {
+        FxHasher h;
+        h.add(definition);
+        h.add(value);
+        h.add(open_pairs);
+        h.add(std::uint64_t{mode} << 1 | std::uint64_t{records_empty});
+        return h.finish();
+    }
+};
+
+struct Decision {
+    bool member;
+    std::uint32_t height;  // how many walk levels the walk went below its start
+    Records records;       // what it recorded, paths relative to its start
+    py::Ref value;         // keeps a Python value's identity from being reused
+};
+
+class DecisionMemo {
+public:
+    bool active() const { return decisions_ != nullptr; }
+    void activate() {
+        if (!decisions_) decisions_ = std::make_unique<Map>();
+    }
+
+    // A decision made with the same key whose walk, started `depth` levels
+    // deep, stays within `limit` levels.
+    const Decision* find(const DecisionKey& key, std::uint32_t depth, std::uint32_t limit) const {
+        const auto it = decisions_->find(key);
+        if (it == decisions_->end() || depth + it->second.height > limit) return nullptr;
+        return &it->second;
+    }
+
+    void store(const DecisionKey& key, Decision decision) { (*decisions_)[key] = std::move(decision); }
+
+private:
+    struct KeyHash {
+        std::size_t operator()(const DecisionKey& key) const { return key.hash(); }
+    };
+    using Map = std::unordered_map<DecisionKey, Decision, KeyHash>;
+    std::unique_ptr<Map> decisions_;
+};
+
+// The records made from `first` on, with the first `base` path segments
+// (the path where the walk started) cut off.
+inline Records relative_records(const Records& records, std::size_t first, std::size_t base) {
+    Records out;
+    out.reserve(records.size() - first);
+    for (std::size_t i = first; i < records.size(); ++i) {
+        const ErrorRecord& r = records[i];
+        out.push_back(ErrorRecord{Path(r.path.begin() + static_cast<std::ptrdiff_t>(base), r.path.end()),
+                                  r.expected, r.value, r.code});
+    }
+    return out;
+}
+
+// Records a decision again at the current path.
+inline bool replay_decision(const Decision& decision, const Path& path, Records& records) {
+    for (const ErrorRecord& r : decision.records) {
+        Path full = path;
+        full.insert(full.end(), r.path.begin(), r.path.end());
+        records.push_back(ErrorRecord{std::move(full), r.expected, r.value, r.code});
+    }
+    return decision.member;
+}
+
+}  // namespace kestrome
