@@ -86,8 +86,11 @@ inline bool regex_matches(const Constraint& constraint, PyObject* value, const W
     const std::optional<std::string_view> utf8 = str_utf8(value);
     if (!utf8) return false;
     const std::string_view text = *utf8;
-    const auto it = ctx.regexes->find(std::string_view(constraint.pattern));
-    if (it != ctx.regexes->end()) return regex_full_match(*it->second, text);
+    if (const regex::Regex* const* re = ctx.regexes->by_constraint.find(&constraint)) {
+        return regex_full_match(**re, text);
+    }
+    const auto it = ctx.regexes->by_text.find(std::string_view(constraint.pattern));
+    if (it != ctx.regexes->by_text.end()) return regex_full_match(*it->second, text);
     const std::unique_ptr<regex::Regex> once = compile_anchored_regex(constraint.pattern);
     return once != nullptr && regex_full_match(*once, text);
 }

@@ -167,11 +167,11 @@ std::int32_t intern_state(const Program& prog, MatchCache& cache, const SparseSe
     cache.key.append(reinterpret_cast<const char*>(members.data()), members.size() * sizeof(std::uint32_t));
     if (auto it = cache.states.find(cache.key); it != cache.states.end()) return it->second;
     const std::size_t count = cache.member_start.size() - 1;
-    if (count + 1 > MAX_STATES || (count + 1) * prog.class_count > MAX_TRANSITIONS) return GIVE_UP;
+    if (count + 1 > MAX_STATES || ((count + 1) << prog.stride_shift) > MAX_TRANSITIONS) return GIVE_UP;
     const auto id = static_cast<std::int32_t>(count);
     cache.members.insert(cache.members.end(), members.begin(), members.end());
     cache.member_start.push_back(static_cast<std::uint32_t>(cache.members.size()));
-    cache.transitions.resize(cache.transitions.size() + prog.class_count, -1);
+    cache.transitions.resize(cache.transitions.size() + (std::size_t{1} << prog.stride_shift), -1);
     cache.states.emplace(cache.key, id);
     // Whether the text may end here.
     SparseSet& scratch = cache.next;
@@ -192,7 +192,10 @@ std::int32_t dfa_transition(const Program& prog, MatchCache& cache, std::int32_t
         if (target != UINT32_MAX) dfa_add(prog, cache, set, target, false, false);
     }
     const std::int32_t to = intern_state(prog, cache, set, false);
-    if (to != GIVE_UP) cache.transitions[static_cast<std::size_t>(from) * prog.class_count + prog.byte_class[b]] = to;
+    if (to != GIVE_UP) {
+        cache.transitions[(static_cast<std::size_t>(from) << prog.stride_shift) + prog.byte_class[b]] =
+            to << prog.stride_shift;
+    }
     return to;
 }
 
@@ -202,7 +205,7 @@ MatchCache::MatchCache(const Program& program) {
     current.resize(program.insts.size());
     next.resize(program.insts.size());
     member_start = {0, 0};  // the dead state, with no members
-    transitions.assign(program.class_count, 0);
+    transitions.assign(std::size_t{1} << program.stride_shift, 0);
     accepting = {0};
     acceleration.resize(1);
     acceleration[0].kind = Acceleration::No;
@@ -237,8 +240,9 @@ void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s
     accel.kind = MatchCache::Acceleration::No;
     bool escapes[256];
     for (int b = 0; b < 256; ++b) {
-        const std::size_t at = static_cast<std::size_t>(s) * prog.class_count + prog.byte_class[b];
+        const std::size_t at = (static_cast<std::size_t>(s) << prog.stride_shift) + prog.byte_class[b];
         std::int32_t t = cache.transitions[at];
+        if (t >= 0) t >>= prog.stride_shift;
         if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
         if (t == GIVE_UP) {
             cache.acceleration[s] = accel;
@@ -305,32 +309,39 @@ std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::
     // The start state is the first one made after the dead state, unless
     // the start set is empty (then nothing matches).
     if (cache.member_start.size() == 2) return false;
-    std::int32_t s = 1;
-    const std::uint32_t classes = prog.class_count;
+    const std::uint32_t shift = prog.stride_shift;
+    const std::uint8_t* classes = prog.byte_class.data();
+    std::int32_t row = 1 << shift;  // the start state's
+    // Reloaded after a slow path, which may grow the cache.
     const std::int32_t* table = cache.transitions.data();
+    const MatchCache::Acceleration* accel = cache.acceleration.data();
     const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto* end = p + text.size();
     while (p != end) {
-        std::int32_t t = table[static_cast<std::size_t>(s) * classes + prog.byte_class[*p]];
-        if (t < 0) {
-            t = dfa_transition(prog, cache, s, *p);
+        std::int32_t next = table[row + classes[*p]];
+        if (next < 0) {
+            const std::int32_t t = dfa_transition(prog, cache, row >> shift, *p);
             if (t == GIVE_UP) return std::nullopt;
+            next = t << shift;
             table = cache.transitions.data();
+            accel = cache.acceleration.data();
         }
-        if (t == 0) return false;
+        if (next == 0) return false;
         ++p;
-        if (t == s) {
-            const MatchCache::Acceleration& a = cache.acceleration[s];
+        // Skipping ahead pays only on long stretches; short texts never try.
+        if (end - p >= 64 && next == row) {
+            const MatchCache::Acceleration& a = accel[row >> shift];
             if (a.kind == MatchCache::Acceleration::Yes) {
                 p = skip(a, p, end);
             } else if (a.kind == MatchCache::Acceleration::Unknown) {
-                analyze_acceleration(prog, cache, s);
+                analyze_acceleration(prog, cache, row >> shift);
                 table = cache.transitions.data();
+                accel = cache.acceleration.data();
             }
         }
-        s = t;
+        row = next;
     }
-    return cache.accepting[s] != 0;
+    return cache.accepting[row >> shift] != 0;
 }
 
 }  // namespace kestrome::regex

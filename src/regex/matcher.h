@@ -43,7 +43,8 @@ private:
 struct MatchCache {
     SparseSet current, next;
     std::vector<std::uint32_t> stack;
-    // Lazy DFA: state 0 is dead, 1 the start; -1 a transition not yet built.
+    // Lazy DFA: state 0 is dead, 1 the start. A transition holds the offset of
+    // its target's row, or -1 when not yet built.
     std::vector<std::int32_t> transitions;
     std::vector<std::uint32_t> members;       // NFA instructions of all states, back to back
     std::vector<std::uint32_t> member_start;  // per state, and one past the last

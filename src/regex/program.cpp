@@ -298,6 +298,7 @@ void compute_byte_classes(Program& prog) {
         prog.byte_class[b] = static_cast<std::uint8_t>(cls);
     }
     prog.class_count = cls + 1;
+    while ((1u << prog.stride_shift) < prog.class_count) ++prog.stride_shift;
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ struct Program {
     bool edge_looks_only = true;
     std::array<std::uint8_t, 256> byte_class{};
     std::uint32_t class_count = 1;
+    // A DFA row spans 1 << stride_shift transitions (at least class_count).
+    std::uint32_t stride_shift = 0;
 };
 
 // Our size accounting: every instruction counts INST_BYTES and every

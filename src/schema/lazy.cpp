@@ -218,8 +218,14 @@ void add_entries(const Schema& node, const std::vector<py::Ref>& constants, Lazy
         case Kind::Record: add_record_entry(node, tables); break;
         case Kind::Refinement:
             for (const Constraint& c : node.constraints) {
-                if (c.kind != ConstraintKind::Regex || tables.regexes.count(c.pattern)) continue;
-                if (auto re = compile_anchored_regex(c.pattern)) tables.regexes.emplace(c.pattern, std::move(re));
+                if (c.kind != ConstraintKind::Regex) continue;
+                auto it = tables.regexes.by_text.find(c.pattern);
+                if (it == tables.regexes.by_text.end()) {
+                    std::unique_ptr<regex::Regex> re = compile_anchored_regex(c.pattern);
+                    if (!re) continue;
+                    it = tables.regexes.by_text.emplace(c.pattern, std::move(re)).first;
+                }
+                tables.regexes.by_constraint.try_emplace(&c, it->second.get());
             }
             break;
         default: break;

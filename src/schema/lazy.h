@@ -111,14 +111,19 @@ using TaggedUnionTable = PointerMap<TaggedUnion>;
 // The test of `node`; `unions` may be null (then no literal sets).
 FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
                              const UnionTable* unions);
-using RegexTable = std::unordered_map<std::string, std::unique_ptr<regex::Regex>, FxTextHash, TextEqual>;
+// Compiled patterns by text, and by the constraint that holds them: the walk
+// finds its pattern by the constraint's address, without hashing the text.
+struct RegexTable {
+    std::unordered_map<std::string, std::unique_ptr<regex::Regex>, FxTextHash, TextEqual> by_text;
+    PointerMap<const regex::Regex*> by_constraint;
+};
 
 struct LazyPrecompute {
     FieldNameTable field_names;  // keyed by the record's field storage, or
                                  // its clause storage when it has no field
     UnionTable unions;           // keyed by the union's member storage
     TaggedUnionTable tagged;     // keyed by the union's member storage
-    RegexTable regexes;          // keyed by pattern text
+    RegexTable regexes;          // by pattern text and by constraint
 };
 
 // Identity keys of the tables.
