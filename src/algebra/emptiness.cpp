@@ -61,7 +61,7 @@ EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, con
                                DefinitionStack& stack, WorkBudget& budget) {
     bool all_empty = true, any_inexact = false;
     KindMask mask = 0;
-    for (const Schema& member : node.members) {
+    for (const Schema& member : node.members()) {
         const EmptinessVerdict v = emptiness_rec(member, oracle, definitions, stack, budget);
         mask |= v.mask;
         any_inexact = any_inexact || v.inexact;
@@ -76,7 +76,7 @@ EmptinessVerdict intersection_verdict(const Schema& node, const LeafOracle& orac
                                       WorkBudget& budget) {
     bool any_empty = false, any_inexact = false;
     KindMask mask = ALL_KINDS;
-    for (const Schema& member : node.members) {
+    for (const Schema& member : node.members()) {
         const EmptinessVerdict v = emptiness_rec(member, oracle, definitions, stack, budget);
         mask &= v.mask;
         any_inexact = any_inexact || v.inexact;
@@ -86,8 +86,8 @@ EmptinessVerdict intersection_verdict(const Schema& node, const LeafOracle& orac
     const auto verdict = [&](bool empty) { return EmptinessVerdict{empty, any_inexact, mask}; };
     if (any_empty) return verdict(true);
     if (!any_inexact && mask == 0) return verdict(true);
-    if (node.members.empty()) return verdict(false);
-    const std::vector<Schema>& m = node.members;
+    if (node.members().empty()) return verdict(false);
+    const std::vector<Schema>& m = node.members();
     if (holds_complement_pair(m) || some_pair_disjoint(m)) return verdict(true);
     return verdict(intersection_bounds_empty(m, oracle, budget));
 }
@@ -147,24 +147,24 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
                 }
                 return false;
             };
-            return EmptinessVerdict{shape_empty(shape_empty, node.shape), true, 0};
+            return EmptinessVerdict{shape_empty(shape_empty, node.shape()), true, 0};
         }
         case Kind::Record:
-        case Kind::Object: return EmptinessVerdict{required_field_empty(node.fields), true, 0};
+        case Kind::Object: return EmptinessVerdict{required_field_empty(node.fields()), true, 0};
         case Kind::Union: return union_verdict(node, oracle, definitions, stack, budget);
         case Kind::Intersection: return intersection_verdict(node, oracle, definitions, stack, budget);
         case Kind::Complement: {
-            const EmptinessVerdict inner = emptiness_rec(*node.inner, oracle, definitions, stack, budget);
+            const EmptinessVerdict inner = emptiness_rec(*node.inner(), oracle, definitions, stack, budget);
             if (inner.inexact) return NOT_EMPTY_INEXACT;
             const KindMask mask = ALL_KINDS ^ inner.mask;
             return EmptinessVerdict{mask == 0, false, mask};
         }
         case Kind::Refinement: {
-            const bool integral = is_integral(schema_base_kind(*node.inner));
-            if (emptiness_rec(*node.inner, oracle, definitions, stack, budget).proven_empty) {
+            const bool integral = is_integral(schema_base_kind(*node.inner()));
+            if (emptiness_rec(*node.inner(), oracle, definitions, stack, budget).proven_empty) {
                 return EmptinessVerdict{true, true, 0};
             }
-            return EmptinessVerdict{constraints_unsatisfiable(node.constraints, oracle, integral, budget), true, 0};
+            return EmptinessVerdict{constraints_unsatisfiable(node.constraints(), oracle, integral, budget), true, 0};
         }
         case Kind::BackEdge: {
             if (std::find(stack.begin(), stack.end(), node.index) != stack.end()) {
@@ -182,7 +182,7 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
 
 BaseKind schema_base_kind(const Schema& node) {
     const Schema* n = &node;
-    while (n->kind == Kind::Refinement) n = n->inner.get();
+    while (n->kind == Kind::Refinement) n = n->inner().get();
     switch (n->kind) {
         case Kind::NoneType: return 0;
         case Kind::Bool: return 1;
@@ -235,14 +235,14 @@ bool holds_complement_pair(const std::vector<Schema>& members) {
     };
     std::unordered_multimap<std::uint64_t, const Schema*> by_hash;
     for (const Schema& c : members) {
-        if (c.kind != Kind::Complement || c.inner->kind == Kind::Any) continue;
+        if (c.kind != Kind::Complement || c.inner()->kind == Kind::Any) continue;
         if (by_hash.empty()) {
             by_hash.reserve(members.size());
             for (const Schema& m : members) by_hash.emplace(hash_of(m), &m);
         }
-        const auto [first, last] = by_hash.equal_range(hash_of(*c.inner));
+        const auto [first, last] = by_hash.equal_range(hash_of(*c.inner()));
         for (auto it = first; it != last; ++it) {
-            if (eq_schema(*it->second, *c.inner)) return true;
+            if (eq_schema(*it->second, *c.inner())) return true;
         }
     }
     return false;
@@ -261,7 +261,7 @@ bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOra
     bool integral = false;
     for (const Schema& m : members) {
         if (m.kind == Kind::Refinement) {
-            for (const Constraint& c : m.constraints) gathered.push_back(&c);
+            for (const Constraint& c : m.constraints()) gathered.push_back(&c);
         }
         integral = integral || is_integral(schema_base_kind(m));
     }

@@ -71,16 +71,16 @@ struct SubtypeContext {
     // The node's own payload and the shape of its children, as eq_schema
     // compares them; children themselves are not looked at.
     bool same_top(const Schema& a, const Schema& b) const {
-        if (a.kind != b.kind || a.tuple_flag != b.tuple_flag || a.members.size() != b.members.size() ||
-            a.fields.size() != b.fields.size() || a.clauses.size() != b.clauses.size() ||
-            a.shape.form != b.shape.form || a.shape.parts.size() != b.shape.parts.size() ||
-            !eq_constraint_slice(a.constraints, b.constraints)) {
+        if (a.kind != b.kind || a.tuple_flag != b.tuple_flag || a.members().size() != b.members().size() ||
+            a.fields().size() != b.fields().size() || a.clauses().size() != b.clauses().size() ||
+            a.shape().form != b.shape().form || a.shape().parts.size() != b.shape().parts.size() ||
+            !eq_constraint_slice(a.constraints(), b.constraints())) {
             return false;
         }
         if (a.kind == Kind::BackEdge) return mirror.image(a.index) == mirror.image(b.index);
         if (a.index != b.index) return false;
-        for (std::size_t i = 0; i < a.fields.size(); ++i) {
-            if (a.fields[i].name != b.fields[i].name || a.fields[i].required != b.fields[i].required) return false;
+        for (std::size_t i = 0; i < a.fields().size(); ++i) {
+            if (a.fields()[i].name != b.fields()[i].name || a.fields()[i].required != b.fields()[i].required) return false;
         }
         return true;
     }
@@ -204,21 +204,21 @@ private:
 // field of a name is read, and a sup record that requires a field that is
 // not the last of its name has no member at all.
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    const FieldIndex sub_fields(sub.fields);
-    const FieldIndex sup_fields(sup.fields);
+    const FieldIndex sub_fields(sub.fields());
+    const FieldIndex sup_fields(sup.fields());
     if (sup_fields.repeats()) {
-        for (const Field& f : sup.fields) {
+        for (const Field& f : sup.fields()) {
             if (f.required && sup_fields.find(f.name) != &f) return false;
         }
     }
     bool a = true;
-    for (const Field& f : sup.fields) {
+    for (const Field& f : sup.fields()) {
         if (sup_fields.repeats() && sup_fields.find(f.name) != &f) continue;
         if (const Field* g = sub_fields.find(f.name)) {
             a = subtype_rec(g->schema, f.schema, cx, as) && (!f.required || g->required);
         } else {
             a = !f.required;
-            for (const CatchAll& clause : sub.clauses) {
+            for (const CatchAll& clause : sub.clauses()) {
                 if (!a) break;
                 a = subtype_rec(clause.value, f.schema, cx, as);
             }
@@ -226,10 +226,10 @@ private:
         if (!a) break;
     }
     bool b = true;
-    for (const Field& g : sub.fields) {
+    for (const Field& g : sub.fields()) {
         if (sup_fields.find(g.name) != nullptr || sub_fields.find(g.name) != &g) continue;
         b = false;
-        for (const CatchAll& clause : sup.clauses) {
+        for (const CatchAll& clause : sup.clauses()) {
             if ((clause.key.kind == Kind::Str || clause.key.kind == Kind::Anything) &&
                 subtype_rec(g.schema, clause.value, cx, as)) {
                 b = true;
@@ -239,9 +239,9 @@ private:
         if (!b) break;
     }
     bool c = true;
-    for (const CatchAll& k : sub.clauses) {
+    for (const CatchAll& k : sub.clauses()) {
         c = false;
-        for (const CatchAll& k2 : sup.clauses) {
+        for (const CatchAll& k2 : sup.clauses()) {
             if (subtype_rec(k.key, k2.key, cx, as) && subtype_rec(k.value, k2.value, cx, as)) {
                 c = true;
                 break;
@@ -259,8 +259,8 @@ private:
 
 [[gnu::noinline]] bool object_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     if (sub.index != sup.index && !class_within(sub.index, sup.index, cx.oracle)) return false;
-    const FieldIndex sub_fields(sub.fields);
-    for (const Field& f : sup.fields) {
+    const FieldIndex sub_fields(sub.fields());
+    for (const Field& f : sup.fields()) {
         const Field* g = sub_fields.find(f.name);
         if (g == nullptr || !subtype_rec(g->schema, f.schema, cx, as)) return false;
     }
@@ -326,7 +326,7 @@ bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Con
     members.push_back(clone_schema(x));
     members.push_back(clone_schema(y));
     Schema both(Kind::Intersection);
-    both.members = std::move(members);
+    both.members() = std::move(members);
     return emptiness_of(both, cx.oracle, cx.definitions, cx.budget).proven_empty;
 }
 
@@ -351,30 +351,30 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
         if (cx.proven_empty(*sub) || cx.proven_full(*sup)) return true;
 
         if (sub->kind == Kind::Union) {
-            for (const Schema& m : sub->members) {
+            for (const Schema& m : sub->members()) {
                 if (!subtype_rec(m, *sup, cx, as)) return false;
             }
             return true;
         }
         if (sup->kind == Kind::Intersection) {
-            for (const Schema& m : sup->members) {
+            for (const Schema& m : sup->members()) {
                 if (!subtype_rec(*sub, m, cx, as)) return false;
             }
             return true;
         }
         if (sub->kind == Kind::Intersection) {
-            for (const Schema& m : sub->members) {
+            for (const Schema& m : sub->members()) {
                 if (subtype_rec(m, *sup, cx, as)) return true;
             }
             if (sup->kind == Kind::Union) {
-                for (const Schema& m : sup->members) {
+                for (const Schema& m : sup->members()) {
                     if (subtype_rec(*sub, m, cx, as)) return true;
                 }
             }
             return false;
         }
         if (sup->kind == Kind::Union) {
-            for (const Schema& m : sup->members) {
+            for (const Schema& m : sup->members()) {
                 if (subtype_rec(*sub, m, cx, as)) return true;
             }
             return false;
@@ -389,14 +389,14 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
         switch (sup->kind) {
             case Kind::Sequence:
                 if (sub->kind == Kind::Sequence && sub->tuple_flag == sup->tuple_flag) {
-                    return seq_shape_subtype(sub->shape, sup->shape, cx, as);
+                    return seq_shape_subtype(sub->shape(), sup->shape(), cx, as);
                 }
                 break;
             case Kind::Set:
             case Kind::FrozenSet:
                 if (sub->kind == sup->kind) {
-                    next_sub = sub->inner.get();
-                    next_sup = sup->inner.get();
+                    next_sub = sub->inner().get();
+                    next_sup = sup->inner().get();
                 }
                 break;
             case Kind::Record:
@@ -404,10 +404,10 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
                 break;
             case Kind::Complement:
                 if (sub->kind == Kind::Complement) {
-                    next_sub = sup->inner.get();
-                    next_sup = sub->inner.get();
+                    next_sub = sup->inner().get();
+                    next_sup = sub->inner().get();
                 } else {
-                    return subtype_of_complement(*sub, *sup->inner, cx);
+                    return subtype_of_complement(*sub, *sup->inner(), cx);
                 }
                 break;
             case Kind::Instance:
@@ -418,8 +418,8 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
                 break;
             case Kind::Refinement:
                 if (sub->kind == Kind::Refinement) {
-                    return subtype_rec(*sub->inner, *sup->inner, cx, as) &&
-                           constraints_imply(sup->constraints, sub->constraints, cx.oracle);
+                    return subtype_rec(*sub->inner(), *sup->inner(), cx, as) &&
+                           constraints_imply(sup->constraints(), sub->constraints(), cx.oracle);
                 }
                 break;
             case Kind::BackEdge: {
@@ -431,7 +431,7 @@ bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContex
         }
         if (next_sub == nullptr) {
             if (sub->kind == Kind::Refinement) {
-                next_sub = sub->inner.get();
+                next_sub = sub->inner().get();
                 next_sup = sup;
             } else {
                 return cx.oracle.leaf_subtype(*sub, *sup) == LEAF_INCLUDED;
@@ -480,7 +480,7 @@ ExactMask exact_kind_mask(const Schema& node) {
         case Kind::Intersection: {
             const bool is_union = node.kind == Kind::Union;
             KindMask mask = is_union ? 0 : ALL_KINDS;
-            for (const Schema& m : node.members) {
+            for (const Schema& m : node.members()) {
                 const ExactMask e = exact_kind_mask(m);
                 if (e.inexact) return {true, 0};
                 mask = is_union ? (mask | e.mask) : (mask & e.mask);
@@ -488,7 +488,7 @@ ExactMask exact_kind_mask(const Schema& node) {
             return {false, mask};
         }
         case Kind::Complement: {
-            const ExactMask e = exact_kind_mask(*node.inner);
+            const ExactMask e = exact_kind_mask(*node.inner());
             return {e.inexact, static_cast<KindMask>(ALL_KINDS & ~e.mask)};
         }
         default: return {true, 0};

@@ -29,7 +29,7 @@ void sort_unique(std::vector<Schema>& members) {
 Schema many(Kind kind, std::vector<Schema> members) {
     if (members.size() == 1) return std::move(members[0]);
     Schema out(kind);
-    out.members = std::move(members);
+    out.members() = std::move(members);
     return out;
 }
 
@@ -41,7 +41,7 @@ std::optional<std::vector<Schema>> flatten(std::vector<Schema> members, Kind kin
         if (m.kind == identity) continue;
         if (m.kind == Kind::Anything || m.kind == Kind::Nothing) return std::nullopt;  // the absorbing one
         if (m.kind == kind) {
-            for (Schema& inner : m.members) out.push_back(std::move(inner));
+            for (Schema& inner : m.members()) out.push_back(std::move(inner));
         } else {
             out.push_back(std::move(m));
         }
@@ -51,8 +51,8 @@ std::optional<std::vector<Schema>> flatten(std::vector<Schema> members, Kind kin
 
 Schema simplify_members(const Schema& node, Kind identity, Kind absorbing) {
     std::vector<Schema> members;
-    members.reserve(node.members.size());
-    for (const Schema& m : node.members) {
+    members.reserve(node.members().size());
+    for (const Schema& m : node.members()) {
         Schema s = simplify_schema(m);
         if (s.kind == absorbing) return leaf(absorbing);
         members.push_back(std::move(s));
@@ -63,13 +63,13 @@ Schema simplify_members(const Schema& node, Kind identity, Kind absorbing) {
 }
 
 Schema simplify_refinement(const Schema& node) {
-    Schema base = simplify_schema(*node.inner);
-    std::vector<Constraint> constraints = node.constraints;
+    Schema base = simplify_schema(*node.inner());
+    std::vector<Constraint> constraints = node.constraints();
     while (base.kind == Kind::Refinement) {
-        std::vector<Constraint> merged = std::move(base.constraints);
+        std::vector<Constraint> merged = std::move(base.constraints());
         merged.insert(merged.end(), constraints.begin(), constraints.end());
         constraints = std::move(merged);
-        Schema inner = std::move(*base.inner);
+        Schema inner = std::move(*base.inner());
         base = std::move(inner);
     }
     if (constraints.size() > 1) {
@@ -79,7 +79,7 @@ Schema simplify_refinement(const Schema& node) {
     }
     if (constraints.empty()) return base;
     Schema out = boxed(Kind::Refinement, std::move(base));
-    out.constraints = std::move(constraints);
+    out.constraints() = std::move(constraints);
     return out;
 }
 
@@ -88,7 +88,7 @@ struct SimplifyRule : Keep {
         switch (node.kind) {
             case Kind::Union: return simplify_members(node, Kind::Nothing, Kind::Anything);
             case Kind::Intersection: return simplify_members(node, Kind::Anything, Kind::Nothing);
-            case Kind::Complement: return complement_nnf(simplify_schema(*node.inner));
+            case Kind::Complement: return complement_nnf(simplify_schema(*node.inner()));
             case Kind::Refinement: return simplify_refinement(node);
             default: return std::nullopt;
         }
@@ -98,10 +98,10 @@ struct SimplifyRule : Keep {
 struct OpenRule : Keep {
     bool open;
     std::optional<Schema> special(const Schema& node) const {
-        if (node.kind != Kind::Record || node.fields.empty()) return std::nullopt;
+        if (node.kind != Kind::Record || node.fields().empty()) return std::nullopt;
         Schema out(Kind::Record);
-        out.fields = rewrite_fields(node.fields, *this);
-        if (open) out.clauses.push_back(CatchAll{leaf(Kind::Anything), leaf(Kind::Anything)});
+        out.fields() = rewrite_fields(node.fields(), *this);
+        if (open) out.clauses().push_back(CatchAll{leaf(Kind::Anything), leaf(Kind::Anything)});
         return out;
     }
 };
@@ -121,7 +121,7 @@ Schema canonical_union(std::vector<Schema> members) {
     if (holds_complement_pair(members)) return leaf(Kind::Anything);
     DisjointPairScan inners;
     for (const Schema& m : members) {
-        if (m.kind == Kind::Complement) inners.add(*m.inner);
+        if (m.kind == Kind::Complement) inners.add(*m.inner());
     }
     if (inners.found()) return leaf(Kind::Anything);
     if (mask == ALL_KINDS) return leaf(Kind::Anything);
@@ -145,14 +145,14 @@ Schema complement_nnf(Schema x) {
     switch (x.kind) {
         case Kind::Anything: return leaf(Kind::Nothing);
         case Kind::Nothing: return leaf(Kind::Anything);
-        case Kind::Complement: return std::move(*x.inner);
+        case Kind::Complement: return std::move(*x.inner());
         case Kind::Union:
         case Kind::Intersection: {
             // De Morgan: the dual form over the members' complements.
             const bool is_union = x.kind == Kind::Union;
             std::vector<Schema> members;
-            members.reserve(x.members.size());
-            for (Schema& m : x.members) members.push_back(complement_nnf(std::move(m)));
+            members.reserve(x.members().size());
+            for (Schema& m : x.members()) members.push_back(complement_nnf(std::move(m)));
             const Kind dual = is_union ? Kind::Intersection : Kind::Union;
             std::optional<std::vector<Schema>> flat =
                 flatten(std::move(members), dual, is_union ? Kind::Anything : Kind::Nothing);

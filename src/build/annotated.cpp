@@ -105,7 +105,7 @@ py::Result<Schema> compile_annotated(PyObject* base, PyObject* metadata, Constan
     }
     if (constraints.empty()) return compiled;
     Schema refinement = boxed(Kind::Refinement, std::move(*compiled));
-    refinement.constraints = std::move(constraints);
+    refinement.constraints() = std::move(constraints);
     return refinement;
 }
 

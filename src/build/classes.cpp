@@ -68,9 +68,9 @@ py::Result<Schema> compile_class_object(PyObject* cls, const TypingNames& names,
     py::Ref hints = hints_dict(cls, names);
     if (!hints) return std::nullopt;
     Schema object = indexed(Kind::Object, pool_intern(pool, cls));
-    object.fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
+    object.fields().reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
     const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject*, std::string name, Schema schema) {
-        object.fields.push_back(Field{std::move(name), std::move(schema), true});
+        object.fields().push_back(Field{std::move(name), std::move(schema), true});
         return true;
     });
     if (!ok) return std::nullopt;
@@ -84,11 +84,11 @@ py::Result<Schema> compile_typed_dict(PyObject* cls, const TypingNames& names, C
     py::Ref required_keys = py::Ref::steal(PyObject_GetAttr(cls, names.str(Name::RequiredKeys)));
     if (!required_keys) return std::nullopt;
     Schema record(Kind::Record);
-    record.fields.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
+    record.fields().reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
     const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject* key, std::string name, Schema schema) {
         const int required = PySequence_Contains(required_keys.get(), key);
         if (required < 0) return false;
-        record.fields.push_back(Field{std::move(name), std::move(schema), required == 1});
+        record.fields().push_back(Field{std::move(name), std::move(schema), required == 1});
         return true;
     });
     if (!ok) return std::nullopt;

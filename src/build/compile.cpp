@@ -46,13 +46,13 @@ py::Result<Schema> compile_dict_literal(PyObject* dict, ConstantsPool& pool, std
             }
             py::Result<Schema> schema = compile_schema(value, pool, definitions);
             if (!schema) return std::nullopt;
-            record.fields.push_back(Field{std::move(*text), std::move(*schema), required});
+            record.fields().push_back(Field{std::move(*text), std::move(*schema), required});
         } else {
             py::Result<Schema> key_schema = compile_schema(key, pool, definitions);
             if (!key_schema) return std::nullopt;
             py::Result<Schema> value_schema = compile_schema(value, pool, definitions);
             if (!value_schema) return std::nullopt;
-            record.clauses.push_back(CatchAll{std::move(*key_schema), std::move(*value_schema)});
+            record.clauses().push_back(CatchAll{std::move(*key_schema), std::move(*value_schema)});
         }
     }
     return record;

@@ -36,17 +36,17 @@ inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node
         if (Py_IS_TYPE(item, &PyUnicode_Type)) {
             if (const std::optional<std::string_view> tag = str_utf8(item)) {
                 const std::uint64_t* at = tagged.strs.find(*tag, str_hash(item));
-                return at != nullptr ? &node.members[*at] : nullptr;
+                return at != nullptr ? &node.members()[*at] : nullptr;
             }
         } else if (Py_IS_TYPE(item, &PyLong_Type)) {
             if (const std::optional<std::int64_t> tag = exact_int_value(item)) {
                 const auto at = tagged.ints.find(*tag);
-                return at != tagged.ints.end() ? &node.members[at->second] : nullptr;
+                return at != tagged.ints.end() ? &node.members()[at->second] : nullptr;
             }
         } else {
             member = tagged.objects.find(item);
         }
-        return member != nullptr ? &node.members[*member] : nullptr;
+        return member != nullptr ? &node.members()[*member] : nullptr;
     }
     return nullptr;
 }
@@ -64,17 +64,17 @@ inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node
         switch (tag.kind) {
             case JsonKind::String: {
                 const std::uint64_t* at = tagged.strs.find(tree.text(tag));
-                return at != nullptr ? &node.members[*at] : nullptr;
+                return at != nullptr ? &node.members()[*at] : nullptr;
             }
             case JsonKind::Int: {
                 const auto at = tagged.ints.find(tag.integer);
-                return at != tagged.ints.end() ? &node.members[at->second] : nullptr;
+                return at != tagged.ints.end() ? &node.members()[at->second] : nullptr;
             }
             case JsonKind::Bool: member = tagged.objects.find(tag.truth ? Py_True : Py_False); break;
             case JsonKind::Null: member = tagged.objects.find(Py_None); break;
             default: break;
         }
-        return member != nullptr ? &node.members[*member] : nullptr;
+        return member != nullptr ? &node.members()[*member] : nullptr;
     }
     return nullptr;
 }
@@ -103,7 +103,7 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
         const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
         Path scratch_path;
         Records scratch_records;
-        for (const Schema& member : node.members) {
+        for (const Schema& member : node.members()) {
             if (walk_value(member, value, scratch_path, boolean, scratch_records)) return true;
         }
     }
@@ -112,12 +112,12 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     // Report the member that got deepest into the value.
     const WalkContext collect = ctx.scratch(WalkMode::Collect);
     const std::size_t base = path.size();
-    const std::size_t count = std::min(node.members.size(), MAX_UNION_REPORT_MEMBERS);
+    const std::size_t count = std::min(node.members().size(), MAX_UNION_REPORT_MEMBERS);
     Records best;
     std::size_t best_depth = 0;
     for (std::size_t i = 0; i < count; ++i) {
         Records candidate;
-        walk_value(node.members[i], value, path, collect, candidate);
+        walk_value(node.members()[i], value, path, collect, candidate);
         std::size_t depth = 0;
         for (const ErrorRecord& r : candidate) {
             if (r.path.size() > base) depth = std::max(depth, r.path.size() - base);
@@ -130,7 +130,7 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     if (best_depth > 0) {
         for (ErrorRecord& r : best) records.push_back(std::move(r));
     } else {
-        push_record("union_error", "one of: " + describe_union_members(node.members), value_ref_repr(value), path,
+        push_record("union_error", "one of: " + describe_union_members(node.members()), value_ref_repr(value), path,
                     records);
     }
     return false;
@@ -180,7 +180,7 @@ template <class V>
 bool walk_intersection(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     bool ok = true;
     const std::size_t start = records.size();
-    for (const Schema& member : node.members) {
+    for (const Schema& member : node.members()) {
         const std::size_t before = records.size();
         if (!walk_value(member, value, path, ctx, records)) {
             ok = false;
@@ -195,9 +195,9 @@ template <class V>
 bool walk_complement(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     Path scratch_path;
     Records scratch_records;
-    if (!walk_value(*node.inner, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
+    if (!walk_value(*node.inner(), value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
     if (ctx.makes_records()) {
-        push_record("unexpected_match", std::string("not ") + schema_kind_name(*node.inner), value_ref_repr(value),
+        push_record("unexpected_match", std::string("not ") + schema_kind_name(*node.inner()), value_ref_repr(value),
                     path, records);
     }
     return false;

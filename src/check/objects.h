@@ -16,8 +16,8 @@ inline bool walk_object(const Schema& node, PyObject* value, Path& path, const W
         return false;
     }
     bool ok = true;
-    for (std::size_t i = 0; i < node.fields.size(); ++i) {
-        const Field& attribute = node.fields[i];
+    for (std::size_t i = 0; i < node.fields().size(); ++i) {
+        const Field& attribute = node.fields()[i];
         PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
         const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(attribute.name);
         py::Ref item = py::Ref::steal(PyObject_GetAttr(value, name.get()));
@@ -201,14 +201,14 @@ inline bool walk_object(const Schema& node, JsonRef value, Path& path, const Wal
 
 template <class V>
 bool walk_refinement(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    if (!walk_value(*node.inner, value, path, ctx, records)) return false;
+    if (!walk_value(*node.inner(), value, path, ctx, records)) return false;
     const py::Ref object = to_python(value);
     if (!object) {
         py::discard_error();
         return false;
     }
     bool ok = true;
-    for (const Constraint& c : node.constraints) {
+    for (const Constraint& c : node.constraints()) {
         if (!check_constraint(c, object.get(), path, ctx, records)) {
             ok = false;
             if (ctx.stops_early()) return false;

@@ -25,7 +25,7 @@ bool walk_catch_all_pair(V key, V value, const CatchAll& clause, const WalkConte
 
 template <class V>
 bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext& boolean) {
-    for (const CatchAll& clause : node.clauses) {
+    for (const CatchAll& clause : node.clauses()) {
         if (walk_catch_all_pair(key, value, clause, boolean)) return true;
     }
     return false;
@@ -60,19 +60,19 @@ inline bool dict_fast_accepts(const FieldNameSet& names, PyObject* dict) {
 // Python code: every key an exact str (so each names at most one field and
 // no key comparison runs code) and every entry accepted by a prepared test.
 inline bool record_fast_accepts(const Schema& node, const FieldNameSet& names, PyObject* dict) {
-    if (node.fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, dict);
+    if (node.fields().empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, dict);
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     std::uint64_t required = 0;
     while (PyDict_Next(dict, &pos, &key, &item)) {
         if (!PyUnicode_CheckExact(key)) return false;
-        if (!node.fields.empty()) {
+        if (!node.fields().empty()) {
             const std::optional<std::string_view> text = key_text(key);
             if (!text) return false;
             if (const std::uint64_t* hit = names.names.find(*text, str_hash(key))) {
                 if (!fast_accepts(names.field_checks[*hit], item)) return false;
-                if (node.fields[*hit].required) ++required;
+                if (node.fields()[*hit].required) ++required;
                 continue;
             }
         }
@@ -117,9 +117,9 @@ private:
 // record without fields) and the clauses.
 inline bool record_entries_pass(const Schema& node, PyObject* value, const FieldNameSet* names,
                                 const WalkContext& ctx) {
-    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
+    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields().size();
     std::uint64_t remaining = names ? names->required_count : 0;
-    RequiredFieldsMet met(node.fields.size());
+    RequiredFieldsMet met(node.fields().size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -130,14 +130,14 @@ inline bool record_entries_pass(const Schema& node, PyObject* value, const Field
     while (reader.next_unheld()) {
         PyObject* key = reader.key();
         PyObject* item = reader.value();
-        std::size_t position = node.fields.size();
-        if (names != nullptr && !node.fields.empty()) {
+        std::size_t position = node.fields().size();
+        if (names != nullptr && !node.fields().empty()) {
             if (const std::optional<std::string_view> text = key_text(key)) {
                 if (const std::uint64_t* hit = names->names.find(*text, str_hash(key))) position = *hit;
             }
         }
-        if (position < node.fields.size()) {
-            const Field& field = node.fields[position];
+        if (position < node.fields().size()) {
+            const Field& field = node.fields()[position];
             if (!(with_checks && fast_accepts(names->field_checks[position], item))) {
                 reader.hold();
                 if (!walk_child(field.schema, item, path, boolean, records)) return false;
@@ -163,7 +163,7 @@ inline bool record_boolean_pass(const Schema& node, PyObject* value, const WalkC
     if (!PyDict_Check(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
     if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
-    if (node.fields.empty()) return record_entries_pass(node, value, nullptr, ctx);
+    if (node.fields().empty()) return record_entries_pass(node, value, nullptr, ctx);
     if (names == nullptr) return record_pass_without_tables(node, value, ctx);
     return record_entries_pass(node, value, names, ctx);
 }
@@ -184,10 +184,10 @@ inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNa
                                 const WalkContext& ctx) {
     const JsonNode& object = *value.node;
     const JsonTree& tree = *value.tree;
-    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
-    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses.size();
-    std::uint64_t remaining = names != nullptr && !node.fields.empty() ? names->required_count : 0;
-    RequiredFieldsMet met(node.fields.size());
+    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields().size();
+    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
+    std::uint64_t remaining = names != nullptr && !node.fields().empty() ? names->required_count : 0;
+    RequiredFieldsMet met(node.fields().size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -196,17 +196,17 @@ inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNa
         const JsonEntry& entry = tree.entry(object, i);
         const std::string_view key = tree.key(entry);
         const JsonRef item{&tree, &tree.value(entry)};
-        std::size_t position = node.fields.size();
-        if (!node.fields.empty()) {
+        std::size_t position = node.fields().size();
+        if (!node.fields().empty()) {
             if (const std::uint64_t* hit = names->names.find(key)) position = *hit;
         }
         bool accepted;
-        if (position < node.fields.size()) {
-            const Field& field = node.fields[position];
+        if (position < node.fields().size()) {
+            const Field& field = node.fields()[position];
             accepted = (with_checks && fast_accepts(names->field_checks[position], item)) ||
                        walk_child(field.schema, item, path, boolean, records);
             if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
-        } else if (node.clauses.empty()) {
+        } else if (node.clauses().empty()) {
             accepted = false;
         } else {
             JsonNode key_node(JsonKind::String);
@@ -230,7 +230,7 @@ inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNa
 inline bool record_boolean_pass(const Schema& node, JsonRef value, const WalkContext& ctx) {
     if (value.node->kind != JsonKind::Object) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
-    if (names == nullptr && !node.fields.empty()) return record_pass_without_tables(node, value, ctx);
+    if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
     return record_entries_pass(node, value, names, ctx);
 }
 
@@ -257,8 +257,8 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
         return;
     }
     const bool fail_fast = ctx.mode == WalkMode::FailFast;
-    for (std::size_t i = 0; i < node.fields.size(); ++i) {
-        const Field& field = node.fields[i];
+    for (std::size_t i = 0; i < node.fields().size(); ++i) {
+        const Field& field = node.fields()[i];
         PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
         const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(field.name);
         PyObject* found = PyDict_GetItemWithError(value, name.get());
@@ -289,12 +289,12 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
             if (declared->names.find(*text, str_hash(key))) continue;
         }
         if (accepted_by_a_clause(key, item, node, boolean)) continue;
-        if (!node.clauses.empty()) {
+        if (!node.clauses().empty()) {
             const std::optional<std::string> text = str_text(key);
             std::string segment = text ? truncate_chars(*text, 40) : value_repr(key);
             path.push_back(PathSegment::named(std::move(segment)));
-            walk_value(node.clauses[0].key, key, path, ctx, records);
-            walk_value(node.clauses[0].value, item, path, ctx, records);
+            walk_value(node.clauses()[0].key, key, path, ctx, records);
+            walk_value(node.clauses()[0].value, item, path, ctx, records);
             path.pop_back();
         } else {
             std::string text = str_text(key).value_or(std::string());

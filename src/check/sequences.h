@@ -15,7 +15,7 @@ void push_length_error(const char* code, const char* kind, std::size_t n, bool t
 
 inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
                           Records& records) {
-    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape);
+    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
     if (!linear) return false;
     const bool tuple = node.tuple_flag == TUPLE_FLAG;
     if (tuple ? !PyTuple_Check(value) : !PyList_Check(value)) {
@@ -75,7 +75,7 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
 
 // A JSON array against a list schema; no JSON node is a tuple.
 inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
-    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape);
+    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
     if (!linear) return false;
     const bool tuple = node.tuple_flag == TUPLE_FLAG;
     if (tuple || value.node->kind != JsonKind::Array) {
@@ -139,7 +139,7 @@ inline bool walk_set(const Schema& node, PyObject* value, Path& path, const Walk
         }
         return false;
     }
-    const FastCheck element_check = prepare_fast_check(*node.inner, ctx);
+    const FastCheck element_check = prepare_fast_check(*node.inner(), ctx);
     if (PyAnySet_CheckExact(value) && element_check.form != FastForm::None &&
         set_elements_accepted(value, element_check)) {
         return true;
@@ -151,7 +151,7 @@ inline bool walk_set(const Schema& node, PyObject* value, Path& path, const Walk
         const std::optional<bool> fast = fast_member(element_check, item.get());
         const bool member = fast && (*fast || !ctx.makes_records())
                                 ? *fast && !*ctx.stop
-                                : walk_value(*node.inner, item.get(), path, ctx, records);
+                                : walk_value(*node.inner(), item.get(), path, ctx, records);
         if (!member) {
             ok = false;
             if (ctx.stops_early()) return false;

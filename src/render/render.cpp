@@ -29,7 +29,7 @@ struct Renderer {
     }
 
     std::string sequence(const Schema& node, std::uint64_t depth) {
-        const std::optional<LinearShape> linear = linearize_seq_shape(node.shape);
+        const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
         if (!linear) return "<sequence>";
         const bool tuple = node.tuple_flag == TUPLE_FLAG;
         if (linear->tail != nullptr && linear->prefix_len == 0) {
@@ -48,8 +48,8 @@ struct Renderer {
     }
 
     std::string record(const Schema& node, std::uint64_t depth) {
-        if (node.fields.empty() && node.clauses.size() == 1) {
-            return "dict[" + render(node.clauses[0].key, depth + 1) + ", " + render(node.clauses[0].value, depth + 1) +
+        if (node.fields().empty() && node.clauses().size() == 1) {
+            return "dict[" + render(node.clauses()[0].key, depth + 1) + ", " + render(node.clauses()[0].value, depth + 1) +
                    "]";
         }
         std::string out = "{";
@@ -59,10 +59,10 @@ struct Renderer {
             first = false;
             out += text;
         };
-        for (const Field& f : node.fields) {
+        for (const Field& f : node.fields()) {
             part("'" + f.name + (f.required ? "" : "?") + "': " + render(f.schema, depth + 1));
         }
-        for (const CatchAll& c : node.clauses) {
+        for (const CatchAll& c : node.clauses()) {
             if (c.key.kind == Kind::Anything && c.value.kind == Kind::Anything) {
                 part("...");
             } else {
@@ -109,17 +109,17 @@ struct Renderer {
             case Kind::Bytes: return "bytes";
             case Kind::Literal: return "Literal[" + constant(node.index) + "]";
             case Kind::Sequence: return sequence(node, depth);
-            case Kind::Set: return "set[" + render(*node.inner, depth + 1) + "]";
-            case Kind::FrozenSet: return "frozenset[" + render(*node.inner, depth + 1) + "]";
+            case Kind::Set: return "set[" + render(*node.inner(), depth + 1) + "]";
+            case Kind::FrozenSet: return "frozenset[" + render(*node.inner(), depth + 1) + "]";
             case Kind::Record: return record(node, depth);
-            case Kind::Union: return join(node.members, " | ", depth + 1);
-            case Kind::Intersection: return "intersection(" + join(node.members, ", ", depth + 1) + ")";
-            case Kind::Complement: return "complement(" + render(*node.inner, depth + 1) + ")";
+            case Kind::Union: return join(node.members(), " | ", depth + 1);
+            case Kind::Intersection: return "intersection(" + join(node.members(), ", ", depth + 1) + ")";
+            case Kind::Complement: return "complement(" + render(*node.inner(), depth + 1) + ")";
             case Kind::Instance:
             case Kind::Object: return class_name(node.index);
             case Kind::Refinement: {
-                std::string out = "Annotated[" + render(*node.inner, depth + 1);
-                for (const Constraint& c : node.constraints) out += ", " + constraint(c);
+                std::string out = "Annotated[" + render(*node.inner(), depth + 1);
+                for (const Constraint& c : node.constraints()) out += ", " + constraint(c);
                 return out + "]";
             }
             case Kind::BackEdge: return back_edge(node.index, depth);

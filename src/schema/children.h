@@ -11,7 +11,7 @@ bool for_each_shape_child(const SeqShape& shape, F&& visit) {
     switch (shape.form) {
         case ShapeForm::Empty: return false;
         case ShapeForm::Item: return visit(*shape.item);
-        case ShapeForm::Repeat: return for_each_shape_child(*shape.inner, visit);
+        case ShapeForm::Repeat: return for_each_shape_child(*shape.inner(), visit);
         case ShapeForm::Concat:
         case ShapeForm::Alternation:
             for (const SeqShape& part : shape.parts) {
@@ -28,27 +28,27 @@ bool for_each_shape_child(const SeqShape& shape, F&& visit) {
 template <class F>
 bool for_each_child(const Schema& node, F&& visit) {
     switch (node.kind) {
-        case Kind::Sequence: return for_each_shape_child(node.shape, visit);
+        case Kind::Sequence: return for_each_shape_child(node.shape(), visit);
         case Kind::Set:
         case Kind::FrozenSet:
         case Kind::Complement:
-        case Kind::Refinement: return visit(*node.inner);
+        case Kind::Refinement: return visit(*node.inner());
         case Kind::Record:
-            for (const Field& f : node.fields) {
+            for (const Field& f : node.fields()) {
                 if (visit(f.schema)) return true;
             }
-            for (const CatchAll& c : node.clauses) {
+            for (const CatchAll& c : node.clauses()) {
                 if (visit(c.key) || visit(c.value)) return true;
             }
             return false;
         case Kind::Object:
-            for (const Field& f : node.fields) {
+            for (const Field& f : node.fields()) {
                 if (visit(f.schema)) return true;
             }
             return false;
         case Kind::Union:
         case Kind::Intersection:
-            for (const Schema& m : node.members) {
+            for (const Schema& m : node.members()) {
                 if (visit(m)) return true;
             }
             return false;

@@ -37,7 +37,7 @@ constexpr KindTexts KIND_TEXTS[] = {
 const Schema& unrefined(const Schema& node) {
     const Schema* n = &node;
     while (n->kind == Kind::Refinement) {
-        n = n->inner.get();
+        n = n->inner().get();
     }
     return *n;
 }

@@ -16,7 +16,7 @@ namespace {
 // member is not a literal with a valid pool index.
 void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
     UnionLiteralSets sets;
-    for (const Schema& member : node.members) {
+    for (const Schema& member : node.members()) {
         if (member.kind != Kind::Literal || member.index >= constants.size()) {
             return;
         }
@@ -54,8 +54,8 @@ bool member_records(const Schema& member, std::vector<const Schema*>& out) {
         out.push_back(&member);
         return true;
     }
-    if (member.kind != Kind::Union || member.members.empty()) return false;
-    for (const Schema& m : member.members) {
+    if (member.kind != Kind::Union || member.members().empty()) return false;
+    for (const Schema& m : member.members()) {
         if (m.kind != Kind::Record) return false;
         out.push_back(&m);
     }
@@ -68,8 +68,8 @@ bool literal_indices(const Schema& node, std::vector<std::uint64_t>& out) {
         out.push_back(node.index);
         return true;
     }
-    if (node.kind != Kind::Union || node.members.empty()) return false;
-    for (const Schema& m : node.members) {
+    if (node.kind != Kind::Union || node.members().empty()) return false;
+    for (const Schema& m : node.members()) {
         if (m.kind != Kind::Literal) return false;
         out.push_back(m.index);
     }
@@ -79,7 +79,7 @@ bool literal_indices(const Schema& node, std::vector<std::uint64_t>& out) {
 // The record's only field of this name when it is required, else null.
 const Field* sole_required_field(const Schema& record, std::string_view name) {
     const Field* found = nullptr;
-    for (const Field& f : record.fields) {
+    for (const Field& f : record.fields()) {
         if (f.name != name) continue;
         if (found != nullptr) return nullptr;
         found = &f;
@@ -119,12 +119,12 @@ bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
 // The tag table of a union, tried with each required field of its first
 // record as the tag, in order.
 void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
-    if (node.members.size() < 2) return;
-    std::vector<std::vector<const Schema*>> records(node.members.size());
-    for (std::size_t i = 0; i < node.members.size(); ++i) {
-        if (!member_records(node.members[i], records[i])) return;
+    if (node.members().size() < 2) return;
+    std::vector<std::vector<const Schema*>> records(node.members().size());
+    for (std::size_t i = 0; i < node.members().size(); ++i) {
+        if (!member_records(node.members()[i], records[i])) return;
     }
-    for (const Field& candidate : records[0][0]->fields) {
+    for (const Field& candidate : records[0][0]->fields()) {
         if (!candidate.required) continue;
         TaggedUnion tagged;
         bool ok = true;
@@ -150,7 +150,7 @@ void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants,
 }
 
 void add_record_entry(const Schema& node, LazyPrecompute& tables) {
-    if (node.fields.empty() && node.clauses.empty()) return;
+    if (node.fields().empty() && node.clauses().empty()) return;
     tables.field_names.try_emplace(record_key(node), field_name_set_of(node));
 }
 
@@ -162,8 +162,8 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
     const auto prepare = [&](const Schema& s) {
         return prepare_fast_check(s, constants.data(), constants.size(), &tables.unions);
     };
-    for (const Field& f : node.fields) set->field_checks.push_back(prepare(f.schema));
-    for (const CatchAll& c : node.clauses) {
+    for (const Field& f : node.fields()) set->field_checks.push_back(prepare(f.schema));
+    for (const CatchAll& c : node.clauses()) {
         set->clause_checks.push_back(prepare(c.key));
         set->clause_checks.push_back(prepare(c.value));
     }
@@ -176,8 +176,8 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
 // Bounds of a refinement of int whose every constraint is a bound that is
 // an exact int: the inclusive range they allow.
 bool int_range_of(const Schema& node, const py::Ref* constants, std::size_t count, FastCheck& out) {
-    if (node.kind != Kind::Refinement || node.inner->kind != Kind::Int) return false;
-    for (const Constraint& c : node.constraints) {
+    if (node.kind != Kind::Refinement || node.inner()->kind != Kind::Int) return false;
+    for (const Constraint& c : node.constraints()) {
         if (c.kind > ConstraintKind::Lt || c.value >= count) return false;
         const std::optional<std::int64_t> b = py::exact_int_value(constants[c.value].get());
         if (!b) return false;
@@ -217,7 +217,7 @@ void add_entries(const Schema& node, const std::vector<py::Ref>& constants, Lazy
             break;
         case Kind::Record: add_record_entry(node, tables); break;
         case Kind::Refinement:
-            for (const Constraint& c : node.constraints) {
+            for (const Constraint& c : node.constraints()) {
                 if (c.kind != ConstraintKind::Regex) continue;
                 auto it = tables.regexes.by_text.find(c.pattern);
                 if (it == tables.regexes.by_text.end()) {
@@ -246,8 +246,8 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
     if (is_scalar_kind(node.kind) && node.kind != Kind::Nothing) {
         check.form = FastForm::Scalar;
         check.kind = node.kind;
-    } else if (node.kind == Kind::Union && node.members.size() == 1) {
-        return prepare_fast_check(node.members[0], constants, constant_count, unions);
+    } else if (node.kind == Kind::Union && node.members().size() == 1) {
+        return prepare_fast_check(node.members()[0], constants, constant_count, unions);
     } else if (node.kind == Kind::Union) {
         if (const UnionLiteralSets* sets = unions != nullptr ? unions->find(union_key(node)) : nullptr) {
             check.form = FastForm::LiteralSets;
@@ -255,7 +255,7 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
             return check;
         }
         std::uint32_t mask = 0;
-        for (const Schema& member : node.members) {
+        for (const Schema& member : node.members()) {
             if (!is_scalar_kind(member.kind)) return check;
             mask |= kind_bit(member.kind);
         }
@@ -279,8 +279,8 @@ std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).
 
 FieldNameSet field_name_set_of(const Schema& record) {
     FieldNameSet set;
-    for (std::size_t i = 0; i < record.fields.size(); ++i) {
-        const Field& field = record.fields[i];
+    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+        const Field& field = record.fields()[i];
         set.names.insert(field.name, text_hash(field.name), i);
         if (field.required) ++set.required_count;
     }

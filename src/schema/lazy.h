@@ -128,9 +128,9 @@ struct LazyPrecompute {
 
 // Identity keys of the tables.
 inline const void* record_key(const Schema& record) {
-    return record.fields.empty() ? static_cast<const void*>(record.clauses.data()) : record.fields.data();
+    return record.fields().empty() ? static_cast<const void*>(record.clauses().data()) : record.fields().data();
 }
-inline const void* union_key(const Schema& u) { return u.members.data(); }
+inline const void* union_key(const Schema& u) { return u.members().data(); }
 
 // The field-name set of a record: each name with its (last) position.
 FieldNameSet field_name_set_of(const Schema& record);

@@ -9,7 +9,7 @@ namespace kestrome {
 std::uint64_t schema_node_count(const Schema& node) {
     std::uint64_t total = 1;
     if (node.kind == Kind::Refinement) {
-        total += node.constraints.size();
+        total += node.constraints().size();
     }
     for_each_child(node, [&](const Schema& child) {
         total = saturating_add(total, schema_node_count(child));
@@ -22,7 +22,7 @@ std::uint64_t seq_shape_depth(const SeqShape& shape) {
     switch (shape.form) {
         case ShapeForm::Empty:
         case ShapeForm::Item: return 0;
-        case ShapeForm::Repeat: return 1 + seq_shape_depth(*shape.inner);
+        case ShapeForm::Repeat: return 1 + seq_shape_depth(*shape.inner());
         case ShapeForm::Concat:
         case ShapeForm::Alternation: {
             std::uint64_t deepest = 0;
@@ -34,7 +34,7 @@ std::uint64_t seq_shape_depth(const SeqShape& shape) {
 }
 
 std::uint64_t schema_depth(const Schema& node) {
-    const std::uint64_t own = node.kind == Kind::Sequence ? 1 + seq_shape_depth(node.shape) : 1;
+    const std::uint64_t own = node.kind == Kind::Sequence ? 1 + seq_shape_depth(node.shape()) : 1;
     std::uint64_t deepest = 0;
     for_each_child(node, [&](const Schema& child) {
         deepest = std::max(deepest, schema_depth(child));

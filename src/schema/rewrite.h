@@ -28,7 +28,7 @@ SeqShape rewrite_seq_shape(const SeqShape& shape, const Rule& rule) {
             out.parts.reserve(shape.parts.size());
             for (const SeqShape& part : shape.parts) out.parts.push_back(rewrite_seq_shape(part, rule));
             break;
-        case ShapeForm::Repeat: out.inner = std::make_unique<SeqShape>(rewrite_seq_shape(*shape.inner, rule)); break;
+        case ShapeForm::Repeat: out.inner() = std::make_unique<SeqShape>(rewrite_seq_shape(*shape.inner(), rule)); break;
     }
     return out;
 }
@@ -59,35 +59,35 @@ Schema rewrite_schema(const Schema& node, const Rule& rule) {
         case Kind::Instance: return indexed(node.kind, rule.pool(node.index));
         case Kind::BackEdge: return rule.back_edge(node.index);
         case Kind::Placeholder: return rule.placeholder(node.index);
-        case Kind::Sequence: return sequence_of(node.tuple_flag, rewrite_seq_shape(node.shape, rule));
+        case Kind::Sequence: return sequence_of(node.tuple_flag, rewrite_seq_shape(node.shape(), rule));
         case Kind::Set:
         case Kind::FrozenSet:
-        case Kind::Complement: return boxed(node.kind, rewrite_schema(*node.inner, rule));
+        case Kind::Complement: return boxed(node.kind, rewrite_schema(*node.inner(), rule));
         case Kind::Record: {
             Schema out(Kind::Record);
-            out.fields = rewrite_fields(node.fields, rule);
-            out.clauses.reserve(node.clauses.size());
-            for (const CatchAll& c : node.clauses) {
+            out.fields() = rewrite_fields(node.fields(), rule);
+            out.clauses().reserve(node.clauses().size());
+            for (const CatchAll& c : node.clauses()) {
                 Schema key = rewrite_schema(c.key, rule);
-                out.clauses.push_back(CatchAll{std::move(key), rewrite_schema(c.value, rule)});
+                out.clauses().push_back(CatchAll{std::move(key), rewrite_schema(c.value, rule)});
             }
             return out;
         }
         case Kind::Union:
         case Kind::Intersection: {
             Schema out(node.kind);
-            out.members = rewrite_schema_vec(node.members, rule);
+            out.members() = rewrite_schema_vec(node.members(), rule);
             return out;
         }
         case Kind::Object: {
             Schema out = indexed(Kind::Object, rule.pool(node.index));
-            out.fields = rewrite_fields(node.fields, rule);
+            out.fields() = rewrite_fields(node.fields(), rule);
             return out;
         }
         case Kind::Refinement: {
-            Schema out = boxed(Kind::Refinement, rewrite_schema(*node.inner, rule));
-            out.constraints = node.constraints;
-            for (Constraint& c : out.constraints) {
+            Schema out = boxed(Kind::Refinement, rewrite_schema(*node.inner(), rule));
+            out.constraints() = node.constraints();
+            for (Constraint& c : out.constraints()) {
                 if (c.kind != ConstraintKind::MinLen && c.kind != ConstraintKind::MaxLen &&
                     c.kind != ConstraintKind::Regex) {
                     c.value = rule.pool(c.value);

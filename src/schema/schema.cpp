@@ -88,7 +88,7 @@ void hash_shape_with(const SeqShape& shape, SipHasher13& h, const ChildHasher& c
             h.write_u64(shape.parts.size());
             for (const SeqShape& part : shape.parts) hash_shape_with(part, h, child);
             break;
-        case ShapeForm::Repeat: hash_shape_with(*shape.inner, h, child); break;
+        case ShapeForm::Repeat: hash_shape_with(*shape.inner(), h, child); break;
     }
 }
 
@@ -129,7 +129,7 @@ struct MirroredEq {
             case ShapeForm::Concat:
             case ShapeForm::Alternation:
                 return eq_vec(a.parts, b.parts, [this](const SeqShape& x, const SeqShape& y) { return shape(x, y); });
-            case ShapeForm::Repeat: return shape(*a.inner, *b.inner);
+            case ShapeForm::Repeat: return shape(*a.inner(), *b.inner());
         }
         return false;
     }
@@ -143,18 +143,18 @@ struct MirroredEq {
             case Kind::Literal:
             case Kind::Instance:
             case Kind::Placeholder: return a.index == b.index;
-            case Kind::Sequence: return a.tuple_flag == b.tuple_flag && shape(a.shape, b.shape);
+            case Kind::Sequence: return a.tuple_flag == b.tuple_flag && shape(a.shape(), b.shape());
             case Kind::Set:
             case Kind::FrozenSet:
-            case Kind::Complement: return schema(*a.inner, *b.inner);
+            case Kind::Complement: return schema(*a.inner(), *b.inner());
             case Kind::Record:
-                return fields(a.fields, b.fields) &&
-                       eq_vec(a.clauses, b.clauses, [this](const CatchAll& x, const CatchAll& y) { return clause(x, y); });
+                return fields(a.fields(), b.fields()) &&
+                       eq_vec(a.clauses(), b.clauses(), [this](const CatchAll& x, const CatchAll& y) { return clause(x, y); });
             case Kind::Union:
             case Kind::Intersection:
-                return eq_vec(a.members, b.members, [this](const Schema& x, const Schema& y) { return schema(x, y); });
-            case Kind::Object: return a.index == b.index && fields(a.fields, b.fields);
-            case Kind::Refinement: return schema(*a.inner, *b.inner) && eq_constraint_slice(a.constraints, b.constraints);
+                return eq_vec(a.members(), b.members(), [this](const Schema& x, const Schema& y) { return schema(x, y); });
+            case Kind::Object: return a.index == b.index && fields(a.fields(), b.fields());
+            case Kind::Refinement: return schema(*a.inner(), *b.inner()) && eq_constraint_slice(a.constraints(), b.constraints());
             default: return true;
         }
     }
@@ -183,7 +183,7 @@ int cmp_seq_shape(const SeqShape& a, const SeqShape& b) {
         case ShapeForm::Item: return cmp_schema(*a.item, *b.item);
         case ShapeForm::Concat:
         case ShapeForm::Alternation: return cmp_vec(a.parts, b.parts, cmp_seq_shape);
-        case ShapeForm::Repeat: return cmp_seq_shape(*a.inner, *b.inner);
+        case ShapeForm::Repeat: return cmp_seq_shape(*a.inner(), *b.inner());
     }
     return 0;
 }
@@ -197,21 +197,21 @@ int cmp_schema(const Schema& a, const Schema& b) {
         case Kind::Placeholder: return cmp_num(a.index, b.index);
         case Kind::Sequence:
             if (int c = cmp_num(a.tuple_flag, b.tuple_flag)) return c;
-            return cmp_seq_shape(a.shape, b.shape);
+            return cmp_seq_shape(a.shape(), b.shape());
         case Kind::Set:
         case Kind::FrozenSet:
-        case Kind::Complement: return cmp_schema(*a.inner, *b.inner);
+        case Kind::Complement: return cmp_schema(*a.inner(), *b.inner());
         case Kind::Record:
-            if (int c = cmp_vec(a.fields, b.fields, cmp_field)) return c;
-            return cmp_vec(a.clauses, b.clauses, cmp_clause);
+            if (int c = cmp_vec(a.fields(), b.fields(), cmp_field)) return c;
+            return cmp_vec(a.clauses(), b.clauses(), cmp_clause);
         case Kind::Union:
-        case Kind::Intersection: return cmp_vec(a.members, b.members, cmp_schema);
+        case Kind::Intersection: return cmp_vec(a.members(), b.members(), cmp_schema);
         case Kind::Object:
             if (int c = cmp_num(a.index, b.index)) return c;
-            return cmp_vec(a.fields, b.fields, cmp_field);
+            return cmp_vec(a.fields(), b.fields(), cmp_field);
         case Kind::Refinement:
-            if (int c = cmp_schema(*a.inner, *b.inner)) return c;
-            return cmp_vec(a.constraints, b.constraints, cmp_constraint);
+            if (int c = cmp_schema(*a.inner(), *b.inner())) return c;
+            return cmp_vec(a.constraints(), b.constraints(), cmp_constraint);
         default: return 0;
     }
 }
@@ -229,32 +229,32 @@ void hash_schema_node(const Schema& node, SipHasher13& h, const ChildHasher& chi
         case Kind::Placeholder: h.write_u64(node.index); break;
         case Kind::Sequence:
             h.write_u64(node.tuple_flag);
-            hash_shape_with(node.shape, h, child);
+            hash_shape_with(node.shape(), h, child);
             break;
         case Kind::Set:
         case Kind::FrozenSet:
-        case Kind::Complement: child.hash(child.context, *node.inner, h); break;
+        case Kind::Complement: child.hash(child.context, *node.inner(), h); break;
         case Kind::Record:
-            hash_fields(node.fields, h, child);
-            h.write_u64(node.clauses.size());
-            for (const CatchAll& c : node.clauses) {
+            hash_fields(node.fields(), h, child);
+            h.write_u64(node.clauses().size());
+            for (const CatchAll& c : node.clauses()) {
                 child.hash(child.context, c.key, h);
                 child.hash(child.context, c.value, h);
             }
             break;
         case Kind::Union:
         case Kind::Intersection:
-            h.write_u64(node.members.size());
-            for (const Schema& m : node.members) child.hash(child.context, m, h);
+            h.write_u64(node.members().size());
+            for (const Schema& m : node.members()) child.hash(child.context, m, h);
             break;
         case Kind::Object:
             h.write_u64(node.index);
-            hash_fields(node.fields, h, child);
+            hash_fields(node.fields(), h, child);
             break;
         case Kind::Refinement:
-            child.hash(child.context, *node.inner, h);
-            h.write_u64(node.constraints.size());
-            for (const Constraint& c : node.constraints) {
+            child.hash(child.context, *node.inner(), h);
+            h.write_u64(node.constraints().size());
+            for (const Constraint& c : node.constraints()) {
                 h.write_u64(static_cast<std::uint64_t>(c.kind));
                 if (c.kind == ConstraintKind::Regex) {
                     hash_text(c.pattern, h);
@@ -289,7 +289,7 @@ Schema indexed(Kind kind, std::uint64_t index) {
 
 Schema boxed(Kind kind, Schema inner) {
     Schema s(kind);
-    s.inner = std::make_unique<Schema>(std::move(inner));
+    s.inner() = std::make_unique<Schema>(std::move(inner));
     return s;
 }
 
@@ -298,7 +298,7 @@ Schema union_of(std::vector<Schema> members) {
         return Schema(Kind::Nothing);
     }
     Schema s(Kind::Union);
-    s.members = std::move(members);
+    s.members() = std::move(members);
     return s;
 }
 
@@ -307,7 +307,7 @@ Schema intersection_of(std::vector<Schema> members) {
         return Schema(Kind::Anything);
     }
     Schema s(Kind::Intersection);
-    s.members = std::move(members);
+    s.members() = std::move(members);
     return s;
 }
 
@@ -315,14 +315,14 @@ Schema complement_of(Schema inner) { return boxed(Kind::Complement, std::move(in
 
 Schema dict_record_of(Schema key, Schema value) {
     Schema s(Kind::Record);
-    s.clauses.push_back(CatchAll{std::move(key), std::move(value)});
+    s.clauses().push_back(CatchAll{std::move(key), std::move(value)});
     return s;
 }
 
 Schema sequence_of(std::uint8_t tuple_flag, SeqShape shape) {
     Schema s(Kind::Sequence);
     s.tuple_flag = tuple_flag;
-    s.shape = std::move(shape);
+    s.shape() = std::move(shape);
     return s;
 }
 
@@ -336,7 +336,7 @@ SeqShape seq_shape_item(Schema item) {
 SeqShape seq_shape_repeat(Schema item) {
     SeqShape s;
     s.form = ShapeForm::Repeat;
-    s.inner = std::make_unique<SeqShape>(seq_shape_item(std::move(item)));
+    s.inner() = std::make_unique<SeqShape>(seq_shape_item(std::move(item)));
     return s;
 }
 
@@ -363,8 +363,8 @@ std::optional<LinearShape> linearize_seq_shape(const SeqShape& shape) {
             out.prefix_len = 1;
             return out;
         case ShapeForm::Repeat:
-            if (shape.inner->form != ShapeForm::Item) return std::nullopt;
-            out.tail = shape.inner->item.get();
+            if (shape.inner()->form != ShapeForm::Item) return std::nullopt;
+            out.tail = shape.inner()->item.get();
             return out;
         case ShapeForm::Concat: {
             const std::size_t n = shape.parts.size();
@@ -374,9 +374,9 @@ std::optional<LinearShape> linearize_seq_shape(const SeqShape& shape) {
                     continue;
                 }
                 const bool last_repeat = i + 1 == n && part.form == ShapeForm::Repeat &&
-                                         part.inner->form == ShapeForm::Item;
+                                         part.inner()->form == ShapeForm::Item;
                 if (!last_repeat) return std::nullopt;
-                out.tail = part.inner->item.get();
+                out.tail = part.inner()->item.get();
             }
             out.prefix_items = shape.parts.data();
             out.prefix_len = out.tail ? n - 1 : n;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace kestrome {
@@ -55,7 +57,6 @@ struct SeqShape {
     ShapeForm form = ShapeForm::Empty;
     std::unique_ptr<Schema> item;     // Item
     std::vector<SeqShape> parts;      // Concat, Alternation
-    std::unique_ptr<SeqShape> inner;  // Repeat
 
     SeqShape() = default;
     SeqShape(SeqShape&&) noexcept = default;
@@ -63,6 +64,13 @@ struct SeqShape {
     SeqShape(const SeqShape&) = delete;
     SeqShape& operator=(const SeqShape&) = delete;
     ~SeqShape();
+
+    // Repeat (read like a Schema's parts).
+    std::unique_ptr<SeqShape>& inner() { return inner_; }
+    const std::unique_ptr<SeqShape>& inner() const { return inner_; }
+
+private:
+    std::unique_ptr<SeqShape> inner_;
 };
 
 // One condition of a Refinement: a pool index (bounds, divisor, predicate),
@@ -73,18 +81,18 @@ struct Constraint {
     std::string pattern;
 };
 
+struct SchemaBody;
+
+// A node is its kind, a flag and an index; the parts only some kinds have
+// (an inner schema, a shape, members, fields and clauses, constraints) sit
+// in a body allocated for the nodes that hold any. A part a node does not
+// hold reads as empty; writing one makes the body.
 struct Schema {
     Kind kind = Kind::Anything;
     std::uint8_t tuple_flag = LIST_FLAG;  // Sequence
     // Literal, Instance and Object: pool index; BackEdge: definition index;
     // Placeholder: placeholder id.
     std::uint64_t index = 0;
-    std::unique_ptr<Schema> inner;  // Set, FrozenSet, Complement, Refinement base
-    SeqShape shape;                 // Sequence
-    std::vector<Schema> members;    // Union, Intersection
-    std::vector<Field> fields;      // Record fields, Object attributes
-    std::vector<CatchAll> clauses;  // Record
-    std::vector<Constraint> constraints;  // Refinement
 
     Schema() = default;
     explicit Schema(Kind k) : kind(k) {}
@@ -93,6 +101,27 @@ struct Schema {
     Schema(const Schema&) = delete;
     Schema& operator=(const Schema&) = delete;
     ~Schema();
+
+    const std::unique_ptr<Schema>& inner() const;  // Set, FrozenSet, Complement, Refinement base
+    const SeqShape& shape() const;                 // Sequence
+    const std::vector<Schema>& members() const;    // Union, Intersection
+    const std::vector<Field>& fields() const;      // Record fields, Object attributes
+    const std::vector<CatchAll>& clauses() const;  // Record
+    const std::vector<Constraint>& constraints() const;  // Refinement
+    std::unique_ptr<Schema>& inner();
+    SeqShape& shape();
+    std::vector<Schema>& members();
+    std::vector<Field>& fields();
+    std::vector<CatchAll>& clauses();
+    std::vector<Constraint>& constraints();
+
+private:
+    template <class Part>
+    const Part* part() const;
+    template <class Part>
+    Part& own_part();
+
+    std::unique_ptr<SchemaBody> body_;
 };
 
 struct Field {
@@ -105,6 +134,93 @@ struct CatchAll {
     Schema key;
     Schema value;
 };
+
+// The body's shapes, one per family of kinds.
+struct BoxedPart {  // Set, FrozenSet, Complement, Refinement
+    std::unique_ptr<Schema> inner;
+    std::vector<Constraint> constraints;
+};
+struct RecordPart {  // Record, Object
+    std::vector<Field> fields;
+    std::vector<CatchAll> clauses;
+};
+struct SchemaBody {
+    using Parts = std::variant<BoxedPart, SeqShape, std::vector<Schema>, RecordPart>;
+    Parts part;
+};
+
+namespace schema_empty {
+inline const BoxedPart BOXED{};
+inline const SeqShape SHAPE{};
+inline const std::vector<Schema> MEMBERS{};
+inline const RecordPart RECORD{};
+}  // namespace schema_empty
+
+template <class Part>
+inline const Part* Schema::part() const {
+    return body_ != nullptr ? std::get_if<Part>(&body_->part) : nullptr;
+}
+
+// Whether nodes of `kind` hold `Part`.
+template <class Part>
+constexpr bool kind_holds(Kind kind) {
+    if constexpr (std::is_same_v<Part, BoxedPart>) {
+        return kind == Kind::Set || kind == Kind::FrozenSet || kind == Kind::Complement || kind == Kind::Refinement;
+    } else if constexpr (std::is_same_v<Part, SeqShape>) {
+        return kind == Kind::Sequence;
+    } else if constexpr (std::is_same_v<Part, RecordPart>) {
+        return kind == Kind::Record || kind == Kind::Object;
+    } else {
+        return kind == Kind::Union || kind == Kind::Intersection;
+    }
+}
+
+// A node's kind never changes, so its body always has the part of its kind.
+// A part its kind does not hold reads as empty here too, from a scratch
+// value, and no body is made for it.
+template <class Part>
+inline Part& Schema::own_part() {
+    if (!kind_holds<Part>(kind)) {
+        thread_local Part none;
+        none = Part{};
+        return none;
+    }
+    if (body_ == nullptr) {
+        body_ = std::make_unique<SchemaBody>(SchemaBody{SchemaBody::Parts(std::in_place_type<Part>)});
+    }
+    return std::get<Part>(body_->part);
+}
+
+inline const std::unique_ptr<Schema>& Schema::inner() const {
+    const BoxedPart* p = part<BoxedPart>();
+    return (p != nullptr ? p : &schema_empty::BOXED)->inner;
+}
+inline const SeqShape& Schema::shape() const {
+    const SeqShape* p = part<SeqShape>();
+    return p != nullptr ? *p : schema_empty::SHAPE;
+}
+inline const std::vector<Schema>& Schema::members() const {
+    const std::vector<Schema>* p = part<std::vector<Schema>>();
+    return p != nullptr ? *p : schema_empty::MEMBERS;
+}
+inline const std::vector<Field>& Schema::fields() const {
+    const RecordPart* p = part<RecordPart>();
+    return (p != nullptr ? p : &schema_empty::RECORD)->fields;
+}
+inline const std::vector<CatchAll>& Schema::clauses() const {
+    const RecordPart* p = part<RecordPart>();
+    return (p != nullptr ? p : &schema_empty::RECORD)->clauses;
+}
+inline const std::vector<Constraint>& Schema::constraints() const {
+    const BoxedPart* p = part<BoxedPart>();
+    return (p != nullptr ? p : &schema_empty::BOXED)->constraints;
+}
+inline std::unique_ptr<Schema>& Schema::inner() { return own_part<BoxedPart>().inner; }
+inline SeqShape& Schema::shape() { return own_part<SeqShape>(); }
+inline std::vector<Schema>& Schema::members() { return own_part<std::vector<Schema>>(); }
+inline std::vector<Field>& Schema::fields() { return own_part<RecordPart>().fields; }
+inline std::vector<CatchAll>& Schema::clauses() { return own_part<RecordPart>().clauses; }
+inline std::vector<Constraint>& Schema::constraints() { return own_part<BoxedPart>().constraints; }
 
 // A sequence shape read as a fixed prefix and an optional repeated tail.
 // It borrows from its shape: prefix item i is *prefix_items[i].item.

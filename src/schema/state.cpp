@@ -39,9 +39,9 @@ ConstantsPool pool_from_constants(std::vector<py::Ref> objects) {
 namespace {
 
 void add_field_name_strs(const Schema& node, FieldNameStrs& names) {
-    if ((node.kind == Kind::Object || node.kind == Kind::Record) && !node.fields.empty() &&
-        names.first.try_emplace(node.fields.data(), static_cast<std::uint32_t>(names.strs.size()))) {
-        for (const Field& f : node.fields) {
+    if ((node.kind == Kind::Object || node.kind == Kind::Record) && !node.fields().empty() &&
+        names.first.try_emplace(node.fields().data(), static_cast<std::uint32_t>(names.strs.size()))) {
+        for (const Field& f : node.fields()) {
             PyObject* name = PyUnicode_FromStringAndSize(f.name.data(), static_cast<Py_ssize_t>(f.name.size()));
             if (name == nullptr) {
                 py::discard_error();  // the walk makes the name itself, and meets the error there

@@ -39,7 +39,7 @@ struct FieldNameStrs {
     // The name of field i of a record or object, or null when none could be
     // made.
     PyObject* get(const Schema& node, std::size_t i) const {
-        const std::uint32_t* at = first.find(node.fields.data());
+        const std::uint32_t* at = first.find(node.fields().data());
         return at != nullptr ? strs[*at + i].get() : nullptr;
     }
 };
