@@ -162,6 +162,8 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
     const auto prepare = [&](const Schema& s) {
         return prepare_fast_check(s, constants.data(), constants.size(), &tables.unions);
     };
+    set->field_checks.reserve(node.fields().size());
+    set->clause_checks.reserve(2 * node.clauses().size());
     for (const Field& f : node.fields()) set->field_checks.push_back(prepare(f.schema));
     for (const CatchAll& c : node.clauses()) {
         set->clause_checks.push_back(prepare(c.key));
@@ -275,10 +277,69 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
     return check;
 }
 
+namespace {
+
+// Slots for `count` entries: a power of two at least four times the count.
+std::size_t slot_count_for(std::size_t count) {
+    std::size_t n = 8;
+    while (n < count * 4) n *= 2;
+    return n;
+}
+
+void place(std::vector<std::uint32_t>& slots, std::uint64_t hash, std::size_t entry) {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t i = static_cast<std::size_t>(hash) & mask;
+    while (slots[i] != 0) i = (i + 1) & mask;
+    slots[i] = static_cast<std::uint32_t>(entry + 1);
+}
+
+}  // namespace
+
+void TextIndex::reserve(std::size_t count, std::size_t bytes) {
+    entries_.reserve(count);
+    arena_.reserve(bytes);
+}
+
+void TextIndex::insert(std::string_view text, std::uint64_t str_hash, std::uint64_t value) {
+    if (const Entry* e = entry_of(text, str_hash)) {
+        const_cast<Entry*>(e)->value = value;  // the last value of a text wins
+        return;
+    }
+    delete by_bytes_.exchange(nullptr);  // made again, with this text, when next needed
+    entries_.push_back(Entry{str_hash, static_cast<std::uint32_t>(arena_.size()),
+                             static_cast<std::uint32_t>(text.size()), value});
+    arena_.append(text);
+    if (entries_.size() * 4 > by_str_.size()) {
+        by_str_.assign(slot_count_for(entries_.size()), 0);
+        for (std::size_t i = 0; i < entries_.size(); ++i) place(by_str_, entries_[i].str_hash, i);
+    } else {
+        place(by_str_, str_hash, entries_.size() - 1);
+    }
+}
+
+const TextIndex::BytesIndex& TextIndex::bytes_index() const {
+    auto fresh = std::make_unique<BytesIndex>();
+    fresh->slots.assign(slot_count_for(entries_.size()), 0);
+    fresh->hashes.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const Entry& e = entries_[i];
+        fresh->hashes.push_back(fx_hash_text(std::string_view(arena_.data() + e.offset, e.size)));
+        place(fresh->slots, fresh->hashes.back(), i);
+    }
+    BytesIndex* expected = nullptr;
+    if (by_bytes_.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {
+        return *fresh.release();
+    }
+    return *expected;  // another lookup made it first
+}
+
 std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).get()); }
 
 FieldNameSet field_name_set_of(const Schema& record) {
     FieldNameSet set;
+    std::size_t bytes = 0;
+    for (const Field& field : record.fields()) bytes += field.name.size();
+    set.names.reserve(record.fields().size(), bytes);
     for (std::size_t i = 0; i < record.fields().size(); ++i) {
         const Field& field = record.fields()[i];
         set.names.insert(field.name, text_hash(field.name), i);

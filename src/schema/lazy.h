@@ -11,9 +11,12 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace kestrome {
 
@@ -34,8 +37,10 @@ struct FastCheck {
     FastForm form = FastForm::None;
     Kind kind = Kind::Anything;                   // Scalar
     std::uint32_t mask = 0;                       // ScalarMask: one bit per scalar kind
-    const UnionLiteralSets* sets = nullptr;       // LiteralSets
-    PyObject* type = nullptr;                     // ExactType, Constant: borrowed from the pool
+    union {
+        const UnionLiteralSets* sets = nullptr;  // LiteralSets
+        PyObject* type;                          // ExactType, Constant: borrowed from the pool
+    };
     std::int64_t lo = INT64_MIN, hi = INT64_MAX;  // IntRange, inclusive
 };
 
@@ -45,21 +50,91 @@ inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<un
 inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
 
 // Texts found from a Python str by the hash the str caches, and from UTF-8
-// bytes alone (a JSON string) by the Fx hash of the bytes.
-struct TextIndex {
-    TextMap by_str;
-    TextMap by_bytes;
+// bytes alone (a JSON string) by the Fx hash of the bytes. The texts are
+// copied into one arena; each hash index is an array of slots holding an
+// entry's number, at most a quarter full so that most lookups find their
+// key, or an empty slot, at the first probe. The bytes index serves only
+// JSON: it is made on the first lookup by bytes.
+class TextIndex {
+public:
+    TextIndex() = default;
+    TextIndex(TextIndex&& other) noexcept
+        : entries_(std::move(other.entries_)),
+          arena_(std::move(other.arena_)),
+          by_str_(std::move(other.by_str_)),
+          by_bytes_(other.by_bytes_.exchange(nullptr)) {}
+    TextIndex& operator=(TextIndex&& other) noexcept {
+        if (this != &other) {
+            entries_ = std::move(other.entries_);
+            arena_ = std::move(other.arena_);
+            by_str_ = std::move(other.by_str_);
+            delete by_bytes_.exchange(other.by_bytes_.exchange(nullptr));
+        }
+        return *this;
+    }
+    TextIndex(const TextIndex&) = delete;
+    TextIndex& operator=(const TextIndex&) = delete;
+    ~TextIndex() { delete by_bytes_.load(std::memory_order_acquire); }
 
-    void insert(std::string_view text, std::uint64_t str_hash, std::uint64_t value) {
-        by_str.insert(text, str_hash, value);
-        by_bytes.insert(text, fx_hash_text(text), value);
-    }
+    // Room for `count` texts of `bytes` bytes in all.
+    void reserve(std::size_t count, std::size_t bytes);
+    // Maps `text` to `value`; `str_hash` is str_hash() of the text as a str.
+    void insert(std::string_view text, std::uint64_t str_hash, std::uint64_t value);
+
     [[gnu::always_inline]] const std::uint64_t* find(std::string_view text, std::uint64_t str_hash) const {
-        return by_str.find(text, str_hash);
+        const Entry* e = entry_of(text, str_hash);
+        return e != nullptr ? &e->value : nullptr;
     }
+
     [[gnu::always_inline]] const std::uint64_t* find(std::string_view text) const {
-        return by_bytes.empty() ? nullptr : by_bytes.find(text, fx_hash_text(text));
+        if (entries_.empty()) return nullptr;
+        const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
+        if (index == nullptr) index = &bytes_index();
+        const std::uint64_t hash = fx_hash_text(text);
+        const std::size_t mask = index->slots.size() - 1;
+        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+            const std::uint32_t at = index->slots[i];
+            if (at == 0) return nullptr;
+            const Entry& e = entries_[at - 1];
+            if (index->hashes[at - 1] == hash && holds(e, text)) return &e.value;
+        }
     }
+
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+private:
+    struct Entry {
+        std::uint64_t str_hash;
+        std::uint32_t offset;
+        std::uint32_t size;
+        std::uint64_t value;
+    };
+    struct BytesIndex {
+        std::vector<std::uint32_t> slots;   // entry number + 1; 0 marks an empty slot
+        std::vector<std::uint64_t> hashes;  // Fx hash of each entry's text
+    };
+
+    [[gnu::always_inline]] const Entry* entry_of(std::string_view text, std::uint64_t str_hash) const {
+        if (entries_.empty()) return nullptr;
+        const std::size_t mask = by_str_.size() - 1;
+        for (std::size_t i = static_cast<std::size_t>(str_hash) & mask;; i = (i + 1) & mask) {
+            const std::uint32_t at = by_str_[i];
+            if (at == 0) return nullptr;
+            const Entry& e = entries_[at - 1];
+            if (e.str_hash == str_hash && holds(e, text)) return &e;
+        }
+    }
+    bool holds(const Entry& e, std::string_view text) const {
+        return e.size == text.size() && std::memcmp(arena_.data() + e.offset, text.data(), text.size()) == 0;
+    }
+    // The bytes index, made now if no lookup by bytes made it before.
+    const BytesIndex& bytes_index() const;
+
+    std::vector<Entry> entries_;
+    std::string arena_;
+    std::vector<std::uint32_t> by_str_;  // entry number + 1; 0 marks an empty slot
+    mutable std::atomic<BytesIndex*> by_bytes_{nullptr};
 };
 
 // Field name to the position of its (last) field; number of required fields;

@@ -63,6 +63,7 @@ FieldNameStrs field_name_strs_of(const Schema& root, const std::vector<Schema>& 
     FieldNameStrs names;
     add_field_name_strs(root, names);
     for (const Schema& d : definitions) add_field_name_strs(d, names);
+    names.strs.shrink_to_fit();  // kept for the validator's life
     return names;
 }
 

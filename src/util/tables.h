@@ -1,83 +1,12 @@
-// Small open-addressing tables for the lookups of the membership walk: a
-// text key is found by one hash probe and, on a hash match, one byte compare.
+// Small open-addressing tables for the lookups of the membership walk.
 #pragma once
 #include "util/fx_hash.h"
 
 #include <cstdint>
-#include <cstring>
-#include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace kestrome {
-
-// Text -> number, keyed by a hash the caller supplies. Keys are copied into
-// the table's own storage.
-class TextMap {
-public:
-    // Callers supply the key's hash, always by the same function.
-    void insert(std::string_view key, std::uint64_t hash, std::uint64_t value) {
-        // At most a quarter full: most lookups then find their key, or an
-        // empty slot, at the first probe.
-        if ((size_ + 1) * 4 > slots_.size()) grow();
-        Slot& slot = slots_[probe(key, hash)];
-        if (slot.len_plus_one == 0) {
-            slot.hash = hash;
-            slot.offset = arena_.size();
-            slot.len_plus_one = key.size() + 1;
-            arena_.append(key);
-            ++size_;
-        }
-        slot.value = value;
-    }
-
-    [[gnu::always_inline]] const std::uint64_t* find(std::string_view key, std::uint64_t hash) const {
-        if (size_ == 0) return nullptr;
-        const Slot& slot = slots_[probe(key, hash)];
-        return slot.len_plus_one == 0 ? nullptr : &slot.value;
-    }
-
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-
-private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::size_t offset = 0;
-        std::size_t len_plus_one = 0;  // 0: empty
-        std::uint64_t value = 0;
-    };
-
-    // The slot holding `key`, or the empty slot where it would go.
-    std::size_t probe(std::string_view key, std::uint64_t hash) const {
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
-            const Slot& slot = slots_[i];
-            if (slot.len_plus_one == 0) return i;
-            if (slot.hash == hash && slot.len_plus_one == key.size() + 1 &&
-                std::memcmp(arena_.data() + slot.offset, key.data(), key.size()) == 0) {
-                return i;
-            }
-        }
-    }
-
-    void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 8 : old.size() * 2, Slot{});
-        const std::size_t mask = slots_.size() - 1;
-        for (const Slot& s : old) {
-            if (s.len_plus_one == 0) continue;
-            std::size_t i = static_cast<std::size_t>(s.hash) & mask;
-            while (slots_[i].len_plus_one != 0) i = (i + 1) & mask;
-            slots_[i] = s;
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::string arena_;
-    std::size_t size_ = 0;
-};
 
 // A set of signed 64-bit integers.
 class IntSet {
