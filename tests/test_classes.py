@@ -499,3 +499,74 @@ def test_hints_dict_changed_while_compiling_is_an_internal_failure(hints, cls, e
     assert not isinstance(info.value, Exception)
     assert str(info.value) == message
     assert repr(Validator(list[int])) == "list[int]"
+
+
+# --- hints read from the annotations give what typing.get_type_hints gives
+
+class Inner(TypedDict):
+    a: int
+
+
+class Shapes(TypedDict):
+    none: None
+    optional: typing.Optional[int]
+    either: int | None
+    literal: Literal["a", 1, True, None, b"x", Colour.RED]
+    annotated: Annotated[int, Gt(0)]
+    items: list[int]
+    table: dict[str, list[tuple[int, ...]]]
+    old_list: typing.List[int]
+    nested: Inner
+
+
+class Forward(TypedDict):
+    later: list["int"]
+    named: "Inner"
+    optional_named: typing.Optional["Inner"]
+
+
+@dataclasses.dataclass
+class Base:
+    x: int
+    y: str
+
+
+@dataclasses.dataclass
+class Override(Base):
+    x: bool
+    z: list[Base]
+
+
+@typing.no_type_check
+@dataclasses.dataclass
+class Unchecked:
+    x: int
+
+
+class NoCheckMeta(type):
+    def __getattr__(cls, name):
+        if name == "__no_type_check__":
+            return True
+        raise AttributeError(name)
+
+
+@dataclasses.dataclass
+class MetaUnchecked(metaclass=NoCheckMeta):
+    x: int
+
+
+@pytest.mark.parametrize(
+    "cls", [Movie, Partial, Child, Shapes, Forward, Point, Point3, Tagged, Empty, Pair, Base, Override, Unchecked,
+            MetaUnchecked])
+def test_hints_match_those_of_get_type_hints_itself(monkeypatch, cls):
+    read = Validator(cls)
+    real = typing.get_type_hints
+    monkeypatch.setattr(typing, "get_type_hints", lambda *args, **kwargs: real(*args, **kwargs))
+    asked = Validator(cls)
+    assert repr(read) == repr(asked)
+    assert hash(read) == hash(asked)
+
+
+@pytest.mark.parametrize("cls", [Unchecked, MetaUnchecked])
+def test_classes_marked_no_type_check_have_no_hints(cls):
+    assert hash(Validator(cls)) == expected_hash(obj(0))

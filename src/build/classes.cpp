@@ -1,6 +1,7 @@
 // Class specs: scalars, object, typed dicts, enums, dataclasses, named
 // tuples, protocols and plain classes.
 #include "build/compile.h"
+#include "build/type_hints.h"
 #include "build/typing_names.h"
 #include "py/dict_iter.h"
 #include "util/text.h"
@@ -8,16 +9,6 @@
 namespace kestrome {
 
 namespace {
-
-// typing.get_type_hints(cls, include_extras=True), looked up on every call.
-py::Ref fetch_type_hints(PyObject* cls, const TypingNames& names) {
-    py::Ref typing = import_module(names.str(Name::Typing));
-    if (!typing) return py::Ref();
-    py::Ref get_type_hints = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(Name::GetTypeHints)));
-    if (!get_type_hints) return py::Ref();
-    PyObject* argv[] = {cls, Py_True};
-    return py::Ref::steal(PyObject_Vectorcall(get_type_hints.get(), argv, 1, names.include_extras));
-}
 
 // True only when the attribute exists and is truthy; every failure is false.
 bool getattr_truthy(PyObject* obj, PyObject* name) {
