@@ -60,19 +60,20 @@ inline bool dict_fast_accepts(const FieldNameSet& names, PyObject* dict) {
 // Python code: every key an exact str (so each names at most one field and
 // no key comparison runs code) and every entry accepted by a prepared test.
 inline bool record_fast_accepts(const Schema& node, const FieldNameSet& names, PyObject* dict) {
-    if (node.fields().empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, dict);
+    const std::vector<Field>& fields = node.fields();
+    if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, dict);
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     std::uint64_t required = 0;
     while (PyDict_Next(dict, &pos, &key, &item)) {
         if (!PyUnicode_CheckExact(key)) return false;
-        if (!node.fields().empty()) {
+        if (!fields.empty()) {
             const std::optional<std::string_view> text = key_text(key);
             if (!text) return false;
             if (const std::uint64_t* hit = names.names.find(*text, str_hash(key))) {
                 if (!fast_accepts(names.field_checks[*hit], item)) return false;
-                if (node.fields()[*hit].required) ++required;
+                if (fields[*hit].required) ++required;
                 continue;
             }
         }
@@ -117,9 +118,10 @@ private:
 // record without fields) and the clauses.
 inline bool record_entries_pass(const Schema& node, PyObject* value, const FieldNameSet* names,
                                 const WalkContext& ctx) {
-    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields().size();
+    const std::vector<Field>& fields = node.fields();
+    const bool with_checks = names != nullptr && names->field_checks.size() == fields.size();
     std::uint64_t remaining = names ? names->required_count : 0;
-    RequiredFieldsMet met(node.fields().size());
+    RequiredFieldsMet met(fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -130,14 +132,14 @@ inline bool record_entries_pass(const Schema& node, PyObject* value, const Field
     while (reader.next_unheld()) {
         PyObject* key = reader.key();
         PyObject* item = reader.value();
-        std::size_t position = node.fields().size();
-        if (names != nullptr && !node.fields().empty()) {
+        std::size_t position = fields.size();
+        if (names != nullptr && !fields.empty()) {
             if (const std::optional<std::string_view> text = key_text(key)) {
                 if (const std::uint64_t* hit = names->names.find(*text, str_hash(key))) position = *hit;
             }
         }
-        if (position < node.fields().size()) {
-            const Field& field = node.fields()[position];
+        if (position < fields.size()) {
+            const Field& field = fields[position];
             if (!(with_checks && fast_accepts(names->field_checks[position], item))) {
                 reader.hold();
                 if (!walk_child(field.schema, item, path, boolean, records)) return false;
@@ -182,12 +184,13 @@ inline bool has_later_entry(const JsonTree& tree, const JsonNode& object, std::u
 // that a later one of the same key replaces does not count.
 inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNameSet* names,
                                 const WalkContext& ctx) {
+    const std::vector<Field>& fields = node.fields();
     const JsonNode& object = *value.node;
     const JsonTree& tree = *value.tree;
-    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields().size();
+    const bool with_checks = names != nullptr && names->field_checks.size() == fields.size();
     const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
-    std::uint64_t remaining = names != nullptr && !node.fields().empty() ? names->required_count : 0;
-    RequiredFieldsMet met(node.fields().size());
+    std::uint64_t remaining = names != nullptr && !fields.empty() ? names->required_count : 0;
+    RequiredFieldsMet met(fields.size());
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -196,13 +199,13 @@ inline bool record_entries_pass(const Schema& node, JsonRef value, const FieldNa
         const JsonEntry& entry = tree.entry(object, i);
         const std::string_view key = tree.key(entry);
         const JsonRef item{&tree, &tree.value(entry)};
-        std::size_t position = node.fields().size();
-        if (!node.fields().empty()) {
+        std::size_t position = fields.size();
+        if (!fields.empty()) {
             if (const std::uint64_t* hit = names->names.find(key)) position = *hit;
         }
         bool accepted;
-        if (position < node.fields().size()) {
-            const Field& field = node.fields()[position];
+        if (position < fields.size()) {
+            const Field& field = fields[position];
             accepted = (with_checks && fast_accepts(names->field_checks[position], item)) ||
                        walk_child(field.schema, item, path, boolean, records);
             if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
