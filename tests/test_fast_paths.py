@@ -280,14 +280,25 @@ JSON_CASES = [
 ]
 
 
-@pytest.mark.parametrize(
-    "schema, doc",
-    [(schema, doc) for schemas, docs in JSON_CASES for schema in (
-        [union(*schemas)] if schemas is TAGGED_MEMBERS else schemas) for doc in docs],
-)
+JSON_PAIRS = [(schema, doc) for schemas, docs in JSON_CASES for schema in (
+    [union(*schemas)] if schemas is TAGGED_MEMBERS else schemas) for doc in docs]
+
+
+@pytest.mark.parametrize("schema, doc", JSON_PAIRS)
 def test_json_judged_as_the_value_it_loads_to(schema, doc):
     value = json.loads(doc)
     expected = Validator(general(schema)).is_valid(value)
     assert Validator(schema).is_valid(value) == expected
     assert Validator(schema).is_valid_json(doc) == expected
     assert Validator(general(schema)).is_valid_json(doc) == expected
+
+
+# The tables a validator builds on its first check serve both kinds of input,
+# whichever comes first.
+@pytest.mark.parametrize("schema, doc", JSON_PAIRS)
+def test_one_validator_judges_values_and_documents_in_either_order(schema, doc):
+    value = json.loads(doc)
+    expected = Validator(general(schema)).is_valid(value)
+    value_first, document_first = Validator(schema), Validator(schema)
+    assert (value_first.is_valid(value), value_first.is_valid_json(doc)) == (expected, expected)
+    assert (document_first.is_valid_json(doc), document_first.is_valid(value)) == (expected, expected)
