@@ -277,23 +277,19 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
     return check;
 }
 
-namespace {
-
-// Slots for `count` entries: a power of two at least four times the count.
-std::size_t slot_count_for(std::size_t count) {
+void SlotArray::reset_for(std::size_t count) {
     std::size_t n = 8;
     while (n < count * 4) n *= 2;
-    return n;
+    owned_ = std::make_unique<std::uint32_t[]>(n);
+    slots_ = owned_.get();
+    mask_ = n - 1;
 }
 
-void place(std::vector<std::uint32_t>& slots, std::uint64_t hash, std::size_t entry) {
-    const std::size_t mask = slots.size() - 1;
-    std::size_t i = static_cast<std::size_t>(hash) & mask;
-    while (slots[i] != 0) i = (i + 1) & mask;
-    slots[i] = static_cast<std::uint32_t>(entry + 1);
+void SlotArray::place(std::uint64_t hash, std::size_t entry) {
+    std::size_t i = static_cast<std::size_t>(hash) & mask_;
+    while (owned_[i] != 0) i = (i + 1) & mask_;
+    owned_[i] = static_cast<std::uint32_t>(entry + 1);
 }
-
-}  // namespace
 
 void TextIndex::reserve(std::size_t count, std::size_t bytes) {
     entries_.reserve(count);
@@ -310,21 +306,21 @@ void TextIndex::insert(std::string_view text, std::uint64_t str_hash, std::uint6
                              static_cast<std::uint32_t>(text.size()), value});
     arena_.append(text);
     if (entries_.size() * 4 > by_str_.size()) {
-        by_str_.assign(slot_count_for(entries_.size()), 0);
-        for (std::size_t i = 0; i < entries_.size(); ++i) place(by_str_, entries_[i].str_hash, i);
+        by_str_.reset_for(entries_.size());
+        for (std::size_t i = 0; i < entries_.size(); ++i) by_str_.place(entries_[i].str_hash, i);
     } else {
-        place(by_str_, str_hash, entries_.size() - 1);
+        by_str_.place(str_hash, entries_.size() - 1);
     }
 }
 
 const TextIndex::BytesIndex& TextIndex::bytes_index() const {
     auto fresh = std::make_unique<BytesIndex>();
-    fresh->slots.assign(slot_count_for(entries_.size()), 0);
+    fresh->slots.reset_for(entries_.size());
     fresh->hashes.reserve(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
         fresh->hashes.push_back(fx_hash_text(std::string_view(arena_.data() + e.offset, e.size)));
-        place(fresh->slots, fresh->hashes.back(), i);
+        fresh->slots.place(fresh->hashes.back(), i);
     }
     BytesIndex* expected = nullptr;
     if (by_bytes_.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kestrome {
@@ -49,12 +50,45 @@ inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<un
 // The kinds decided by a type test alone.
 inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
 
+// An open-addressing index: a power-of-two array of slots, each 0 (empty)
+// or an entry number plus one. An index without slots reads as one empty
+// slot, so that a lookup needs no test for it.
+class SlotArray {
+public:
+    SlotArray() = default;
+    SlotArray(SlotArray&& other) noexcept
+        : owned_(std::move(other.owned_)),
+          slots_(std::exchange(other.slots_, &NONE)),
+          mask_(std::exchange(other.mask_, 0)) {}
+    SlotArray& operator=(SlotArray&& other) noexcept {
+        owned_ = std::move(other.owned_);
+        slots_ = std::exchange(other.slots_, &NONE);
+        mask_ = std::exchange(other.mask_, 0);
+        return *this;
+    }
+
+    // Empty slots for `count` entries: at most a quarter full.
+    void reset_for(std::size_t count);
+    std::size_t size() const { return owned_ != nullptr ? mask_ + 1 : 0; }
+    // Puts entry number `entry` at the first empty slot from `hash` on.
+    void place(std::uint64_t hash, std::size_t entry);
+
+    [[gnu::always_inline]] std::size_t mask() const { return mask_; }
+    [[gnu::always_inline]] std::uint32_t operator[](std::size_t i) const { return slots_[i]; }
+
+private:
+    static constexpr std::uint32_t NONE = 0;
+    std::unique_ptr<std::uint32_t[]> owned_;
+    const std::uint32_t* slots_ = &NONE;
+    std::size_t mask_ = 0;
+};
+
 // Texts found from a Python str by the hash the str caches, and from UTF-8
 // bytes alone (a JSON string) by the Fx hash of the bytes. The texts are
-// copied into one arena; each hash index is an array of slots holding an
-// entry's number, at most a quarter full so that most lookups find their
-// key, or an empty slot, at the first probe. The bytes index serves only
-// JSON: it is made on the first lookup by bytes.
+// copied into one arena; each hash index is a SlotArray, at most a quarter
+// full so that most lookups find their key, or an empty slot, at the first
+// probe. The bytes index serves only JSON: it is made on the first lookup by
+// bytes.
 class TextIndex {
 public:
     TextIndex() = default;
@@ -87,11 +121,13 @@ public:
     }
 
     [[gnu::always_inline]] const std::uint64_t* find(std::string_view text) const {
-        if (entries_.empty()) return nullptr;
         const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
-        if (index == nullptr) index = &bytes_index();
+        if (index == nullptr) {
+            if (entries_.empty()) return nullptr;
+            index = &bytes_index();
+        }
         const std::uint64_t hash = fx_hash_text(text);
-        const std::size_t mask = index->slots.size() - 1;
+        const std::size_t mask = index->slots.mask();
         for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
             const std::uint32_t at = index->slots[i];
             if (at == 0) return nullptr;
@@ -111,13 +147,12 @@ private:
         std::uint64_t value;
     };
     struct BytesIndex {
-        std::vector<std::uint32_t> slots;   // entry number + 1; 0 marks an empty slot
+        SlotArray slots;
         std::vector<std::uint64_t> hashes;  // Fx hash of each entry's text
     };
 
     [[gnu::always_inline]] const Entry* entry_of(std::string_view text, std::uint64_t str_hash) const {
-        if (entries_.empty()) return nullptr;
-        const std::size_t mask = by_str_.size() - 1;
+        const std::size_t mask = by_str_.mask();
         for (std::size_t i = static_cast<std::size_t>(str_hash) & mask;; i = (i + 1) & mask) {
             const std::uint32_t at = by_str_[i];
             if (at == 0) return nullptr;
@@ -133,7 +168,7 @@ private:
 
     std::vector<Entry> entries_;
     std::string arena_;
-    std::vector<std::uint32_t> by_str_;  // entry number + 1; 0 marks an empty slot
+    SlotArray by_str_;
     mutable std::atomic<BytesIndex*> by_bytes_{nullptr};
 };
 
