@@ -570,3 +570,27 @@ def test_hints_match_those_of_get_type_hints_itself(monkeypatch, cls):
 @pytest.mark.parametrize("cls", [Unchecked, MetaUnchecked])
 def test_classes_marked_no_type_check_have_no_hints(cls):
     assert hash(Validator(cls)) == expected_hash(obj(0))
+
+
+def holder_replacing_its_annotations_when_read():
+    """A dataclass with an annotation whose __class__, read by isinstance,
+    replaces the class's annotations while they are being read."""
+    @dataclasses.dataclass
+    class Holder:
+        x: int
+
+    class Sneaky:
+        @property
+        def __class__(self):
+            Holder.__annotations__ = {"x": int}
+            return Sneaky
+
+    Holder.__annotations__["y"] = Sneaky()
+    return Holder
+
+
+def test_annotations_replaced_while_read_give_what_get_type_hints_gives(monkeypatch):
+    read = Validator(holder_replacing_its_annotations_when_read())
+    real = typing.get_type_hints
+    monkeypatch.setattr(typing, "get_type_hints", lambda *args, **kwargs: real(*args, **kwargs))
+    assert hash(read) == hash(Validator(holder_replacing_its_annotations_when_read()))

@@ -158,7 +158,10 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
     if (!PyType_Check(cls)) return py::Ref();
     PyTypeObject* meta = Py_TYPE(cls);
     if (meta->tp_getattro != PyType_Type.tp_getattro) return py::Ref();
-    PyObject* mro = reinterpret_cast<PyTypeObject*>(cls)->tp_mro;
+    // Held: the checks below may run Python code, which may replace what they read.
+    const py::Ref mro_ref = py::Ref::borrow(reinterpret_cast<PyTypeObject*>(cls)->tp_mro);
+    PyObject* mro = mro_ref.get();
+    if (mro == nullptr || !PyTuple_Check(mro)) return py::Ref();
     // Whatever the metaclass or a class defines of these names sends us to
     // get_type_hints; so does a failing lookup, its error discarded.
     const Settled defined[] = {
@@ -173,18 +176,22 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
     py::Ref hints = py::Ref::steal(PyDict_New());
     if (!hints) return hints;
     for (Py_ssize_t i = PyTuple_GET_SIZE(mro) - 1; i >= 0; --i) {
-        PyObject* dict = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i))->tp_dict;
-        PyObject* annotations = PyDict_GetItemWithError(dict, types.annotations);
-        if (annotations == nullptr) {
-            if (PyErr_Occurred()) py::discard_error();
-            else continue;
+        PyObject* base = PyTuple_GET_ITEM(mro, i);
+        PyObject* dict = PyType_Check(base) ? reinterpret_cast<PyTypeObject*>(base)->tp_dict : nullptr;
+        if (dict == nullptr) return py::Ref();
+        const py::Ref annotations = py::Ref::borrow(PyDict_GetItemWithError(dict, types.annotations));
+        if (!annotations && PyErr_Occurred()) {
+            py::discard_error();
             return py::Ref();
         }
-        if (!PyDict_CheckExact(annotations)) return py::Ref();
+        if (!annotations) continue;
+        if (!PyDict_CheckExact(annotations.get())) return py::Ref();
         Py_ssize_t pos = 0;
         PyObject* name = nullptr;
         PyObject* value = nullptr;
-        while (PyDict_Next(annotations, &pos, &name, &value)) {
+        while (PyDict_Next(annotations.get(), &pos, &name, &value)) {
+            const py::Ref held_name = py::Ref::borrow(name);
+            const py::Ref held_value = py::Ref::borrow(value);
             if (!PyUnicode_CheckExact(name) || PyUnicode_CheckExact(value)) return py::Ref();
             if (value == Py_None) value = reinterpret_cast<PyObject*>(Py_TYPE(Py_None));
             const Settled settled = settled_hint(value, types, names, false, 0);
