@@ -139,6 +139,7 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
                             if (self(self, part)) return true;
                         }
                         return false;
+                    // The compiler builds no alternation today; readers of shapes stay total.
                     case ShapeForm::Alternation:
                         for (const SeqShape& part : s.parts) {
                             if (!self(self, part)) return false;
