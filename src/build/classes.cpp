@@ -11,7 +11,7 @@ namespace {
 
 // typing.get_type_hints(cls, include_extras=True), looked up on every call.
 py::Ref fetch_type_hints(PyObject* cls, const TypingNames& names) {
-    py::Ref typing = import_module(names.str(Name::Typing));
+    py::Ref typing = typing_module(names);
     if (!typing) return py::Ref();
     py::Ref get_type_hints = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(Name::GetTypeHints)));
     if (!get_type_hints) return py::Ref();

@@ -143,7 +143,7 @@ std::optional<AliasParts> known_alias(PyObject* spec, const TypingNames& names) 
 
 // Type variables and special forms cannot stand for themselves.
 py::Result<bool> reject_typing_construct(PyObject* spec, const TypingNames& names) {
-    py::Ref typing = import_module(names.str(Name::Typing));
+    py::Ref typing = typing_module(names);
     if (!typing) return std::nullopt;
     for (Name name : {Name::TypeVar, Name::ParamSpec, Name::TypeVarTuple, Name::SpecialForm}) {
         py::Ref construct = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(name)));
@@ -194,6 +194,14 @@ py::Result<bool> has_attribute(PyObject* obj, PyObject* name) {
     return false;
 }
 
+py::Result<CompiledBeside> compile_beside(const ValidatorState& state, PyObject* spec) {
+    CompiledBeside out{pool_from_constants(copy_constants(state.constants)), clone_definitions(state.definitions), {}};
+    py::Result<Schema> root = compile_schema(spec, out.pool, out.definitions);
+    if (!root) return std::nullopt;
+    out.root = std::move(*root);
+    return out;
+}
+
 py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vector<Schema>& definitions) {
     DepthGuard depth;
     if (!depth.entered()) {
@@ -221,7 +229,7 @@ py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vect
     }
     if (is_plain_value(spec)) {
         // The general road imports typing before it gets here; so does this.
-        if (!import_module(names->str(Name::Typing))) return std::nullopt;
+        if (!typing_module(*names)) return std::nullopt;
         return indexed(Kind::Literal, pool_intern(pool, spec));
     }
     if (std::optional<AliasParts> alias = known_alias(spec, *names)) {

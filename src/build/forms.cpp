@@ -82,7 +82,7 @@ py::Result<Schema> compile_all_union(PyObject* args, ConstantsPool& pool, std::v
 py::Result<std::optional<Schema>> compile_required_marker(PyObject* origin, PyObject* args,
                                                           const TypingNames& names, ConstantsPool& pool,
                                                           std::vector<Schema>& definitions) {
-    py::Ref typing = import_module(names.str(Name::Typing));
+    py::Ref typing = typing_module(names);
     if (!typing) return std::nullopt;
     for (Name name : {Name::Required, Name::NotRequired}) {
         py::Ref marker = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(name)));

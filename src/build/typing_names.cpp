@@ -11,7 +11,10 @@ namespace {
 
 py::ProcessOnce<TypingNames> typing_names_cell;
 
-py::Ref import(const char* name) { return py::Ref::steal(PyImport_ImportModule(name)); }
+py::Ref import(const char* name) {
+    py::Ref text = py::Ref::steal(PyUnicode_FromString(name));
+    return text ? import_module(text.get()) : py::Ref();
+}
 
 py::Ref lookup(const py::Ref& module, const char* name) {
     return py::Ref::steal(PyObject_GetAttrString(module.get(), name));
@@ -118,6 +121,8 @@ bool is_ellipsis(PyObject* obj) {
     }
     return obj == names->ellipsis;
 }
+
+py::Ref typing_module(const TypingNames& names) { return import_module(names.str(Name::Typing)); }
 
 py::Ref import_module(PyObject* name) {
     py::Ref module = py::Ref::steal(PyImport_GetModule(name));

@@ -140,22 +140,19 @@ PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 py::Result<ValidatorState> or_body(PyObject* self, PyObject* other, bool reflected) {
     const ValidatorState* live = live_state(self);
     if (live == nullptr) return std::nullopt;
-    const ValidatorState& state = *live;
-    ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
-    std::vector<Schema> definitions = clone_definitions(state.definitions);
-    py::Result<Schema> compiled = compile_schema(other, pool, definitions);
+    py::Result<CompiledBeside> compiled = compile_beside(*live, other);
     if (!compiled) return std::nullopt;
     std::vector<Schema> members;
     members.reserve(2);
-    Schema own = clone_schema(state.root);
+    Schema own = clone_schema(live->root);
     if (reflected) {
-        members.push_back(std::move(*compiled));
+        members.push_back(std::move(compiled->root));
         members.push_back(std::move(own));
     } else {
         members.push_back(std::move(own));
-        members.push_back(std::move(*compiled));
+        members.push_back(std::move(compiled->root));
     }
-    return assemble(union_of(std::move(members)), pool, definitions);
+    return assemble(union_of(std::move(members)), compiled->pool, compiled->definitions);
 }
 
 }  // namespace

@@ -73,14 +73,11 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         const ValidatorState* live = live_state(self);
         if (live == nullptr) return nullptr;
         const ValidatorState& state = *live;
-        // Other is compiled into copies of this validator's pool and
-        // definitions, so that both sides share one index space.
-        ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
-        std::vector<Schema> definitions = clone_definitions(state.definitions);
-        py::Result<Schema> compiled = compile_schema(other, pool, definitions);
+        py::Result<CompiledBeside> compiled = compile_beside(state, other);
         if (!compiled) return nullptr;
-        const PoolOracle oracle{&pool.objects, &definitions};
-        const bool answer = decide(state.root, *compiled, oracle.oracle(), definitions, state.definitions.size());
+        const PoolOracle oracle{&compiled->pool.objects, &compiled->definitions};
+        const bool answer = decide(state.root, compiled->root, oracle.oracle(), compiled->definitions,
+                                   state.definitions.size());
         return Py_NewRef(answer ? Py_True : Py_False);
     });
 }
