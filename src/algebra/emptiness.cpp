@@ -199,15 +199,6 @@ BaseKind schema_base_kind(const Schema& node) {
     }
 }
 
-bool base_kinds_disjoint(const Schema& a, const Schema& b) {
-    if (a.kind == Kind::Nothing || b.kind == Kind::Nothing) return true;
-    const BaseKind x = schema_base_kind(a);
-    const BaseKind y = schema_base_kind(b);
-    if (x == y || x == NO_BASE_KIND || y == NO_BASE_KIND) return false;
-    if ((x == 1 && y == 2) || (x == 2 && y == 1)) return false;
-    return true;
-}
-
 void DisjointPairScan::add(const Schema& node) {
     ++count_;
     if (node.kind == Kind::Nothing) nothing_ = true;

@@ -3,7 +3,6 @@
 #include "build/compile.h"
 #include "build/placeholder.h"
 #include "py/args.h"
-#include "validator/slots.h"
 #include "validator/validator_object.h"
 
 #include <atomic>
@@ -136,45 +135,11 @@ PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
-// self | other (or other | self when reflected), in written order.
-py::Result<ValidatorState> or_body(PyObject* self, PyObject* other, bool reflected) {
-    const ValidatorState* live = live_state(self);
-    if (live == nullptr) return std::nullopt;
-    py::Result<CompiledBeside> compiled = compile_beside(*live, other);
-    if (!compiled) return std::nullopt;
-    std::vector<Schema> members;
-    members.reserve(2);
-    Schema own = clone_schema(live->root);
-    if (reflected) {
-        members.push_back(std::move(compiled->root));
-        members.push_back(std::move(own));
-    } else {
-        members.push_back(std::move(own));
-        members.push_back(std::move(compiled->root));
-    }
-    return assemble(union_of(std::move(members)), compiled->pool, compiled->definitions);
-}
-
 }  // namespace
 
-PyObject* validator_or(PyObject* left, PyObject* right) {
-    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (is_validator(left)) return finish(or_body(left, right, false));
-        if (is_validator(right)) return finish(or_body(right, left, true));
-        Py_RETURN_NOTIMPLEMENTED;
-    });
-}
-
-PyMethodDef UNION_DEF = {"union", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(union_function)),
-                         METH_FASTCALL | METH_KEYWORDS, UNION_DOC};
-PyMethodDef INTERSECTION_DEF = {"intersection",
-                                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(intersection_function)),
-                                METH_FASTCALL | METH_KEYWORDS, INTERSECTION_DOC};
-PyMethodDef COMPLEMENT_DEF = {"complement",
-                              reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(complement_function)),
-                              METH_FASTCALL | METH_KEYWORDS, COMPLEMENT_DOC};
-PyMethodDef RECURSIVE_DEF = {"recursive",
-                             reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(recursive_function)),
-                             METH_FASTCALL | METH_KEYWORDS, RECURSIVE_DOC};
+PyMethodDef UNION_DEF = py::fastcall_method("union", union_function, UNION_DOC);
+PyMethodDef INTERSECTION_DEF = py::fastcall_method("intersection", intersection_function, INTERSECTION_DOC);
+PyMethodDef COMPLEMENT_DEF = py::fastcall_method("complement", complement_function, COMPLEMENT_DOC);
+PyMethodDef RECURSIVE_DEF = py::fastcall_method("recursive", recursive_function, RECURSIVE_DOC);
 
 }  // namespace kestrome
