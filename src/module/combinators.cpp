@@ -56,7 +56,7 @@ py::Result<ValidatorState> members_body(const py::VarArgs& schemas, bool is_unio
     members.reserve(schemas.count);
     for (std::size_t i = 0; i < schemas.count; ++i) {
         py::Result<Schema> member = compile_schema(schemas.items[i], pool, definitions);
-        if (!member) return std::nullopt;
+        if (!member) return py::raised;
         members.push_back(std::move(*member));
     }
     Schema root = is_union ? union_of(std::move(members)) : intersection_of(std::move(members));
@@ -100,14 +100,14 @@ py::Result<ValidatorState> recursive_body(PyObject* builder) {
     py::Ref body;
     {
         py::Ref placeholder = py::Ref::steal(validator_from_schema(indexed(Kind::Placeholder, id)));
-        if (!placeholder) return std::nullopt;
+        if (!placeholder) return py::raised;
         body = py::Ref::steal(PyObject_CallOneArg(builder, placeholder.get()));
     }
-    if (!body) return std::nullopt;
+    if (!body) return py::raised;
     ConstantsPool pool;
     std::vector<Schema> definitions;
     py::Result<Schema> compiled = compile_schema(body.get(), pool, definitions);
-    if (!compiled) return std::nullopt;
+    if (!compiled) return py::raised;
     const std::uint64_t n = definitions.size();
     // Placeholders of this call inside imported definitions are resolved as
     // well, so the contractiveness test follows back edges into them.
@@ -119,7 +119,7 @@ py::Result<ValidatorState> recursive_body(PyObject* builder) {
         py::set_error(PyExc_ValueError,
                       "recursive schema is not contractive: the recursive reference must occur under a structural "
                       "constructor (a list, tuple, set, dict, record, or object)");
-        return std::nullopt;
+        return py::raised;
     }
     definitions.push_back(std::move(resolved));
     return assemble(indexed(Kind::BackEdge, n), pool, definitions);

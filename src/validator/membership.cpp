@@ -15,22 +15,21 @@ const char* const OBJ_PARAMETER[] = {"obj"};
 const char* const DATA_PARAMETER[] = {"data"};
 const py::KeywordOnlyParameter FAIL_FAST_PARAMETER[] = {{"fail_fast", false}};
 
-// An exact bool, or NumPy's boolean scalar through its truth slot.
-py::Result<bool> numpy_bool(PyObject* obj) {
+// Whether `obj` is NumPy's boolean scalar (numpy.bool_, named numpy.bool
+// since NumPy 2), known by its type's module and name so that NumPy need
+// not be imported. A type whose names cannot be read is not it.
+bool is_numpy_bool(PyObject* obj) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
     py::Ref module = py::Ref::steal(PyObject_GetAttrString(type, "__module__"));
     py::Ref name = module ? py::Ref::steal(PyObject_GetAttrString(type, "__name__")) : py::Ref();
     if (!name) {
         py::discard_error();
-        return std::nullopt;
+        return false;
     }
-    if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0 ||
-        !PyUnicode_Check(name.get()) ||
-        (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
-         PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0)) {
-        return std::nullopt;
-    }
-    return true;
+    return PyUnicode_Check(module.get()) && PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
+           PyUnicode_Check(name.get()) &&
+           (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
 }
 
 // Converts `fail_fast`; false with the error (and its note) pending.
@@ -43,7 +42,7 @@ bool convert_fail_fast(PyObject* obj, bool* out) {
         *out = obj == Py_True;
         return true;
     }
-    if (numpy_bool(obj)) {
+    if (is_numpy_bool(obj)) {
         PyNumberMethods* number = Py_TYPE(obj)->tp_as_number;
         if (number == nullptr || number->nb_bool == nullptr) {
             py::Ref type_text = py::Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(Py_TYPE(obj))));

@@ -45,9 +45,9 @@ PyObject* copy_of(PyObject* self) {
 // self | other (or other | self when reflected), in written order.
 py::Result<ValidatorState> or_state(PyObject* self, PyObject* other, bool reflected) {
     const ValidatorState* live = live_state(self);
-    if (live == nullptr) return std::nullopt;
+    if (live == nullptr) return py::raised;
     py::Result<CompiledBeside> compiled = compile_beside(*live, other);
-    if (!compiled) return std::nullopt;
+    if (!compiled) return py::raised;
     std::vector<Schema> members;
     members.reserve(2);
     Schema own = clone_schema(live->root);
