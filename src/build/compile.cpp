@@ -208,9 +208,9 @@ py::Result<SpecRoad> find_road(PyObject* spec, const TypingNames& names) {
     if (std::optional<AliasParts> alias = known_alias(spec, names)) {
         return SpecRoad{Road::Form, Kind::Any, std::move(alias->origin), std::move(alias->args)};
     }
-    py::Ref metadata = lookup_attribute(spec, names.str(Name::Metadata));
-    if (metadata) return SpecRoad{Road::Annotated};
-    if (PyErr_Occurred()) return py::raised;
+    py::Result<bool> annotated = has_attribute(spec, names.str(Name::Metadata));
+    if (!annotated) return py::raised;
+    if (*annotated) return SpecRoad{Road::Annotated};
     py::Ref origin = py::Ref::steal(PyObject_CallOneArg(names.get_origin, spec));
     if (!origin) return py::raised;
     if (origin.get() != Py_None) return SpecRoad{Road::Generic, Kind::Any, std::move(origin)};
@@ -296,10 +296,15 @@ py::Result<std::string> record_key_text(PyObject* key) {
 }
 
 py::Result<bool> has_attribute(PyObject* obj, PyObject* name) {
-    py::Ref value = lookup_attribute(obj, name);
-    if (value) return true;
-    if (PyErr_Occurred()) return py::raised;
-    return false;
+    PyObject* value = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    const int found = PyObject_GetOptionalAttr(obj, name, &value);
+#else
+    const int found = _PyObject_LookupAttr(obj, name, &value);
+#endif
+    const py::Ref held = py::Ref::steal(value);
+    if (found < 0) return py::raised;
+    return found == 1;
 }
 
 py::Result<CompiledBeside> compile_beside(const ValidatorState& state, PyObject* spec) {

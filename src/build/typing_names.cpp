@@ -132,14 +132,4 @@ py::Ref import_module(PyObject* name) {
     return py::Ref::steal(PyImport_Import(name));
 }
 
-py::Ref lookup_attribute(PyObject* obj, PyObject* name) {
-    PyObject* value = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    PyObject_GetOptionalAttr(obj, name, &value);
-#else
-    _PyObject_LookupAttr(obj, name, &value);
-#endif
-    return py::Ref::steal(value);
-}
-
 }  // namespace kestrome

@@ -79,8 +79,4 @@ py::Ref import_module(PyObject* name);
 // hints and markers, and a compile still fails while typing is blocked.
 py::Ref typing_module(const TypingNames& names);
 
-// getattr(obj, name), or empty with no exception when the lookup raises
-// AttributeError; empty with the exception pending on any other error.
-py::Ref lookup_attribute(PyObject* obj, PyObject* name);
-
 }  // namespace kestrome

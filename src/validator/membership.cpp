@@ -63,7 +63,8 @@ bool convert_fail_fast(PyObject* obj, bool* out) {
     return false;
 }
 
-// validate_json and load: the parsed document, checked, or an empty result.
+// validate_json and load: the parsed document once checked, or an empty
+// reference with the exception pending.
 py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name) {
     const py::FunctionDescription desc{"Validator", name, DATA_PARAMETER, 1, FAIL_FAST_PARAMETER, false};
     PyObject* parsed[2];
