@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace kestrome::py {
@@ -31,7 +32,12 @@ template <class T>
 class [[nodiscard]] Result {
 public:
     Result(Raised) noexcept { assert(PyErr_Occurred() != nullptr); }
-    Result(T value) : value_(std::move(value)) {}
+    // Forwarded, so that a value is moved into place once, as into an
+    // std::optional.
+    template <class U = T>
+        requires std::is_constructible_v<T, U&&> && (!std::is_same_v<std::remove_cvref_t<U>, Result>) &&
+                 (!std::is_same_v<std::remove_cvref_t<U>, Raised>)
+    Result(U&& value) : value_(std::forward<U>(value)) {}
 
     explicit operator bool() const noexcept { return value_.has_value(); }
     T& operator*() & { return *value_; }
