@@ -171,9 +171,10 @@ py::Result<Schema> compile_attribute(PyObject* spec, PyObject* name, ConstantsPo
     return compile_schema(value.get(), pool, definitions);
 }
 
-// The roads a spec can take, in the order they are tried. A road's test
-// asks Python only when every road before it did not apply, so a spec sees
-// the same lookups and calls whichever road it takes.
+// The roads a spec can take, tried in this order and the first that applies
+// taken: identity and type tests come before any call into Python, and the
+// lookups a spec may answer with code of its own (__metadata__, get_origin,
+// __supertype__) always run in the same order.
 enum class Road : std::uint8_t {
     Leaf,          // Any, Never, NoReturn
     Class,         // a class: scalars, records, enums, plain classes
