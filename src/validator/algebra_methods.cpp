@@ -16,8 +16,8 @@ using Decision = bool (*)(const Schema&, const Schema&, const LeafOracle&, const
 
 // is_subtype_of and is_equivalent: `other` compiled beside this validator,
 // so that the decision compares trees of one index space.
-PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name,
-                         Decision decide) {
+template <Decision decide, const char* name>
+PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         static const char* const positional[] = {"other"};
         const py::FunctionDescription desc{"Validator", name, positional, 1, {}, false};
@@ -34,6 +34,25 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         return Py_NewRef(answer ? Py_True : Py_False);
     });
 }
+
+constexpr char IS_SUBTYPE_OF[] = "is_subtype_of";
+constexpr char IS_SUBTYPE_OF_DOC[] =
+    "is_subtype_of($self, other)\n--\n\n"
+    "Whether every value of this schema is a value of `other` (any schema or validator).\n\n"
+    "Sound: True only when proven, for example bool within int, list[bool] within list[int],\n"
+    "a recursive schema within a wider one, a class within a base class. False for leaf\n"
+    "relations that cannot be settled and past the same fixed work budget as is_empty(). May\n"
+    "call a refinement's predicate when it decides a literal against it.\n\n"
+    "Raises:\n"
+    "    every exception of compiling `other` (NotImplementedError for a rejected schema).";
+
+constexpr char IS_EQUIVALENT[] = "is_equivalent";
+constexpr char IS_EQUIVALENT_DOC[] =
+    "is_equivalent($self, other)\n--\n\n"
+    "Whether this schema and `other` admit the same values: inclusion both ways, under one\n"
+    "work budget (bool | int is equivalent to int).\n\n"
+    "Raises:\n"
+    "    every exception of compiling `other`.";
 
 // open, close and simplify: every tree rewritten, the constants shared.
 template <class Rewrite>
@@ -70,31 +89,6 @@ PyObject* is_empty(PyObject* self, PyObject*) {
         const PoolOracle oracle{&state.constants, &state.definitions};
         return Py_NewRef(decide_empty(state.root, oracle.oracle(), state.definitions) ? Py_True : Py_False);
     });
-}
-
-constexpr char IS_SUBTYPE_OF_DOC[] =
-    "is_subtype_of($self, other)\n--\n\n"
-    "Whether every value of this schema is a value of `other` (any schema or validator).\n\n"
-    "Sound: True only when proven, for example bool within int, list[bool] within list[int],\n"
-    "a recursive schema within a wider one, a class within a base class. False for leaf\n"
-    "relations that cannot be settled and past the same fixed work budget as is_empty(). May\n"
-    "call a refinement's predicate when it decides a literal against it.\n\n"
-    "Raises:\n"
-    "    every exception of compiling `other` (NotImplementedError for a rejected schema).";
-
-PyObject* is_subtype_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return decide_against(self, args, nargs, kwnames, "is_subtype_of", decide_subtype);
-}
-
-constexpr char IS_EQUIVALENT_DOC[] =
-    "is_equivalent($self, other)\n--\n\n"
-    "Whether this schema and `other` admit the same values: inclusion both ways, under one\n"
-    "work budget (bool | int is equivalent to int).\n\n"
-    "Raises:\n"
-    "    every exception of compiling `other`.";
-
-PyObject* is_equivalent(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return decide_against(self, args, nargs, kwnames, "is_equivalent", decide_equivalent);
 }
 
 constexpr char OPEN_DOC[] =
@@ -134,8 +128,10 @@ PyObject* simplify(PyObject* self, PyObject*) { return rewritten(self, simplify_
 }  // namespace
 
 const PyMethodDef IS_EMPTY_METHOD = {"is_empty", is_empty, METH_NOARGS, IS_EMPTY_DOC};
-const PyMethodDef IS_SUBTYPE_OF_METHOD = py::fastcall_method("is_subtype_of", is_subtype_of, IS_SUBTYPE_OF_DOC);
-const PyMethodDef IS_EQUIVALENT_METHOD = py::fastcall_method("is_equivalent", is_equivalent, IS_EQUIVALENT_DOC);
+const PyMethodDef IS_SUBTYPE_OF_METHOD =
+    py::fastcall_method(IS_SUBTYPE_OF, decide_against<decide_subtype, IS_SUBTYPE_OF>, IS_SUBTYPE_OF_DOC);
+const PyMethodDef IS_EQUIVALENT_METHOD =
+    py::fastcall_method(IS_EQUIVALENT, decide_against<decide_equivalent, IS_EQUIVALENT>, IS_EQUIVALENT_DOC);
 const PyMethodDef OPEN_METHOD = {"open", open_records, METH_NOARGS, OPEN_DOC};
 const PyMethodDef CLOSE_METHOD = {"close", close_records, METH_NOARGS, CLOSE_DOC};
 const PyMethodDef SIMPLIFY_METHOD = {"simplify", simplify, METH_NOARGS, SIMPLIFY_DOC};
