@@ -139,6 +139,7 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
                             if (self(self, part)) return true;
                         }
                         return false;
+                    // The compiler builds no alternation today; readers of shapes stay total.
                     case ShapeForm::Alternation:
                         for (const SeqShape& part : s.parts) {
                             if (!self(self, part)) return false;
@@ -196,15 +197,6 @@ BaseKind schema_base_kind(const Schema& node) {
         case Kind::Record: return 10;
         default: return NO_BASE_KIND;
     }
-}
-
-bool base_kinds_disjoint(const Schema& a, const Schema& b) {
-    if (a.kind == Kind::Nothing || b.kind == Kind::Nothing) return true;
-    const BaseKind x = schema_base_kind(a);
-    const BaseKind y = schema_base_kind(b);
-    if (x == y || x == NO_BASE_KIND || y == NO_BASE_KIND) return false;
-    if ((x == 1 && y == 2) || (x == 2 && y == 1)) return false;
-    return true;
 }
 
 void DisjointPairScan::add(const Schema& node) {

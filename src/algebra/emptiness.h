@@ -79,14 +79,14 @@ inline EmptinessVerdict emptiness_of(const Schema& node, const LeafOracle& oracl
 }
 
 BaseKind schema_base_kind(const Schema& node);
-bool base_kinds_disjoint(const Schema& a, const Schema& b);
 // The bound checks take one budget step per comparison they ask for.
 bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
                                WorkBudget& budget);
 bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle, WorkBudget& budget);
 
-// Whether some two of the schemas added (at different positions) are
-// base_kinds_disjoint, found in one pass.
+// Whether some two of the schemas added (at different positions) share no
+// value by their base kinds alone (Nothing meets nothing; bool and int are
+// the one pair of different kinds that meet), found in one pass.
 class DisjointPairScan {
 public:
     void add(const Schema& node);

@@ -131,6 +131,7 @@ bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, As
 
 [[gnu::noinline]] bool seq_shape_subtype(const SeqShape& a, const SeqShape& b, const SubtypeContext& cx, Assumptions& as) {
     if (eq_seq_shape(a, b)) return true;
+    // The compiler builds no alternation today; readers of shapes stay total.
     if (a.form == ShapeForm::Alternation) {
         for (const SeqShape& part : a.parts) {
             if (!seq_shape_subtype(part, b, cx, as)) return false;
@@ -336,111 +337,141 @@ bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Con
     return subtype_rec(indexed(Kind::Instance, object.index), sup, cx, as);
 }
 
-bool subtype_rec(const Schema& sub_in, const Schema& sup_in, const SubtypeContext& cx, Assumptions& as) {
-    const Schema* sub = &sub_in;
-    const Schema* sup = &sup_in;
+// What one rule makes of a question: its answer, or the pair to ask next.
+// The next pair is asked in the same activation of subtype_rec, so that a
+// chain of sets, complements and refinements does not deepen the stack.
+struct Step {
+    const Schema* sub;  // null when `answer` is final
+    const Schema* sup;
+    bool answer;
+};
+
+Step answer(bool a) { return Step{nullptr, nullptr, a}; }
+Step ask(const Schema& sub, const Schema& sup) { return Step{&sub, &sup, false}; }
+
+// The answers found without reading the structure: an assumption on this
+// path, exact kind masks, equal trees, an empty sub or a full sup.
+std::optional<bool> settled(const Schema& sub, const Schema& sup, const SubtypeContext& cx, const Assumptions& as) {
+    if (cx.assumed(sub, sup, as)) return true;
+    const ExactMask ms = exact_kind_mask(sub);
+    const ExactMask mp = exact_kind_mask(sup);
+    if (!ms.inexact && !mp.inexact) return (ms.mask & ~mp.mask & ALL_KINDS) == 0;
+    if (cx.same(sub, sup)) return true;
+    if (cx.proven_empty(sub) || cx.proven_full(sup)) return true;
+    return std::nullopt;
+}
+
+bool every_member_within(const std::vector<Schema>& members, const Schema& sup, const SubtypeContext& cx,
+                         Assumptions& as) {
+    for (const Schema& m : members) {
+        if (!subtype_rec(m, sup, cx, as)) return false;
+    }
+    return true;
+}
+
+bool within_every_member(const Schema& sub, const std::vector<Schema>& members, const SubtypeContext& cx,
+                         Assumptions& as) {
+    for (const Schema& m : members) {
+        if (!subtype_rec(sub, m, cx, as)) return false;
+    }
+    return true;
+}
+
+bool within_some_member(const Schema& sub, const std::vector<Schema>& members, const SubtypeContext& cx,
+                        Assumptions& as) {
+    for (const Schema& m : members) {
+        if (subtype_rec(sub, m, cx, as)) return true;
+    }
+    return false;
+}
+
+// An intersection is within sup when one of its members is, or (sup being
+// a union) when it is within one of sup's members as a whole.
+bool intersection_within(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    for (const Schema& m : sub.members()) {
+        if (subtype_rec(m, sup, cx, as)) return true;
+    }
+    return sup.kind == Kind::Union && within_some_member(sub, sup.members(), cx, as);
+}
+
+// A back edge is unfolded to its definition with the question assumed, so
+// that meeting it again on this path answers yes (the coinductive step).
+bool unfold_sub(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    if (sub.index >= cx.definitions.size()) return false;
+    const Schema& definition = cx.definitions[sub.index];
+    return assuming(sub, sup, cx, as, [&] { return subtype_rec(definition, sup, cx, as); });
+}
+
+bool unfold_sup(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    if (sup.index >= cx.definitions.size()) return false;
+    const Schema& definition = cx.definitions[sup.index];
+    return assuming(sub, sup, cx, as, [&] { return subtype_rec(sub, definition, cx, as); });
+}
+
+bool refinement_within(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    return subtype_rec(*sub.inner(), *sup.inner(), cx, as) && constraints_imply(sup.constraints(), sub.constraints(), cx.oracle);
+}
+
+// The rules that read the structure of sup; a refinement sub that none of
+// them settles is asked about through its base, a leaf through the oracle.
+Step structural_step(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    switch (sup.kind) {
+        case Kind::Sequence:
+            if (sub.kind == Kind::Sequence && sub.tuple_flag == sup.tuple_flag) {
+                return answer(seq_shape_subtype(sub.shape(), sup.shape(), cx, as));
+            }
+            break;
+        case Kind::Set:
+        case Kind::FrozenSet:
+            if (sub.kind == sup.kind) return ask(*sub.inner(), *sup.inner());
+            break;
+        case Kind::Record:
+            if (sub.kind == Kind::Record) return answer(record_subtype(sub, sup, cx, as));
+            break;
+        case Kind::Complement:
+            // not x within not y exactly when y within x.
+            if (sub.kind == Kind::Complement) return ask(*sup.inner(), *sub.inner());
+            return answer(subtype_of_complement(sub, *sup.inner(), cx));
+        case Kind::Instance:
+            if (sub.kind == Kind::Object) return answer(class_subtype(sub, sup, cx, as));
+            break;
+        case Kind::Object:
+            if (sub.kind == Kind::Object) return answer(object_subtype(sub, sup, cx, as));
+            break;
+        case Kind::Refinement:
+            if (sub.kind == Kind::Refinement) return answer(refinement_within(sub, sup, cx, as));
+            break;
+        case Kind::BackEdge: return answer(unfold_sup(sub, sup, cx, as));
+        default: break;
+    }
+    if (sub.kind == Kind::Refinement) return ask(*sub.inner(), sup);
+    return answer(cx.oracle.leaf_subtype(sub, sup) == LEAF_INCLUDED);
+}
+
+// The rules in the order they apply: unions and intersections are taken
+// apart before back edges are unfolded, and those before the structure.
+Step subtype_step(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
+    if (const std::optional<bool> known = settled(sub, sup, cx, as)) return answer(*known);
+    if (sub.kind == Kind::Union) return answer(every_member_within(sub.members(), sup, cx, as));
+    if (sup.kind == Kind::Intersection) return answer(within_every_member(sub, sup.members(), cx, as));
+    if (sub.kind == Kind::Intersection) return answer(intersection_within(sub, sup, cx, as));
+    if (sup.kind == Kind::Union) return answer(within_some_member(sub, sup.members(), cx, as));
+    if (sub.kind == Kind::BackEdge) return answer(unfold_sub(sub, sup, cx, as));
+    return structural_step(sub, sup, cx, as);
+}
+
+bool subtype_rec(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     if (!cx.budget.step()) return false;
     const DepthLevel level(cx.budget);
     if (!level.held()) return false;
+    const Schema* a = &sub;
+    const Schema* b = &sup;
     while (true) {
-        if (cx.assumed(*sub, *sup, as)) return true;
-        const ExactMask ms = exact_kind_mask(*sub);
-        const ExactMask mp = exact_kind_mask(*sup);
-        if (!ms.inexact && !mp.inexact) return (ms.mask & ~mp.mask & ALL_KINDS) == 0;
-        if (cx.same(*sub, *sup)) return true;
-        if (cx.proven_empty(*sub) || cx.proven_full(*sup)) return true;
-
-        if (sub->kind == Kind::Union) {
-            for (const Schema& m : sub->members()) {
-                if (!subtype_rec(m, *sup, cx, as)) return false;
-            }
-            return true;
-        }
-        if (sup->kind == Kind::Intersection) {
-            for (const Schema& m : sup->members()) {
-                if (!subtype_rec(*sub, m, cx, as)) return false;
-            }
-            return true;
-        }
-        if (sub->kind == Kind::Intersection) {
-            for (const Schema& m : sub->members()) {
-                if (subtype_rec(m, *sup, cx, as)) return true;
-            }
-            if (sup->kind == Kind::Union) {
-                for (const Schema& m : sup->members()) {
-                    if (subtype_rec(*sub, m, cx, as)) return true;
-                }
-            }
-            return false;
-        }
-        if (sup->kind == Kind::Union) {
-            for (const Schema& m : sup->members()) {
-                if (subtype_rec(*sub, m, cx, as)) return true;
-            }
-            return false;
-        }
-        if (sub->kind == Kind::BackEdge) {
-            if (sub->index >= cx.definitions.size()) return false;
-            const Schema& definition = cx.definitions[sub->index];
-            return assuming(*sub, *sup, cx, as, [&] { return subtype_rec(definition, *sup, cx, as); });
-        }
-        const Schema* next_sub = nullptr;
-        const Schema* next_sup = nullptr;
-        switch (sup->kind) {
-            case Kind::Sequence:
-                if (sub->kind == Kind::Sequence && sub->tuple_flag == sup->tuple_flag) {
-                    return seq_shape_subtype(sub->shape(), sup->shape(), cx, as);
-                }
-                break;
-            case Kind::Set:
-            case Kind::FrozenSet:
-                if (sub->kind == sup->kind) {
-                    next_sub = sub->inner().get();
-                    next_sup = sup->inner().get();
-                }
-                break;
-            case Kind::Record:
-                if (sub->kind == Kind::Record) return record_subtype(*sub, *sup, cx, as);
-                break;
-            case Kind::Complement:
-                if (sub->kind == Kind::Complement) {
-                    next_sub = sup->inner().get();
-                    next_sup = sub->inner().get();
-                } else {
-                    return subtype_of_complement(*sub, *sup->inner(), cx);
-                }
-                break;
-            case Kind::Instance:
-                if (sub->kind == Kind::Object) return class_subtype(*sub, *sup, cx, as);
-                break;
-            case Kind::Object:
-                if (sub->kind == Kind::Object) return object_subtype(*sub, *sup, cx, as);
-                break;
-            case Kind::Refinement:
-                if (sub->kind == Kind::Refinement) {
-                    return subtype_rec(*sub->inner(), *sup->inner(), cx, as) &&
-                           constraints_imply(sup->constraints(), sub->constraints(), cx.oracle);
-                }
-                break;
-            case Kind::BackEdge: {
-                if (sup->index >= cx.definitions.size()) return false;
-                const Schema& definition = cx.definitions[sup->index];
-                return assuming(*sub, *sup, cx, as, [&] { return subtype_rec(*sub, definition, cx, as); });
-            }
-            default: break;
-        }
-        if (next_sub == nullptr) {
-            if (sub->kind == Kind::Refinement) {
-                next_sub = sub->inner().get();
-                next_sup = sup;
-            } else {
-                return cx.oracle.leaf_subtype(*sub, *sup) == LEAF_INCLUDED;
-            }
-        }
-        // Restart with the new pair.
+        const Step step = subtype_step(*a, *b, cx, as);
+        if (step.sub == nullptr) return step.answer;
         if (!cx.budget.step()) return false;
-        sub = next_sub;
-        sup = next_sup;
+        a = step.sub;
+        b = step.sup;
     }
 }
 

@@ -93,7 +93,7 @@ bool collect_constraints(PyObject* item, ConstantsPool& pool, std::vector<Constr
 py::Result<Schema> compile_annotated(PyObject* base, PyObject* metadata, ConstantsPool& pool,
                                      std::vector<Schema>& definitions) {
     py::Result<Schema> compiled = compile_schema(base, pool, definitions);
-    if (!compiled) return std::nullopt;
+    if (!compiled) return py::raised;
     std::vector<Constraint> constraints;
     const Py_ssize_t n = PyTuple_GET_SIZE(metadata);
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -101,7 +101,7 @@ py::Result<Schema> compile_annotated(PyObject* base, PyObject* metadata, Constan
         if (PyType_Check(item.get())) {
             continue;  // a class is never metadata, although it is callable
         }
-        if (!collect_constraints(item.get(), pool, constraints)) return std::nullopt;
+        if (!collect_constraints(item.get(), pool, constraints)) return py::raised;
     }
     if (constraints.empty()) return compiled;
     Schema refinement = boxed(Kind::Refinement, std::move(*compiled));

@@ -57,23 +57,23 @@ bool compile_hints(PyObject* hints, ConstantsPool& pool, std::vector<Schema>& de
 py::Result<Schema> compile_class_object(PyObject* cls, const TypingNames& names, ConstantsPool& pool,
                                         std::vector<Schema>& definitions) {
     py::Ref hints = hints_dict(cls, names);
-    if (!hints) return std::nullopt;
+    if (!hints) return py::raised;
     Schema object = indexed(Kind::Object, pool_intern(pool, cls));
     object.fields().reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
     const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject*, std::string name, Schema schema) {
         object.fields().push_back(Field{std::move(name), std::move(schema), true});
         return true;
     });
-    if (!ok) return std::nullopt;
+    if (!ok) return py::raised;
     return object;
 }
 
 py::Result<Schema> compile_typed_dict(PyObject* cls, const TypingNames& names, ConstantsPool& pool,
                                       std::vector<Schema>& definitions) {
     py::Ref hints = hints_dict(cls, names);
-    if (!hints) return std::nullopt;
+    if (!hints) return py::raised;
     py::Ref required_keys = py::Ref::steal(PyObject_GetAttr(cls, names.str(Name::RequiredKeys)));
-    if (!required_keys) return std::nullopt;
+    if (!required_keys) return py::raised;
     Schema record(Kind::Record);
     record.fields().reserve(static_cast<std::size_t>(PyDict_GET_SIZE(hints.get())));
     const bool ok = compile_hints(hints.get(), pool, definitions, [&](PyObject* key, std::string name, Schema schema) {
@@ -82,19 +82,19 @@ py::Result<Schema> compile_typed_dict(PyObject* cls, const TypingNames& names, C
         record.fields().push_back(Field{std::move(name), std::move(schema), required == 1});
         return true;
     });
-    if (!ok) return std::nullopt;
+    if (!ok) return py::raised;
     return record;
 }
 
 py::Result<bool> is_dataclass(PyObject* cls, const TypingNames& names) {
     py::Ref dataclasses = import_module(names.str(Name::Dataclasses));
-    if (!dataclasses) return std::nullopt;
+    if (!dataclasses) return py::raised;
     py::Ref function = py::Ref::steal(PyObject_GetAttr(dataclasses.get(), names.str(Name::IsDataclass)));
-    if (!function) return std::nullopt;
+    if (!function) return py::raised;
     py::Ref answer = py::Ref::steal(PyObject_CallOneArg(function.get(), cls));
-    if (!answer) return std::nullopt;
+    if (!answer) return py::raised;
     const int truth = PyObject_IsTrue(answer.get());
-    if (truth < 0) return std::nullopt;
+    if (truth < 0) return py::raised;
     return truth == 1;
 }
 
@@ -109,32 +109,32 @@ py::Result<Schema> compile_class(PyObject* cls, ConstantsPool& pool, std::vector
     if (cls == reinterpret_cast<PyObject*>(Py_TYPE(Py_None))) return leaf(Kind::NoneType);
 
     const TypingNames* names = typing_names();
-    if (names == nullptr) return std::nullopt;
+    if (names == nullptr) return py::raised;
     if (cls == names->object) return leaf(Kind::Anything);
     if (cls == names->union_form || cls == names->optional) {
         not_implemented_error(value_repr(cls) +
                               " is a typing special form, not a value; write a concrete type (for a union, "
                               "X | Y or Union[X, Y])");
-        return std::nullopt;
+        return py::raised;
     }
 
     py::Result<bool> typed_dict = has_attribute(cls, names->str(Name::RequiredKeys));
-    if (!typed_dict) return std::nullopt;
+    if (!typed_dict) return py::raised;
     if (*typed_dict) return compile_typed_dict(cls, *names, pool, definitions);
 
     const int is_enum = PyObject_IsSubclass(cls, names->enum_class);
-    if (is_enum < 0) return std::nullopt;
+    if (is_enum < 0) return py::raised;
     if (is_enum == 1) return indexed(Kind::Instance, pool_intern(pool, cls));
 
     py::Result<bool> dataclass = is_dataclass(cls, *names);
-    if (!dataclass) return std::nullopt;
+    if (!dataclass) return py::raised;
     if (*dataclass) return compile_class_object(cls, *names, pool, definitions);
 
     const int is_tuple = PyObject_IsSubclass(cls, reinterpret_cast<PyObject*>(&PyTuple_Type));
-    if (is_tuple < 0) return std::nullopt;
+    if (is_tuple < 0) return py::raised;
     if (is_tuple == 1) {
         py::Result<bool> fields = has_attribute(cls, names->str(Name::Fields));
-        if (!fields) return std::nullopt;
+        if (!fields) return py::raised;
         if (*fields) return compile_class_object(cls, *names, pool, definitions);
     }
 
@@ -143,7 +143,7 @@ py::Result<Schema> compile_class(PyObject* cls, ConstantsPool& pool, std::vector
         return indexed(Kind::Instance, pool_intern(pool, cls));
     }
     not_implemented_error("a Protocol must be @runtime_checkable to be used as a schema");
-    return std::nullopt;
+    return py::raised;
 }
 
 }  // namespace kestrome

@@ -1,6 +1,6 @@
 // The compiler from Python annotations to Schema trees.
 //
-// Every function here returns the compiled node, or an empty result with a
+// Every function here returns the compiled node, or py::raised with a
 // Python exception pending. On failure the pool and the definitions may
 // already hold entries for the parts that compiled; the caller discards both.
 #pragma once
@@ -27,6 +27,16 @@ py::Result<Schema> compile_list_literal(PyObject* list, ConstantsPool& pool, std
 py::Result<Schema> compile_annotated(PyObject* base, PyObject* metadata, ConstantsPool& pool,
                                      std::vector<Schema>& definitions);
 
+// A spec compiled beside a validator: into copies of its pool and
+// definitions, so that both trees share one index space and can be compared
+// or joined.
+struct CompiledBeside {
+    ConstantsPool pool;
+    std::vector<Schema> definitions;
+    Schema root;
+};
+py::Result<CompiledBeside> compile_beside(const ValidatorState& state, PyObject* spec);
+
 // Sets a pending NotImplementedError: every rejected spec is reported so.
 void not_implemented_error(std::string_view text);
 
@@ -34,7 +44,7 @@ void not_implemented_error(std::string_view text);
 py::Result<std::string> record_key_text(PyObject* key);
 
 // hasattr: true when the lookup succeeds, false on AttributeError (cleared),
-// empty with the exception pending on any other error.
+// py::raised with the exception pending on any other error.
 py::Result<bool> has_attribute(PyObject* obj, PyObject* name);
 
 }  // namespace kestrome

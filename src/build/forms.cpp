@@ -20,7 +20,7 @@ py::Ref single_type_argument(PyObject* args) {
 
 py::Result<Schema> compile_single(PyObject* args, ConstantsPool& pool, std::vector<Schema>& definitions) {
     py::Ref arg = single_type_argument(args);
-    if (!arg) return std::nullopt;
+    if (!arg) return py::raised;
     return compile_schema(arg.get(), pool, definitions);
 }
 
@@ -32,13 +32,13 @@ py::Result<std::vector<Schema>> compile_items(std::size_t n, Get&& get, const ch
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         py::Ref item = get(i);
-        if (!item) return std::nullopt;
+        if (!item) return py::raised;
         if (is_ellipsis(item.get())) {
             not_implemented_error(ellipsis_message);
-            return std::nullopt;
+            return py::raised;
         }
         py::Result<Schema> schema = compile_schema(item.get(), pool, definitions);
-        if (!schema) return std::nullopt;
+        if (!schema) return py::raised;
         out.push_back(std::move(*schema));
     }
     return out;
@@ -52,12 +52,12 @@ py::Result<SeqShape> compile_positions(std::size_t n, Get&& get, const char* ell
     bool tail = false;
     if (n >= 2) {
         py::Ref last = get(n - 1);
-        if (!last) return std::nullopt;
+        if (!last) return py::raised;
         tail = is_ellipsis(last.get());
     }
     py::Result<std::vector<Schema>> items =
         compile_items(tail ? n - 1 : n, get, ellipsis_message, pool, definitions);
-    if (!items) return std::nullopt;
+    if (!items) return py::raised;
     if (!tail) return seq_shape_concat(std::move(*items));
     Schema last = std::move(items->back());
     items->pop_back();
@@ -72,31 +72,27 @@ py::Result<Schema> compile_all_union(PyObject* args, ConstantsPool& pool, std::v
     for (std::size_t i = 0; i < n; ++i) {
         py::Ref arg = py::Ref::borrow(PyTuple_GET_ITEM(args, i));
         py::Result<Schema> schema = compile_schema(arg.get(), pool, definitions);
-        if (!schema) return std::nullopt;
+        if (!schema) return py::raised;
         members.push_back(std::move(*schema));
     }
     return union_of(std::move(members));
 }
 
-// Required[T] and NotRequired[T] compile as T: empty when `origin` is neither.
-py::Result<std::optional<Schema>> compile_required_marker(PyObject* origin, PyObject* args,
-                                                          const TypingNames& names, ConstantsPool& pool,
-                                                          std::vector<Schema>& definitions) {
-    py::Ref typing = import_module(names.str(Name::Typing));
-    if (!typing) return std::nullopt;
+// Whether `origin` is typing's Required or NotRequired: a marker compiles
+// as its argument, since a typed dict reads which keys are required from
+// its class. A marker that typing lacks is not the origin.
+py::Result<bool> is_required_marker(PyObject* origin, const TypingNames& names) {
+    py::Ref typing = typing_module(names);
+    if (!typing) return py::raised;
     for (Name name : {Name::Required, Name::NotRequired}) {
         py::Ref marker = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(name)));
         if (!marker) {
             py::discard_error();
             continue;
         }
-        if (origin == marker.get()) {
-            py::Result<Schema> inner = compile_single(args, pool, definitions);
-            if (!inner) return std::nullopt;
-            return std::optional<Schema>(std::move(*inner));
-        }
+        if (origin == marker.get()) return true;
     }
-    return std::optional<Schema>();
+    return false;
 }
 
 }  // namespace
@@ -107,28 +103,28 @@ py::Result<Schema> compile_typing_form(PyObject* origin, PyObject* args, Constan
     if (origin == reinterpret_cast<PyObject*>(&PyList_Type)) {
         if (n != 1) {
             not_implemented_error(ONE_ARGUMENT);
-            return std::nullopt;
+            return py::raised;
         }
         py::Result<Schema> item = compile_schema(PyTuple_GET_ITEM(args, 0), pool, definitions);
-        if (!item) return std::nullopt;
+        if (!item) return py::raised;
         return sequence_of(LIST_FLAG, seq_shape_repeat(std::move(*item)));
     }
     if (origin == reinterpret_cast<PyObject*>(&PySet_Type) ||
         origin == reinterpret_cast<PyObject*>(&PyFrozenSet_Type)) {
         py::Result<Schema> element = compile_single(args, pool, definitions);
-        if (!element) return std::nullopt;
+        if (!element) return py::raised;
         const Kind kind = origin == reinterpret_cast<PyObject*>(&PySet_Type) ? Kind::Set : Kind::FrozenSet;
         return boxed(kind, std::move(*element));
     }
     if (origin == reinterpret_cast<PyObject*>(&PyDict_Type)) {
         if (n != 2) {
             not_implemented_error("dict[...] needs a key type and a value type");
-            return std::nullopt;
+            return py::raised;
         }
         py::Result<Schema> key = compile_schema(PyTuple_GET_ITEM(args, 0), pool, definitions);
-        if (!key) return std::nullopt;
+        if (!key) return py::raised;
         py::Result<Schema> value = compile_schema(PyTuple_GET_ITEM(args, 1), pool, definitions);
-        if (!value) return std::nullopt;
+        if (!value) return py::raised;
         return dict_record_of(std::move(*key), std::move(*value));
     }
     if (origin == reinterpret_cast<PyObject*>(&PyTuple_Type)) {
@@ -136,15 +132,15 @@ py::Result<Schema> compile_typing_form(PyObject* origin, PyObject* args, Constan
         py::Result<SeqShape> shape =
             compile_positions(n, get, "`...` may appear only as the last element of a tuple schema", pool,
                               definitions);
-        if (!shape) return std::nullopt;
+        if (!shape) return py::raised;
         return sequence_of(TUPLE_FLAG, std::move(*shape));
     }
 
     const TypingNames* names = typing_names();
-    if (names == nullptr) return std::nullopt;
-    py::Result<std::optional<Schema>> marked = compile_required_marker(origin, args, *names, pool, definitions);
-    if (!marked) return std::nullopt;
-    if (*marked) return std::move(**marked);
+    if (names == nullptr) return py::raised;
+    py::Result<bool> marked = is_required_marker(origin, *names);
+    if (!marked) return py::raised;
+    if (*marked) return compile_single(args, pool, definitions);
     if (origin == names->union_form || origin == names->union_type || origin == names->literal) {
         return compile_all_union(args, pool, definitions);
     }
@@ -153,7 +149,7 @@ py::Result<Schema> compile_typing_form(PyObject* origin, PyObject* args, Constan
     }
     not_implemented_error("unsupported typing form with origin " + value_repr(origin) +
                           "; supported: list, set, dict, tuple, Union, Optional, Literal, Callable");
-    return std::nullopt;
+    return py::raised;
 }
 
 py::Result<Schema> compile_list_literal(PyObject* list, ConstantsPool& pool, std::vector<Schema>& definitions) {
@@ -166,15 +162,15 @@ py::Result<Schema> compile_list_literal(PyObject* list, ConstantsPool& pool, std
     constexpr const char* message = "`...` may appear only as the last element of a list schema";
     if (n == 1) {
         py::Ref only = get(0);
-        if (!only) return std::nullopt;
+        if (!only) return py::raised;
         if (!is_ellipsis(only.get())) {
             py::Result<Schema> item = compile_schema(only.get(), pool, definitions);
-            if (!item) return std::nullopt;
+            if (!item) return py::raised;
             return sequence_of(LIST_FLAG, seq_shape_repeat(std::move(*item)));
         }
     }
     py::Result<SeqShape> shape = compile_positions(n, get, message, pool, definitions);
-    if (!shape) return std::nullopt;
+    if (!shape) return py::raised;
     return sequence_of(LIST_FLAG, std::move(*shape));
 }
 

@@ -19,16 +19,4 @@ struct RebaseRule {
 
 Schema rebase_schema(const Schema& node, const RebaseMap& map) { return rewrite_schema(node, RebaseRule{map}); }
 
-SeqShape rebase_seq_shape(const SeqShape& shape, const RebaseMap& map) {
-    return rewrite_seq_shape(shape, RebaseRule{map});
-}
-
-std::vector<Field> rebase_fields(const std::vector<Field>& fields, const RebaseMap& map) {
-    return rewrite_fields(fields, RebaseRule{map});
-}
-
-std::vector<Schema> rebase_schema_vec(const std::vector<Schema>& nodes, const RebaseMap& map) {
-    return rewrite_schema_vec(nodes, RebaseRule{map});
-}
-
 }  // namespace kestrome

@@ -13,8 +13,5 @@ struct RebaseMap {
 };
 
 Schema rebase_schema(const Schema& node, const RebaseMap& map);
-SeqShape rebase_seq_shape(const SeqShape& shape, const RebaseMap& map);
-std::vector<Field> rebase_fields(const std::vector<Field>& fields, const RebaseMap& map);
-std::vector<Schema> rebase_schema_vec(const std::vector<Schema>& nodes, const RebaseMap& map);
 
 }  // namespace kestrome

@@ -221,7 +221,7 @@ bool is_typing_get_type_hints(PyObject* function, PyObject* typing, const Typing
 }  // namespace
 
 py::Ref fetch_type_hints(PyObject* cls, const TypingNames& names) {
-    py::Ref typing = import_module(names.str(Name::Typing));
+    py::Ref typing = typing_module(names);
     if (!typing) return py::Ref();
     py::Ref get_type_hints = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(Name::GetTypeHints)));
     if (!get_type_hints) return py::Ref();

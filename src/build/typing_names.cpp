@@ -11,7 +11,10 @@ namespace {
 
 py::ProcessOnce<TypingNames> typing_names_cell;
 
-py::Ref import(const char* name) { return py::Ref::steal(PyImport_ImportModule(name)); }
+py::Ref import(const char* name) {
+    py::Ref text = py::Ref::steal(PyUnicode_FromString(name));
+    return text ? import_module(text.get()) : py::Ref();
+}
 
 py::Ref lookup(const py::Ref& module, const char* name) {
     return py::Ref::steal(PyObject_GetAttrString(module.get(), name));
@@ -119,22 +122,14 @@ bool is_ellipsis(PyObject* obj) {
     return obj == names->ellipsis;
 }
 
+py::Ref typing_module(const TypingNames& names) { return import_module(names.str(Name::Typing)); }
+
 py::Ref import_module(PyObject* name) {
     py::Ref module = py::Ref::steal(PyImport_GetModule(name));
     if (module && module.get() != Py_None) return module;
     if (PyErr_Occurred()) return py::Ref();
     // Absent, or None (import blocked): the import machinery says what to.
     return py::Ref::steal(PyImport_Import(name));
-}
-
-py::Ref lookup_attribute(PyObject* obj, PyObject* name) {
-    PyObject* value = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    PyObject_GetOptionalAttr(obj, name, &value);
-#else
-    _PyObject_LookupAttr(obj, name, &value);
-#endif
-    return py::Ref::steal(value);
 }
 
 }  // namespace kestrome

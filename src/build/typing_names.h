@@ -74,8 +74,9 @@ bool is_ellipsis(PyObject* obj);
 // module replaced or patched meanwhile is seen.
 py::Ref import_module(PyObject* name);
 
-// getattr(obj, name), or empty with no exception when the lookup raises
-// AttributeError; empty with the exception pending on any other error.
-py::Ref lookup_attribute(PyObject* obj, PyObject* name);
+// typing as sys.modules holds it now, the one road every compile takes to
+// it: never kept, so that a module replaced meanwhile is the one asked for
+// hints and markers, and a compile still fails while typing is blocked.
+py::Ref typing_module(const TypingNames& names);
 
 }  // namespace kestrome

@@ -1,6 +1,5 @@
 #include "errors/record.h"
 
-#include "py/error.h"
 #include "util/text.h"
 
 namespace kestrome {
@@ -23,12 +22,6 @@ void append_path_text(std::string& out, const Path& path) {
 
 }  // namespace
 
-std::string path_text(const Path& path) {
-    std::string out;
-    append_path_text(out, path);
-    return out;
-}
-
 std::string render_error_line(const ErrorRecord& record) {
     std::string line;
     line.reserve(32 + record.expected.size() + record.value.size());
@@ -48,18 +41,6 @@ std::string render_error_line(const ErrorRecord& record) {
     line += record.code;
     line += ']';
     return line;
-}
-
-py::Ref path_to_tuple(const Path& path) {
-    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
-    if (!tuple) py::internal_failure("could not create a path tuple");
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        py::Ref item = path[i].is_key ? make_str(path[i].key)
-                                      : py::Ref::steal(PyLong_FromUnsignedLongLong(path[i].index));
-        if (!item) py::internal_failure("could not create a path item");
-        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return tuple;
 }
 
 ErrorRecord make_key_error_record(const Path& path, std::string segment, const char* code, std::string expected,

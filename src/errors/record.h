@@ -1,7 +1,6 @@
-// Error records and their paths.
+// Error records, their paths and the text of one line of a report: plain
+// data, made by the walk; exception/ turns them into Python objects.
 #pragma once
-#include "py/ref.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,15 +28,9 @@ struct ErrorRecord {
 
 using Records = std::vector<ErrorRecord>;
 
-// "a[0].b" style text of a path.
-std::string path_text(const Path& path);
-
 // "at {path}: expected {expected}, got {value} [{code}]" (no "at" part for an
 // empty path text).
 std::string render_error_line(const ErrorRecord& record);
-
-// A tuple with an int per Index and a str per Key.
-py::Ref path_to_tuple(const Path& path);
 
 // A record at `path` plus a final Key segment; the texts are taken as given.
 ErrorRecord make_key_error_record(const Path& path, std::string segment, const char* code, std::string expected,

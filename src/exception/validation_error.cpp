@@ -10,28 +10,8 @@
 namespace kestrome {
 
 namespace {
+
 py::ProcessOnce<PyObject*> validation_error_cell;
-}
-
-PyObject* validation_error_type() {
-    PyObject** cell = validation_error_cell.get([](PyObject*& out) {
-        out = PyErr_NewExceptionWithDoc("_kestrome.ValidationError",
-                                        "Raised when a value is not a member of a schema's set.", PyExc_Exception,
-                                        nullptr);
-        if (out == nullptr) {
-            PyErr_Clear();
-            py::internal_failure("Failed to initialize new exception type.");
-        }
-        return true;
-    });
-    return *cell;
-}
-
-}  // namespace kestrome
-
-namespace kestrome {
-
-namespace {
 
 // The attribute and entry names, made once per process: an error costs only
 // its own texts.
@@ -53,6 +33,19 @@ PyObject* const* error_keys() {
         return true;
     });
     return keys->names;
+}
+
+// A tuple with an int per index step and a str per key step.
+py::Ref path_to_tuple(const Path& path) {
+    py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
+    if (!tuple) py::internal_failure("could not create a path tuple");
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        py::Ref item = path[i].is_key ? make_str(path[i].key)
+                                      : py::Ref::steal(PyLong_FromUnsignedLongLong(path[i].index));
+        if (!item) py::internal_failure("could not create a path item");
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return tuple;
 }
 
 py::Ref checked(py::Ref value) {
@@ -84,6 +77,20 @@ py::Ref error_dict(const RecordObjects& objects, PyObject* const* keys) {
 }
 
 }  // namespace
+
+PyObject* validation_error_type() {
+    PyObject** cell = validation_error_cell.get([](PyObject*& out) {
+        out = PyErr_NewExceptionWithDoc("_kestrome.ValidationError",
+                                        "Raised when a value is not a member of a schema's set.", PyExc_Exception,
+                                        nullptr);
+        if (out == nullptr) {
+            PyErr_Clear();
+            py::internal_failure("Failed to initialize new exception type.");
+        }
+        return true;
+    });
+    return *cell;
+}
 
 void build_validation_error(const Records& given) {
     static const ErrorRecord fallback{{}, "a member of the schema's set", "", "validation_error"};

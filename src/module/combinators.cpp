@@ -3,7 +3,6 @@
 #include "build/compile.h"
 #include "build/placeholder.h"
 #include "py/args.h"
-#include "validator/slots.h"
 #include "validator/validator_object.h"
 
 #include <atomic>
@@ -57,7 +56,7 @@ py::Result<ValidatorState> members_body(const py::VarArgs& schemas, bool is_unio
     members.reserve(schemas.count);
     for (std::size_t i = 0; i < schemas.count; ++i) {
         py::Result<Schema> member = compile_schema(schemas.items[i], pool, definitions);
-        if (!member) return std::nullopt;
+        if (!member) return py::raised;
         members.push_back(std::move(*member));
     }
     Schema root = is_union ? union_of(std::move(members)) : intersection_of(std::move(members));
@@ -101,14 +100,14 @@ py::Result<ValidatorState> recursive_body(PyObject* builder) {
     py::Ref body;
     {
         py::Ref placeholder = py::Ref::steal(validator_from_schema(indexed(Kind::Placeholder, id)));
-        if (!placeholder) return std::nullopt;
+        if (!placeholder) return py::raised;
         body = py::Ref::steal(PyObject_CallOneArg(builder, placeholder.get()));
     }
-    if (!body) return std::nullopt;
+    if (!body) return py::raised;
     ConstantsPool pool;
     std::vector<Schema> definitions;
     py::Result<Schema> compiled = compile_schema(body.get(), pool, definitions);
-    if (!compiled) return std::nullopt;
+    if (!compiled) return py::raised;
     const std::uint64_t n = definitions.size();
     // Placeholders of this call inside imported definitions are resolved as
     // well, so the contractiveness test follows back edges into them.
@@ -120,7 +119,7 @@ py::Result<ValidatorState> recursive_body(PyObject* builder) {
         py::set_error(PyExc_ValueError,
                       "recursive schema is not contractive: the recursive reference must occur under a structural "
                       "constructor (a list, tuple, set, dict, record, or object)");
-        return std::nullopt;
+        return py::raised;
     }
     definitions.push_back(std::move(resolved));
     return assemble(indexed(Kind::BackEdge, n), pool, definitions);
@@ -136,48 +135,11 @@ PyObject* recursive_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
-// self | other (or other | self when reflected), in written order.
-py::Result<ValidatorState> or_body(PyObject* self, PyObject* other, bool reflected) {
-    const ValidatorState* live = live_state(self);
-    if (live == nullptr) return std::nullopt;
-    const ValidatorState& state = *live;
-    ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
-    std::vector<Schema> definitions = clone_definitions(state.definitions);
-    py::Result<Schema> compiled = compile_schema(other, pool, definitions);
-    if (!compiled) return std::nullopt;
-    std::vector<Schema> members;
-    members.reserve(2);
-    Schema own = clone_schema(state.root);
-    if (reflected) {
-        members.push_back(std::move(*compiled));
-        members.push_back(std::move(own));
-    } else {
-        members.push_back(std::move(own));
-        members.push_back(std::move(*compiled));
-    }
-    return assemble(union_of(std::move(members)), pool, definitions);
-}
-
 }  // namespace
 
-PyObject* validator_or(PyObject* left, PyObject* right) {
-    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (is_validator(left)) return finish(or_body(left, right, false));
-        if (is_validator(right)) return finish(or_body(right, left, true));
-        Py_RETURN_NOTIMPLEMENTED;
-    });
-}
-
-PyMethodDef UNION_DEF = {"union", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(union_function)),
-                         METH_FASTCALL | METH_KEYWORDS, UNION_DOC};
-PyMethodDef INTERSECTION_DEF = {"intersection",
-                                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(intersection_function)),
-                                METH_FASTCALL | METH_KEYWORDS, INTERSECTION_DOC};
-PyMethodDef COMPLEMENT_DEF = {"complement",
-                              reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(complement_function)),
-                              METH_FASTCALL | METH_KEYWORDS, COMPLEMENT_DOC};
-PyMethodDef RECURSIVE_DEF = {"recursive",
-                             reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(recursive_function)),
-                             METH_FASTCALL | METH_KEYWORDS, RECURSIVE_DOC};
+PyMethodDef UNION_DEF = py::fastcall_method("union", union_function, UNION_DOC);
+PyMethodDef INTERSECTION_DEF = py::fastcall_method("intersection", intersection_function, INTERSECTION_DOC);
+PyMethodDef COMPLEMENT_DEF = py::fastcall_method("complement", complement_function, COMPLEMENT_DOC);
+PyMethodDef RECURSIVE_DEF = py::fastcall_method("recursive", recursive_function, RECURSIVE_DOC);
 
 }  // namespace kestrome

@@ -37,4 +37,13 @@ bool parse_fastcall(const FunctionDescription& desc, PyObject* const* args, Py_s
 bool parse_tuple_dict(const FunctionDescription& desc, PyObject* args, PyObject* kwargs,
                       PyObject** out);
 
+// The method-table entry of a METH_FASTCALL | METH_KEYWORDS function: the
+// table has one pointer type for every calling convention, and the flags say
+// which one the interpreter calls it with.
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+inline PyMethodDef fastcall_method(const char* name, FastcallFunction function, const char* doc) {
+    return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+                       METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
 }  // namespace kestrome::py

@@ -1,22 +1,54 @@
 // The error convention of the module.
 //
-// A function that can raise returns a value that says so (nullptr, false,
-// an empty optional) with the exception pending in the interpreter's error
-// indicator. A broken invariant is an InternalFailure (a C++ exception),
-// caught at every entry point and raised as the panic exception.
+// A function that can raise says so in its type, with the exception pending
+// in the interpreter's error indicator when it fails: a null PyObject* or
+// Ref, -1 where the C API uses it, false for a bool that only says whether
+// it worked, and Result<T> for a value. std::optional never means a failure:
+// it means absence only. A broken invariant is an InternalFailure (a C++
+// exception), caught at every entry point and raised as the panic exception.
 #pragma once
 #include "py/ref.h"
 
+#include <cassert>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace kestrome::py {
 
+// What a function returns when it failed: `return py::raised;`, with the
+// exception already pending.
+struct Raised {};
+inline constexpr Raised raised{};
+
+// A value, or a failure with the exception pending. A type of its own
+// rather than std::optional, so that "failed" and "absent" cannot be
+// confused, and [[nodiscard]], so that no failure goes unseen.
 template <class T>
-using Result = std::optional<T>;
+class [[nodiscard]] Result {
+public:
+    Result(Raised) noexcept { assert(PyErr_Occurred() != nullptr); }
+    // Forwarded, so that a value is moved into place once, as into an
+    // std::optional.
+    template <class U = T>
+        requires std::is_constructible_v<T, U&&> && (!std::is_same_v<std::remove_cvref_t<U>, Result>) &&
+                 (!std::is_same_v<std::remove_cvref_t<U>, Raised>)
+    Result(U&& value) : value_(std::forward<U>(value)) {}
+
+    explicit operator bool() const noexcept { return value_.has_value(); }
+    T& operator*() & { return *value_; }
+    const T& operator*() const& { return *value_; }
+    T&& operator*() && { return std::move(*value_); }
+    T* operator->() { return &*value_; }
+    const T* operator->() const { return &*value_; }
+
+private:
+    std::optional<T> value_;
+};
 
 class InternalFailure : public std::runtime_error {
 public:

@@ -12,6 +12,7 @@ bool for_each_shape_child(const SeqShape& shape, F&& visit) {
         case ShapeForm::Empty: return false;
         case ShapeForm::Item: return visit(*shape.item);
         case ShapeForm::Repeat: return for_each_shape_child(*shape.inner(), visit);
+        // The compiler builds no alternation today; readers of shapes stay total.
         case ShapeForm::Concat:
         case ShapeForm::Alternation:
             for (const SeqShape& part : shape.parts) {

@@ -260,7 +260,6 @@ public:
     LazyCell& operator=(LazyCell&&) = delete;
     ~LazyCell() { delete ptr_.load(std::memory_order_acquire); }
 
-    bool is_built() const { return ptr_.load(std::memory_order_acquire) != nullptr; }
     // Builds the tables on first use; called with the interpreter held.
     const LazyPrecompute& get_or_build(const ValidatorState& state) const;
 

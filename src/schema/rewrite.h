@@ -23,6 +23,7 @@ SeqShape rewrite_seq_shape(const SeqShape& shape, const Rule& rule) {
     switch (shape.form) {
         case ShapeForm::Empty: break;
         case ShapeForm::Item: out.item = std::make_unique<Schema>(rewrite_schema(*shape.item, rule)); break;
+        // The compiler builds no alternation today; readers of shapes stay total.
         case ShapeForm::Concat:
         case ShapeForm::Alternation:
             out.parts.reserve(shape.parts.size());

@@ -83,6 +83,7 @@ void hash_shape_with(const SeqShape& shape, SipHasher13& h, const ChildHasher& c
     switch (shape.form) {
         case ShapeForm::Empty: break;
         case ShapeForm::Item: child.hash(child.context, *shape.item, h); break;
+        // The compiler builds no alternation today; readers of shapes stay total.
         case ShapeForm::Concat:
         case ShapeForm::Alternation:
             h.write_u64(shape.parts.size());
@@ -126,6 +127,7 @@ struct MirroredEq {
         switch (a.form) {
             case ShapeForm::Empty: return true;
             case ShapeForm::Item: return schema(*a.item, *b.item);
+            // The compiler builds no alternation today; readers of shapes stay total.
             case ShapeForm::Concat:
             case ShapeForm::Alternation:
                 return eq_vec(a.parts, b.parts, [this](const SeqShape& x, const SeqShape& y) { return shape(x, y); });
@@ -181,6 +183,7 @@ int cmp_seq_shape(const SeqShape& a, const SeqShape& b) {
     switch (a.form) {
         case ShapeForm::Empty: return 0;
         case ShapeForm::Item: return cmp_schema(*a.item, *b.item);
+        // The compiler builds no alternation today; readers of shapes stay total.
         case ShapeForm::Concat:
         case ShapeForm::Alternation: return cmp_vec(a.parts, b.parts, cmp_seq_shape);
         case ShapeForm::Repeat: return cmp_seq_shape(*a.inner(), *b.inner());
@@ -274,8 +277,6 @@ struct CopyRule {
     Schema placeholder(std::uint64_t id) const { return indexed(Kind::Placeholder, id); }
 };
 }  // namespace
-
-SeqShape clone_seq_shape(const SeqShape& shape) { return rewrite_seq_shape(shape, CopyRule{}); }
 
 Schema clone_schema(const Schema& node) { return rewrite_schema(node, CopyRule{}); }
 
@@ -382,6 +383,7 @@ std::optional<LinearShape> linearize_seq_shape(const SeqShape& shape) {
             out.prefix_len = out.tail ? n - 1 : n;
             return out;
         }
+        // The compiler builds no alternation today; readers of shapes stay total.
         case ShapeForm::Alternation: return std::nullopt;
     }
     return std::nullopt;

@@ -268,7 +268,6 @@ void hash_schema_node(const Schema& node, SipHasher13& hasher, const ChildHasher
                       const DefinitionMirror& mirror);
 
 Schema clone_schema(const Schema& node);
-SeqShape clone_seq_shape(const SeqShape& shape);
 
 // Constructors.
 Schema leaf(Kind kind);

@@ -96,14 +96,14 @@ py::Result<ValidatorState> assemble_validator_state(Schema root, std::vector<py:
                         ". A validator this deep comes from building in an unbounded loop; checking it "
                         "would risk a native stack overflow. Express structural recursion with "
                         "recursive(...) instead of nesting schemas.");
-        return std::nullopt;
+        return py::raised;
     }
     if (definitions.size() > MAX_DEFINITIONS) {
         set_limit_error("schema holds too many recursive definitions: this validator has ", definitions.size(),
                         " of them, past the limit of ", MAX_DEFINITIONS,
                         ". A validator with this many comes from chaining recursive schemas in an "
                         "unbounded loop; rendering or deciding it would risk a native stack overflow.");
-        return std::nullopt;
+        return py::raised;
     }
     std::uint64_t nodes = 0;
     for (const Schema& d : definitions) {
@@ -115,7 +115,7 @@ py::Result<ValidatorState> assemble_validator_state(Schema root, std::vector<py:
                         MAX_SCHEMA_NODES,
                         ". A schema this large comes from combining a validator with itself in an unbounded "
                         "loop, which doubles its size each step; building it would exhaust memory.");
-        return std::nullopt;
+        return py::raised;
     }
     return ValidatorState(std::move(root), std::move(constants), std::move(definitions));
 }

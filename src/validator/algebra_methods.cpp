@@ -1,4 +1,5 @@
-// is_empty, is_subtype_of, is_equivalent, open, close and simplify.
+// The decisions is_empty, is_subtype_of and is_equivalent, and the rewrites
+// open, close and simplify.
 #include "algebra/emptiness.h"
 #include "algebra/inclusion.h"
 #include "algebra/simplify.h"
@@ -9,16 +10,33 @@
 
 namespace kestrome {
 
-const char IS_EMPTY_DOC[] =
-    "is_empty($self)\n--\n\n"
-    "Whether no value can belong to this validator's schema.\n\n"
-    "True only when that is proven: an unsatisfiable intersection, a fixed sequence with an\n"
-    "impossible position, a record with an impossible required field, a refinement whose\n"
-    "bounds or lengths cannot hold together, a recursive schema with no base case. False for\n"
-    "every form it cannot decide, and past a fixed work budget, so False can mean \"not proven\n"
-    "within the bound\". May call the rich comparisons of refinement bounds.";
+namespace {
 
-const char IS_SUBTYPE_OF_DOC[] =
+using Decision = bool (*)(const Schema&, const Schema&, const LeafOracle&, const std::vector<Schema>&, std::uint64_t);
+
+// is_subtype_of and is_equivalent: `other` compiled beside this validator,
+// so that the decision compares trees of one index space.
+template <Decision decide, const char* name>
+PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const positional[] = {"other"};
+        const py::FunctionDescription desc{"Validator", name, positional, 1, {}, false};
+        PyObject* other = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &other)) return nullptr;
+        const ValidatorState* live = live_state(self);
+        if (live == nullptr) return nullptr;
+        const ValidatorState& state = *live;
+        py::Result<CompiledBeside> compiled = compile_beside(state, other);
+        if (!compiled) return nullptr;
+        const PoolOracle oracle{&compiled->pool.objects, &compiled->definitions};
+        const bool answer = decide(state.root, compiled->root, oracle.oracle(), compiled->definitions,
+                                   state.definitions.size());
+        return Py_NewRef(answer ? Py_True : Py_False);
+    });
+}
+
+constexpr char IS_SUBTYPE_OF[] = "is_subtype_of";
+constexpr char IS_SUBTYPE_OF_DOC[] =
     "is_subtype_of($self, other)\n--\n\n"
     "Whether every value of this schema is a value of `other` (any schema or validator).\n\n"
     "Sound: True only when proven, for example bool within int, list[bool] within list[int],\n"
@@ -28,63 +46,15 @@ const char IS_SUBTYPE_OF_DOC[] =
     "Raises:\n"
     "    every exception of compiling `other` (NotImplementedError for a rejected schema).";
 
-const char IS_EQUIVALENT_DOC[] =
+constexpr char IS_EQUIVALENT[] = "is_equivalent";
+constexpr char IS_EQUIVALENT_DOC[] =
     "is_equivalent($self, other)\n--\n\n"
     "Whether this schema and `other` admit the same values: inclusion both ways, under one\n"
     "work budget (bool | int is equivalent to int).\n\n"
     "Raises:\n"
     "    every exception of compiling `other`.";
 
-const char OPEN_DOC[] =
-    "open($self)\n--\n\n"
-    "A validator whose records admit undeclared keys with any value.\n\n"
-    "Every record with fields, recursive definitions included, gets the one catch-all\n"
-    "clause `...` (a typed catch-all is widened to any key and value), so that open() and\n"
-    "close() are idempotent projections rather than inverses. Returns a new validator; this\n"
-    "one is unchanged.\n\n"
-    "Raises:\n"
-    "    ValueError: when the opened schema passes the size limit.";
-
-const char CLOSE_DOC[] =
-    "close($self)\n--\n\n"
-    "A validator whose records admit only their declared keys, everywhere. Returns a new\n"
-    "validator; this one is unchanged.";
-
-const char SIMPLIFY_DOC[] =
-    "simplify($self)\n--\n\n"
-    "An equivalent validator reduced by the lattice laws: unions and intersections flattened,\n"
-    "sorted and deduplicated, identities and absorptions applied, complements in\n"
-    "negation-normal form, nested refinements merged. Returns a new validator; this one is\n"
-    "unchanged.\n\n"
-    "Raises:\n"
-    "    ValueError: when the simplified schema passes the size limit.";
-
-namespace {
-
-using Decision = bool (*)(const Schema&, const Schema&, const LeafOracle&, const std::vector<Schema>&, std::uint64_t);
-
-PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name,
-                         Decision decide) {
-    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* const positional[] = {"other"};
-        const py::FunctionDescription desc{"Validator", name, positional, 1, {}, false};
-        PyObject* other = nullptr;
-        if (!py::parse_fastcall(desc, args, nargs, kwnames, &other)) return nullptr;
-        const ValidatorState* live = live_state(self);
-        if (live == nullptr) return nullptr;
-        const ValidatorState& state = *live;
-        // Other is compiled into copies of this validator's pool and
-        // definitions, so that both sides share one index space.
-        ConstantsPool pool = pool_from_constants(copy_constants(state.constants));
-        std::vector<Schema> definitions = clone_definitions(state.definitions);
-        py::Result<Schema> compiled = compile_schema(other, pool, definitions);
-        if (!compiled) return nullptr;
-        const PoolOracle oracle{&pool.objects, &definitions};
-        const bool answer = decide(state.root, *compiled, oracle.oracle(), definitions, state.definitions.size());
-        return Py_NewRef(answer ? Py_True : Py_False);
-    });
-}
-
+// open, close and simplify: every tree rewritten, the constants shared.
 template <class Rewrite>
 PyObject* rewritten(PyObject* self, Rewrite&& rewrite) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -102,9 +72,16 @@ PyObject* rewritten(PyObject* self, Rewrite&& rewrite) {
     });
 }
 
-}  // namespace
+constexpr char IS_EMPTY_DOC[] =
+    "is_empty($self)\n--\n\n"
+    "Whether no value can belong to this validator's schema.\n\n"
+    "True only when that is proven: an unsatisfiable intersection, a fixed sequence with an\n"
+    "impossible position, a record with an impossible required field, a refinement whose\n"
+    "bounds or lengths cannot hold together, a recursive schema with no base case. False for\n"
+    "every form it cannot decide, and past a fixed work budget, so False can mean \"not proven\n"
+    "within the bound\". May call the rich comparisons of refinement bounds.";
 
-PyObject* validator_is_empty(PyObject* self, PyObject*) {
+PyObject* is_empty(PyObject* self, PyObject*) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         const ValidatorState* live = live_state(self);
         if (live == nullptr) return nullptr;
@@ -114,22 +91,49 @@ PyObject* validator_is_empty(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* validator_is_subtype_of(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return decide_against(self, args, nargs, kwnames, "is_subtype_of", decide_subtype);
-}
+constexpr char OPEN_DOC[] =
+    "open($self)\n--\n\n"
+    "A validator whose records admit undeclared keys with any value.\n\n"
+    "Every record with fields, recursive definitions included, gets the one catch-all\n"
+    "clause `...` (a typed catch-all is widened to any key and value), so that open() and\n"
+    "close() are idempotent projections rather than inverses. Returns a new validator; this\n"
+    "one is unchanged.\n\n"
+    "Raises:\n"
+    "    ValueError: when the opened schema passes the size limit.";
 
-PyObject* validator_is_equivalent(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return decide_against(self, args, nargs, kwnames, "is_equivalent", decide_equivalent);
-}
-
-PyObject* validator_open(PyObject* self, PyObject*) {
+PyObject* open_records(PyObject* self, PyObject*) {
     return rewritten(self, [](const Schema& node) { return set_records_open(node, true); });
 }
 
-PyObject* validator_close(PyObject* self, PyObject*) {
+constexpr char CLOSE_DOC[] =
+    "close($self)\n--\n\n"
+    "A validator whose records admit only their declared keys, everywhere. Returns a new\n"
+    "validator; this one is unchanged.";
+
+PyObject* close_records(PyObject* self, PyObject*) {
     return rewritten(self, [](const Schema& node) { return set_records_open(node, false); });
 }
 
-PyObject* validator_simplify(PyObject* self, PyObject*) { return rewritten(self, simplify_schema); }
+constexpr char SIMPLIFY_DOC[] =
+    "simplify($self)\n--\n\n"
+    "An equivalent validator reduced by the lattice laws: unions and intersections flattened,\n"
+    "sorted and deduplicated, identities and absorptions applied, complements in\n"
+    "negation-normal form, nested refinements merged. Returns a new validator; this one is\n"
+    "unchanged.\n\n"
+    "Raises:\n"
+    "    ValueError: when the simplified schema passes the size limit.";
+
+PyObject* simplify(PyObject* self, PyObject*) { return rewritten(self, simplify_schema); }
+
+}  // namespace
+
+const PyMethodDef IS_EMPTY_METHOD = {"is_empty", is_empty, METH_NOARGS, IS_EMPTY_DOC};
+const PyMethodDef IS_SUBTYPE_OF_METHOD =
+    py::fastcall_method(IS_SUBTYPE_OF, decide_against<decide_subtype, IS_SUBTYPE_OF>, IS_SUBTYPE_OF_DOC);
+const PyMethodDef IS_EQUIVALENT_METHOD =
+    py::fastcall_method(IS_EQUIVALENT, decide_against<decide_equivalent, IS_EQUIVALENT>, IS_EQUIVALENT_DOC);
+const PyMethodDef OPEN_METHOD = {"open", open_records, METH_NOARGS, OPEN_DOC};
+const PyMethodDef CLOSE_METHOD = {"close", close_records, METH_NOARGS, CLOSE_DOC};
+const PyMethodDef SIMPLIFY_METHOD = {"simplify", simplify, METH_NOARGS, SIMPLIFY_DOC};
 
 }  // namespace kestrome

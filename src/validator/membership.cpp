@@ -1,4 +1,5 @@
-// validate, is_valid, ensure and the `in` operator.
+// Membership: validate, is_valid, ensure, the `in` operator, and their JSON
+// forms validate_json, load and is_valid_json.
 #include "check/json_input.h"
 #include "check/walk.h"
 #include "py/args.h"
@@ -8,110 +9,27 @@
 
 namespace kestrome {
 
-const char VALIDATE_DOC[] =
-    "validate($self, obj, *, fail_fast=False)\n--\n\n"
-    "Check that `obj` is a member of this validator's schema.\n\n"
-    "Check-only: `obj` is never copied or coerced. Without `fail_fast` every independent\n"
-    "failure is reported; with it the check stops at the first failing node.\n\n"
-    "Args:\n"
-    "    obj: the value to check.\n"
-    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
-    "Returns:\n"
-    "    None when `obj` is a member.\n\n"
-    "Raises:\n"
-    "    ValidationError: when `obj` is not a member, with one entry per recorded failure.\n"
-    "    TypeError: for bad arguments.";
-
-const char IS_VALID_DOC[] =
-    "is_valid($self, obj)\n--\n\n"
-    "Whether `obj` is a member of this validator's schema.\n\n"
-    "The cheap check: no error is built and the walk stops as soon as the answer is known.\n"
-    "An exception that Python code raises during the check counts as non-membership, unless\n"
-    "it is not an Exception, or is a MemoryError or RecursionError.\n\n"
-    "Args:\n"
-    "    obj: the value to check.\n\n"
-    "Returns:\n"
-    "    True or False.\n\n"
-    "Raises:\n"
-    "    TypeError: for bad arguments; and a fatal exception raised during the check.";
-
-const char ENSURE_DOC[] =
-    "ensure($self, obj)\n--\n\n"
-    "Check `obj` like validate() and return it.\n\n"
-    "Returns the very object passed, never a copy; every independent failure is reported.\n\n"
-    "Args:\n"
-    "    obj: the value to check.\n\n"
-    "Returns:\n"
-    "    `obj` itself when it is a member.\n\n"
-    "Raises:\n"
-    "    ValidationError: when `obj` is not a member.\n"
-    "    TypeError: for bad arguments.";
-
-const char VALIDATE_JSON_DOC[] =
-    "validate_json($self, data, *, fail_fast=False)\n--\n\n"
-    "Check that the JSON document `data` parses to a member of this validator's schema.\n\n"
-    "The document is parsed into Python objects once and checked as validate() checks a\n"
-    "Python value. `fail_fast` behaves as it does for `validate`.\n\n"
-    "Args:\n"
-    "    data: the document, a str or bytes object.\n"
-    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
-    "Returns:\n"
-    "    None when the document parses and its value is a member.\n\n"
-    "Raises:\n"
-    "    TypeError: when `data` is neither str nor bytes, and for bad arguments.\n"
-    "    ValidationError: code \"json_invalid\" for a document that cannot be parsed, else\n"
-    "        the failures of the parsed value.";
-
-const char LOAD_DOC[] =
-    "load($self, data, *, fail_fast=False)\n--\n\n"
-    "Parse the JSON document `data`, check it like validate_json(), and return it.\n\n"
-    "Returns the very object that parsing built, so the data is never parsed twice.\n"
-    "`fail_fast` behaves as it does for `validate`.\n\n"
-    "Args:\n"
-    "    data: the document, a str or bytes object.\n"
-    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
-    "Returns:\n"
-    "    The parsed value when it is a member.\n\n"
-    "Raises:\n"
-    "    TypeError: when `data` is neither str nor bytes, and for bad arguments.\n"
-    "    ValidationError: code \"json_invalid\" for a document that cannot be parsed, else\n"
-    "        the failures of the parsed value.";
-
-const char IS_VALID_JSON_DOC[] =
-    "is_valid_json($self, data)\n--\n\n"
-    "Whether the JSON document `data` parses to a member of this validator's schema.\n\n"
-    "The document is parsed into a value tree that is checked in place: no Python objects\n"
-    "are made for the arrays and objects it walks. Input that is neither str nor bytes, a\n"
-    "str holding a lone surrogate and malformed JSON all answer False.\n\n"
-    "Args:\n"
-    "    data: the document, a str or bytes object.\n\n"
-    "Returns:\n"
-    "    True or False.\n\n"
-    "Raises:\n"
-    "    TypeError: for bad arguments; and a fatal exception raised during the check.";
-
 namespace {
 
 const char* const OBJ_PARAMETER[] = {"obj"};
 const char* const DATA_PARAMETER[] = {"data"};
 const py::KeywordOnlyParameter FAIL_FAST_PARAMETER[] = {{"fail_fast", false}};
 
-// An exact bool, or NumPy's boolean scalar through its truth slot.
-py::Result<bool> numpy_bool(PyObject* obj) {
+// Whether `obj` is NumPy's boolean scalar (numpy.bool_, named numpy.bool
+// since NumPy 2), known by its type's module and name so that NumPy need
+// not be imported. A type whose names cannot be read is not it.
+bool is_numpy_bool(PyObject* obj) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
     py::Ref module = py::Ref::steal(PyObject_GetAttrString(type, "__module__"));
     py::Ref name = module ? py::Ref::steal(PyObject_GetAttrString(type, "__name__")) : py::Ref();
     if (!name) {
         py::discard_error();
-        return std::nullopt;
+        return false;
     }
-    if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0 ||
-        !PyUnicode_Check(name.get()) ||
-        (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
-         PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0)) {
-        return std::nullopt;
-    }
-    return true;
+    return PyUnicode_Check(module.get()) && PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
+           PyUnicode_Check(name.get()) &&
+           (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
 }
 
 // Converts `fail_fast`; false with the error (and its note) pending.
@@ -124,7 +42,7 @@ bool convert_fail_fast(PyObject* obj, bool* out) {
         *out = obj == Py_True;
         return true;
     }
-    if (numpy_bool(obj)) {
+    if (is_numpy_bool(obj)) {
         PyNumberMethods* number = Py_TYPE(obj)->tp_as_number;
         if (number == nullptr || number->nb_bool == nullptr) {
             py::Ref type_text = py::Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(Py_TYPE(obj))));
@@ -145,49 +63,8 @@ bool convert_fail_fast(PyObject* obj, bool* out) {
     return false;
 }
 
-}  // namespace
-
-PyObject* validator_validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::FunctionDescription desc{"Validator", "validate", OBJ_PARAMETER, 1, FAIL_FAST_PARAMETER,
-                                                  false};
-        PyObject* parsed[2];
-        bool fail_fast;
-        if (!py::parse_fastcall(desc, args, nargs, kwnames, parsed) || !convert_fail_fast(parsed[1], &fail_fast)) {
-            return nullptr;
-        }
-        const ValidatorState* state = live_state(self);
-        if (state == nullptr || !validate_core(*state, parsed[0], fail_fast)) return nullptr;
-        Py_RETURN_NONE;
-    });
-}
-
-PyObject* validator_ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::FunctionDescription desc{"Validator", "ensure", OBJ_PARAMETER, 1, {}, false};
-        PyObject* obj = nullptr;
-        if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
-        const ValidatorState* state = live_state(self);
-        if (state == nullptr || !validate_core(*state, obj, false)) return nullptr;
-        return Py_NewRef(obj);
-    });
-}
-
-PyObject* validator_is_valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const py::FunctionDescription desc{"Validator", "is_valid", OBJ_PARAMETER, 1, {}, false};
-        PyObject* obj = nullptr;
-        if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
-        const ValidatorState* state = live_state(self);
-        const int member = state ? is_member(*state, obj) : -1;
-        if (member < 0) return nullptr;
-        return Py_NewRef(member ? Py_True : Py_False);
-    });
-}
-
-namespace {
-
-// validate_json and load: the parsed document, checked, or an empty result.
+// validate_json and load: the parsed document once checked, or an empty
+// reference with the exception pending.
 py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name) {
     const py::FunctionDescription desc{"Validator", name, DATA_PARAMETER, 1, FAIL_FAST_PARAMETER, false};
     PyObject* parsed[2];
@@ -202,20 +79,138 @@ py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return document;
 }
 
-}  // namespace
+constexpr char VALIDATE_DOC[] =
+    "validate($self, obj, *, fail_fast=False)\n--\n\n"
+    "Check that `obj` is a member of this validator's schema.\n\n"
+    "Check-only: `obj` is never copied or coerced. Without `fail_fast` every independent\n"
+    "failure is reported; with it the check stops at the first failing node.\n\n"
+    "Args:\n"
+    "    obj: the value to check.\n"
+    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
+    "Returns:\n"
+    "    None when `obj` is a member.\n\n"
+    "Raises:\n"
+    "    ValidationError: when `obj` is not a member, with one entry per recorded failure.\n"
+    "    TypeError: for bad arguments.";
 
-PyObject* validator_validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* validate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "validate", OBJ_PARAMETER, 1, FAIL_FAST_PARAMETER,
+                                                  false};
+        PyObject* parsed[2];
+        bool fail_fast;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, parsed) || !convert_fail_fast(parsed[1], &fail_fast)) {
+            return nullptr;
+        }
+        const ValidatorState* state = live_state(self);
+        if (state == nullptr || !validate_core(*state, parsed[0], fail_fast)) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
+constexpr char IS_VALID_DOC[] =
+    "is_valid($self, obj)\n--\n\n"
+    "Whether `obj` is a member of this validator's schema.\n\n"
+    "The cheap check: no error is built and the walk stops as soon as the answer is known.\n"
+    "An exception that Python code raises during the check counts as non-membership, unless\n"
+    "it is not an Exception, or is a MemoryError or RecursionError.\n\n"
+    "Args:\n"
+    "    obj: the value to check.\n\n"
+    "Returns:\n"
+    "    True or False.\n\n"
+    "Raises:\n"
+    "    TypeError: for bad arguments; and a fatal exception raised during the check.";
+
+PyObject* is_valid(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "is_valid", OBJ_PARAMETER, 1, {}, false};
+        PyObject* obj = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
+        const ValidatorState* state = live_state(self);
+        const int member = state ? is_member(*state, obj) : -1;
+        if (member < 0) return nullptr;
+        return Py_NewRef(member ? Py_True : Py_False);
+    });
+}
+
+constexpr char ENSURE_DOC[] =
+    "ensure($self, obj)\n--\n\n"
+    "Check `obj` like validate() and return it.\n\n"
+    "Returns the very object passed, never a copy; every independent failure is reported.\n\n"
+    "Args:\n"
+    "    obj: the value to check.\n\n"
+    "Returns:\n"
+    "    `obj` itself when it is a member.\n\n"
+    "Raises:\n"
+    "    ValidationError: when `obj` is not a member.\n"
+    "    TypeError: for bad arguments.";
+
+PyObject* ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const py::FunctionDescription desc{"Validator", "ensure", OBJ_PARAMETER, 1, {}, false};
+        PyObject* obj = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &obj)) return nullptr;
+        const ValidatorState* state = live_state(self);
+        if (state == nullptr || !validate_core(*state, obj, false)) return nullptr;
+        return Py_NewRef(obj);
+    });
+}
+
+constexpr char VALIDATE_JSON_DOC[] =
+    "validate_json($self, data, *, fail_fast=False)\n--\n\n"
+    "Check that the JSON document `data` parses to a member of this validator's schema.\n\n"
+    "The document is parsed into Python objects once and checked as validate() checks a\n"
+    "Python value. `fail_fast` behaves as it does for `validate`.\n\n"
+    "Args:\n"
+    "    data: the document, a str or bytes object.\n"
+    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
+    "Returns:\n"
+    "    None when the document parses and its value is a member.\n\n"
+    "Raises:\n"
+    "    TypeError: when `data` is neither str nor bytes, and for bad arguments.\n"
+    "    ValidationError: code \"json_invalid\" for a document that cannot be parsed, else\n"
+    "        the failures of the parsed value.";
+
+PyObject* validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         if (!checked_json(self, args, nargs, kwnames, "validate_json")) return nullptr;
         Py_RETURN_NONE;
     });
 }
 
-PyObject* validator_load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+constexpr char LOAD_DOC[] =
+    "load($self, data, *, fail_fast=False)\n--\n\n"
+    "Parse the JSON document `data`, check it like validate_json(), and return it.\n\n"
+    "Returns the very object that parsing built, so the data is never parsed twice.\n"
+    "`fail_fast` behaves as it does for `validate`.\n\n"
+    "Args:\n"
+    "    data: the document, a str or bytes object.\n"
+    "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
+    "Returns:\n"
+    "    The parsed value when it is a member.\n\n"
+    "Raises:\n"
+    "    TypeError: when `data` is neither str nor bytes, and for bad arguments.\n"
+    "    ValidationError: code \"json_invalid\" for a document that cannot be parsed, else\n"
+    "        the failures of the parsed value.";
+
+PyObject* load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard_entry<PyObject*>(nullptr, [&] { return checked_json(self, args, nargs, kwnames, "load").release(); });
 }
 
-PyObject* validator_is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+constexpr char IS_VALID_JSON_DOC[] =
+    "is_valid_json($self, data)\n--\n\n"
+    "Whether the JSON document `data` parses to a member of this validator's schema.\n\n"
+    "The document is parsed into a value tree that is checked in place: no Python objects\n"
+    "are made for the arrays and objects it walks. Input that is neither str nor bytes, a\n"
+    "str holding a lone surrogate and malformed JSON all answer False.\n\n"
+    "Args:\n"
+    "    data: the document, a str or bytes object.\n\n"
+    "Returns:\n"
+    "    True or False.\n\n"
+    "Raises:\n"
+    "    TypeError: for bad arguments; and a fatal exception raised during the check.";
+
+PyObject* is_valid_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
         static const py::FunctionDescription desc{"Validator", "is_valid_json", DATA_PARAMETER, 1, {}, false};
         PyObject* data = nullptr;
@@ -227,11 +222,20 @@ PyObject* validator_is_valid_json(PyObject* self, PyObject* const* args, Py_ssiz
     });
 }
 
+}  // namespace
+
 int validator_contains(PyObject* self, PyObject* value) {
     return py::guard_entry<int>(-1, [&] {
         const ValidatorState* state = live_state(self);
         return state ? is_member(*state, value) : -1;
     });
 }
+
+const PyMethodDef VALIDATE_METHOD = py::fastcall_method("validate", validate, VALIDATE_DOC);
+const PyMethodDef IS_VALID_METHOD = py::fastcall_method("is_valid", is_valid, IS_VALID_DOC);
+const PyMethodDef ENSURE_METHOD = py::fastcall_method("ensure", ensure, ENSURE_DOC);
+const PyMethodDef VALIDATE_JSON_METHOD = py::fastcall_method("validate_json", validate_json, VALIDATE_JSON_DOC);
+const PyMethodDef LOAD_METHOD = py::fastcall_method("load", load, LOAD_DOC);
+const PyMethodDef IS_VALID_JSON_METHOD = py::fastcall_method("is_valid_json", is_valid_json, IS_VALID_JSON_DOC);
 
 }  // namespace kestrome

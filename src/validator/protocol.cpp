@@ -1,4 +1,6 @@
-// repr(), hash(), ==/!= and the copy hooks of Validator.
+// The protocol of Validator: repr(), hash(), ==/!=, the | operator and the
+// copy hooks.
+#include "build/compile.h"
 #include "py/args.h"
 #include "render/render.h"
 #include "util/siphash.h"
@@ -7,15 +9,6 @@
 #include "validator/validator_object.h"
 
 namespace kestrome {
-
-const char COPY_DOC[] =
-    "__copy__($self)\n--\n\n"
-    "A new Validator equal to this one. The validator is immutable, so the copy shares the\n"
-    "pooled constants, classes and predicates instead of duplicating them.";
-
-const char DEEPCOPY_DOC[] =
-    "__deepcopy__($self, _memo)\n--\n\n"
-    "A new Validator equal to this one; it shares the pool like __copy__ and ignores the memo.";
 
 namespace {
 
@@ -47,6 +40,54 @@ PyObject* copy_of(PyObject* self) {
     const ValidatorState* state = live_state(self);
     if (state == nullptr) return nullptr;
     return new_validator_object(clone_validator_state(*state));
+}
+
+// self | other (or other | self when reflected), in written order.
+py::Result<ValidatorState> or_state(PyObject* self, PyObject* other, bool reflected) {
+    const ValidatorState* live = live_state(self);
+    if (live == nullptr) return py::raised;
+    py::Result<CompiledBeside> compiled = compile_beside(*live, other);
+    if (!compiled) return py::raised;
+    std::vector<Schema> members;
+    members.reserve(2);
+    Schema own = clone_schema(live->root);
+    if (reflected) {
+        members.push_back(std::move(compiled->root));
+        members.push_back(std::move(own));
+    } else {
+        members.push_back(std::move(own));
+        members.push_back(std::move(compiled->root));
+    }
+    return assemble_validator_state(union_of(std::move(members)), std::move(compiled->pool.objects),
+                                    std::move(compiled->definitions));
+}
+
+PyObject* or_of(PyObject* self, PyObject* other, bool reflected) {
+    py::Result<ValidatorState> state = or_state(self, other, reflected);
+    return state ? new_validator_object(std::move(*state)) : nullptr;
+}
+
+constexpr char COPY_DOC[] =
+    "__copy__($self)\n--\n\n"
+    "A new Validator equal to this one. The validator is immutable, so the copy shares the\n"
+    "pooled constants, classes and predicates instead of duplicating them.";
+
+PyObject* copy(PyObject* self, PyObject*) {
+    return py::guard_entry<PyObject*>(nullptr, [&] { return copy_of(self); });
+}
+
+constexpr char DEEPCOPY_DOC[] =
+    "__deepcopy__($self, _memo)\n--\n\n"
+    "A new Validator equal to this one; it shares the pool like __copy__ and ignores the memo.";
+
+PyObject* deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
+        static const char* const positional[] = {"_memo"};
+        static const py::FunctionDescription desc{"Validator", "__deepcopy__", positional, 1, {}, false};
+        PyObject* memo = nullptr;
+        if (!py::parse_fastcall(desc, args, nargs, kwnames, &memo)) return nullptr;
+        return copy_of(self);
+    });
 }
 
 }  // namespace
@@ -90,18 +131,15 @@ PyObject* validator_richcompare(PyObject* self, PyObject* other, int op) {
     });
 }
 
-PyObject* validator_copy(PyObject* self, PyObject*) {
-    return py::guard_entry<PyObject*>(nullptr, [&] { return copy_of(self); });
-}
-
-PyObject* validator_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* validator_or(PyObject* left, PyObject* right) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* const positional[] = {"_memo"};
-        static const py::FunctionDescription desc{"Validator", "__deepcopy__", positional, 1, {}, false};
-        PyObject* memo = nullptr;
-        if (!py::parse_fastcall(desc, args, nargs, kwnames, &memo)) return nullptr;
-        return copy_of(self);
+        if (is_validator(left)) return or_of(left, right, false);
+        if (is_validator(right)) return or_of(right, left, true);
+        Py_RETURN_NOTIMPLEMENTED;
     });
 }
+
+const PyMethodDef COPY_METHOD = {"__copy__", copy, METH_NOARGS, COPY_DOC};
+const PyMethodDef DEEPCOPY_METHOD = py::fastcall_method("__deepcopy__", deepcopy, DEEPCOPY_DOC);
 
 }  // namespace kestrome

@@ -83,55 +83,49 @@ PyObject* validator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyMethodDef VALIDATOR_METHODS[] = {
-    {"validate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_validate)),
-     METH_FASTCALL | METH_KEYWORDS, VALIDATE_DOC},
-    {"is_valid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_valid)),
-     METH_FASTCALL | METH_KEYWORDS, IS_VALID_DOC},
-    {"ensure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_ensure)),
-     METH_FASTCALL | METH_KEYWORDS, ENSURE_DOC},
-    {"validate_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_validate_json)),
-     METH_FASTCALL | METH_KEYWORDS, VALIDATE_JSON_DOC},
-    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_load)),
-     METH_FASTCALL | METH_KEYWORDS, LOAD_DOC},
-    {"is_valid_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_valid_json)),
-     METH_FASTCALL | METH_KEYWORDS, IS_VALID_JSON_DOC},
-    {"is_empty", validator_is_empty, METH_NOARGS, IS_EMPTY_DOC},
-    {"is_subtype_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_subtype_of)),
-     METH_FASTCALL | METH_KEYWORDS, IS_SUBTYPE_OF_DOC},
-    {"is_equivalent", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_is_equivalent)),
-     METH_FASTCALL | METH_KEYWORDS, IS_EQUIVALENT_DOC},
-    {"__copy__", validator_copy, METH_NOARGS, COPY_DOC},
-    {"__deepcopy__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(validator_deepcopy)),
-     METH_FASTCALL | METH_KEYWORDS, DEEPCOPY_DOC},
-    {"open", validator_open, METH_NOARGS, OPEN_DOC},
-    {"close", validator_close, METH_NOARGS, CLOSE_DOC},
-    {"simplify", validator_simplify, METH_NOARGS, SIMPLIFY_DOC},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyType_Slot VALIDATOR_SLOTS[] = {
-    {Py_tp_new, reinterpret_cast<void*>(validator_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(validator_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(validator_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(validator_clear)},
-    {Py_tp_doc, const_cast<char*>(VALIDATOR_DOC)},
-    {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
-    {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
-    {Py_tp_hash, reinterpret_cast<void*>(validator_hash)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
-    {Py_nb_or, reinterpret_cast<void*>(validator_or)},
-    {Py_tp_methods, VALIDATOR_METHODS},
-    {0, nullptr},
-};
-
-PyType_Spec VALIDATOR_SPEC = {
-    "kestrome._kestrome.Validator",
-    static_cast<int>(sizeof(ValidatorObject)),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
-    VALIDATOR_SLOTS,
-};
+// The type's spec, put together on first use from the entries that stand
+// beside their functions.
+PyType_Spec* validator_spec() {
+    static PyMethodDef methods[] = {
+        VALIDATE_METHOD,
+        IS_VALID_METHOD,
+        ENSURE_METHOD,
+        VALIDATE_JSON_METHOD,
+        LOAD_METHOD,
+        IS_VALID_JSON_METHOD,
+        IS_EMPTY_METHOD,
+        IS_SUBTYPE_OF_METHOD,
+        IS_EQUIVALENT_METHOD,
+        COPY_METHOD,
+        DEEPCOPY_METHOD,
+        OPEN_METHOD,
+        CLOSE_METHOD,
+        SIMPLIFY_METHOD,
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(validator_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(validator_dealloc)},
+        {Py_tp_traverse, reinterpret_cast<void*>(validator_traverse)},
+        {Py_tp_clear, reinterpret_cast<void*>(validator_clear)},
+        {Py_tp_doc, const_cast<char*>(VALIDATOR_DOC)},
+        {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
+        {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
+        {Py_tp_hash, reinterpret_cast<void*>(validator_hash)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
+        {Py_nb_or, reinterpret_cast<void*>(validator_or)},
+        {Py_tp_methods, methods},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "kestrome._kestrome.Validator",
+        static_cast<int>(sizeof(ValidatorObject)),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+        slots,
+    };
+    return &spec;
+}
 
 py::ProcessOnce<PyTypeObject*> validator_type_cell;
 
@@ -139,7 +133,7 @@ py::ProcessOnce<PyTypeObject*> validator_type_cell;
 
 PyTypeObject* validator_type() {
     PyTypeObject** cell = validator_type_cell.get([](PyTypeObject*& out) {
-        out = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&VALIDATOR_SPEC));
+        out = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(validator_spec()));
         return out != nullptr;
     });
     return cell ? *cell : nullptr;
