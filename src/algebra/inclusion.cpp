@@ -349,18 +349,6 @@ struct Step {
 Step answer(bool a) { return Step{nullptr, nullptr, a}; }
 Step ask(const Schema& sub, const Schema& sup) { return Step{&sub, &sup, false}; }
 
-// The answers found without reading the structure: an assumption on this
-// path, exact kind masks, equal trees, an empty sub or a full sup.
-std::optional<bool> settled(const Schema& sub, const Schema& sup, const SubtypeContext& cx, const Assumptions& as) {
-    if (cx.assumed(sub, sup, as)) return true;
-    const ExactMask ms = exact_kind_mask(sub);
-    const ExactMask mp = exact_kind_mask(sup);
-    if (!ms.inexact && !mp.inexact) return (ms.mask & ~mp.mask & ALL_KINDS) == 0;
-    if (cx.same(sub, sup)) return true;
-    if (cx.proven_empty(sub) || cx.proven_full(sup)) return true;
-    return std::nullopt;
-}
-
 bool every_member_within(const std::vector<Schema>& members, const Schema& sup, const SubtypeContext& cx,
                          Assumptions& as) {
     for (const Schema& m : members) {
@@ -448,10 +436,16 @@ Step structural_step(const Schema& sub, const Schema& sup, const SubtypeContext&
     return answer(cx.oracle.leaf_subtype(sub, sup) == LEAF_INCLUDED);
 }
 
-// The rules in the order they apply: unions and intersections are taken
-// apart before back edges are unfolded, and those before the structure.
+// The rules in the order they apply. First the answers that need no look
+// at the structure (an assumption on this path, exact kind masks, equal
+// trees, an empty sub or a full sup); then unions and intersections are
+// taken apart, back edges unfolded, and last the structure is read.
 Step subtype_step(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    if (const std::optional<bool> known = settled(sub, sup, cx, as)) return answer(*known);
+    if (cx.assumed(sub, sup, as)) return answer(true);
+    const ExactMask ms = exact_kind_mask(sub);
+    const ExactMask mp = exact_kind_mask(sup);
+    if (!ms.inexact && !mp.inexact) return answer((ms.mask & ~mp.mask & ALL_KINDS) == 0);
+    if (cx.same(sub, sup) || cx.proven_empty(sub) || cx.proven_full(sup)) return answer(true);
     if (sub.kind == Kind::Union) return answer(every_member_within(sub.members(), sup, cx, as));
     if (sup.kind == Kind::Intersection) return answer(within_every_member(sub, sup.members(), cx, as));
     if (sub.kind == Kind::Intersection) return answer(intersection_within(sub, sup, cx, as));

@@ -308,12 +308,11 @@ py::Result<bool> has_attribute(PyObject* obj, PyObject* name) {
     return found == 1;
 }
 
-py::Result<CompiledBeside> compile_beside(const ValidatorState& state, PyObject* spec) {
-    CompiledBeside out{pool_from_constants(copy_constants(state.constants)), clone_definitions(state.definitions), {}};
-    py::Result<Schema> root = compile_schema(spec, out.pool, out.definitions);
-    if (!root) return py::raised;
-    out.root = std::move(*root);
-    return out;
+py::Result<Schema> compile_beside(const ValidatorState& state, PyObject* spec, ConstantsPool& pool,
+                                  std::vector<Schema>& definitions) {
+    pool = pool_from_constants(copy_constants(state.constants));
+    definitions = clone_definitions(state.definitions);
+    return compile_schema(spec, pool, definitions);
 }
 
 py::Result<Schema> compile_schema(PyObject* spec, ConstantsPool& pool, std::vector<Schema>& definitions) {

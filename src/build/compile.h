@@ -27,15 +27,11 @@ py::Result<Schema> compile_list_literal(PyObject* list, ConstantsPool& pool, std
 py::Result<Schema> compile_annotated(PyObject* base, PyObject* metadata, ConstantsPool& pool,
                                      std::vector<Schema>& definitions);
 
-// A spec compiled beside a validator: into copies of its pool and
-// definitions, so that both trees share one index space and can be compared
-// or joined.
-struct CompiledBeside {
-    ConstantsPool pool;
-    std::vector<Schema> definitions;
-    Schema root;
-};
-py::Result<CompiledBeside> compile_beside(const ValidatorState& state, PyObject* spec);
+// Compiles `spec` beside a validator: into `pool` and `definitions`, made
+// copies of the validator's own, so that both trees share one index space
+// and can be compared or joined.
+py::Result<Schema> compile_beside(const ValidatorState& state, PyObject* spec, ConstantsPool& pool,
+                                  std::vector<Schema>& definitions);
 
 // Sets a pending NotImplementedError: every rejected spec is reported so.
 void not_implemented_error(std::string_view text);

@@ -31,6 +31,8 @@ inline constexpr Raised raised{};
 template <class T>
 class [[nodiscard]] Result {
 public:
+    // Builds with assertions catch a failure reported with nothing pending
+    // where it is made, not where the interpreter would find it later.
     Result(Raised) noexcept { assert(PyErr_Occurred() != nullptr); }
     // Forwarded, so that a value is moved into place once, as into an
     // std::optional.

@@ -26,11 +26,12 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         const ValidatorState* live = live_state(self);
         if (live == nullptr) return nullptr;
         const ValidatorState& state = *live;
-        py::Result<CompiledBeside> compiled = compile_beside(state, other);
+        ConstantsPool pool;
+        std::vector<Schema> definitions;
+        py::Result<Schema> compiled = compile_beside(state, other, pool, definitions);
         if (!compiled) return nullptr;
-        const PoolOracle oracle{&compiled->pool.objects, &compiled->definitions};
-        const bool answer = decide(state.root, compiled->root, oracle.oracle(), compiled->definitions,
-                                   state.definitions.size());
+        const PoolOracle oracle{&pool.objects, &definitions};
+        const bool answer = decide(state.root, *compiled, oracle.oracle(), definitions, state.definitions.size());
         return Py_NewRef(answer ? Py_True : Py_False);
     });
 }

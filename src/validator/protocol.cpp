@@ -46,20 +46,21 @@ PyObject* copy_of(PyObject* self) {
 py::Result<ValidatorState> or_state(PyObject* self, PyObject* other, bool reflected) {
     const ValidatorState* live = live_state(self);
     if (live == nullptr) return py::raised;
-    py::Result<CompiledBeside> compiled = compile_beside(*live, other);
+    ConstantsPool pool;
+    std::vector<Schema> definitions;
+    py::Result<Schema> compiled = compile_beside(*live, other, pool, definitions);
     if (!compiled) return py::raised;
     std::vector<Schema> members;
     members.reserve(2);
     Schema own = clone_schema(live->root);
     if (reflected) {
-        members.push_back(std::move(compiled->root));
+        members.push_back(std::move(*compiled));
         members.push_back(std::move(own));
     } else {
         members.push_back(std::move(own));
-        members.push_back(std::move(compiled->root));
+        members.push_back(std::move(*compiled));
     }
-    return assemble_validator_state(union_of(std::move(members)), std::move(compiled->pool.objects),
-                                    std::move(compiled->definitions));
+    return assemble_validator_state(union_of(std::move(members)), std::move(pool.objects), std::move(definitions));
 }
 
 PyObject* or_of(PyObject* self, PyObject* other, bool reflected) {
