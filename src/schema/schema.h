@@ -85,8 +85,8 @@ struct SchemaBody;
 
 // A node is its kind, a flag and an index; the parts only some kinds have
 // (an inner schema, a shape, members, fields and clauses, constraints) sit
-// in a body allocated for the nodes that hold any. A part a node does not
-// hold reads as empty; writing one makes the body.
+// in a body of that family's own shape, allocated when a part of the node's
+// kind is first written. A part the node's kind does not hold reads as empty.
 struct Schema {
     Kind kind = Kind::Anything;
     std::uint8_t tuple_flag = LIST_FLAG;  // Sequence
@@ -177,7 +177,8 @@ constexpr bool kind_holds(Kind kind) {
 
 // A node's kind never changes, so its body always has the part of its kind.
 // A part its kind does not hold reads as empty here too, from a scratch
-// value, and no body is made for it.
+// value that nothing keeps (what is written there is dropped); no body is
+// made for it.
 template <class Part>
 inline Part& Schema::own_part() {
     if (!kind_holds<Part>(kind)) {
