@@ -166,20 +166,30 @@ inline std::size_t plain_run_end(const unsigned char* s, std::size_t i, std::siz
 
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-// Eight decimal digits at p read as one number, or false when they are not
-// all digits (little-endian words).
-inline bool eight_digits(const unsigned char* p, std::uint64_t& out) {
+// The decimal digits that start the 8 bytes at p (little-endian words): how
+// many (0 to 8), and in `out` their value. A byte flagged as no digit lets
+// carries and borrows spill only into the bytes after it, so the first flag
+// is exact.
+inline int leading_digits(const unsigned char* p, std::uint64_t& out) {
     std::uint64_t x;
     std::memcpy(&x, p, 8);
-    if (((x + 0x4646464646464646ULL) | (x - 0x3030303030303030ULL)) & 0x8080808080808080ULL) return false;
-    x -= 0x3030303030303030ULL;
-    x = x * 10 + (x >> 8);
-    x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-         (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
-        32;
-    out = x;
-    return true;
+    std::uint64_t d = x - 0x3030303030303030ULL;
+    const std::uint64_t flags = ((x + 0x4646464646464646ULL) | d) & 0x8080808080808080ULL;
+    const int k = flags == 0 ? 8 : __builtin_ctzll(flags) >> 3;
+    if (k == 0) {
+        out = 0;
+        return 0;
+    }
+    // The k digits moved to the top bytes read as a number with leading zeros.
+    if (k < 8) d <<= 8 * (8 - k);
+    d = d * 10 + (d >> 8);
+    out = (((d & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+           (((d >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+          32;
+    return k;
 }
+
+constexpr std::uint64_t POWERS_OF_TEN[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // Powers of ten that doubles hold exactly.
 constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
@@ -229,33 +239,58 @@ private:
         i_ = i;
     }
 
-    bool value(Value& out, int depth, const char* at_eof) {
+    // Strings and numbers, most of every document, are read in the loops
+    // over entries; containers, literal names and errors out of line.
+    [[gnu::always_inline]] bool value(Value& out, int depth, const char* at_eof) {
         if (i_ >= n_) return fail(at_eof, i_);
-        switch (s_[i_]) {
+        const unsigned char c = s_[i_];
+        if (c == '"') {
+            std::string_view text;
+            bool in_input = true;
+            if (!string(text, in_input)) return false;
+            out = sink_.string(text, in_input, ascii_);
+            return true;
+        }
+        if (is_digit(c) || c == '-') return short_integer(out) || number(out);
+        return other_value(out, depth, c);
+    }
+
+    // An integer of up to 7 digits, most numbers of most documents, read with
+    // one word; false when the number is another.
+    [[gnu::always_inline]] bool short_integer(Value& out) {
+        const bool negative = s_[i_] == '-';
+        const std::size_t i = i_ + (negative ? 1 : 0);
+        if (i + 8 > n_) return false;
+        std::uint64_t run = 0;
+        const auto k = static_cast<std::size_t>(leading_digits(s_ + i, run));
+        const unsigned char next = s_[i + k];
+        if (k == 0 || k == 8 || (s_[i] == '0' && k != 1) || next == '.' || (next | 0x20) == 'e') return false;
+        i_ = i + k;
+        const auto v = static_cast<std::int64_t>(run);
+        out = sink_.integer(negative ? -v : v);
+        return true;
+    }
+
+    [[gnu::noinline]] bool other_value(Value& out, int depth, unsigned char c) {
+        switch (c) {
             case '[': return array(out, depth + 1);
             case '{': return object(out, depth + 1);
-            case '"': {
-                std::string_view text;
-                bool in_input = true;
-                if (!string(text, in_input)) return false;
-                out = sink_.string(text, in_input, ascii_);
-                return true;
-            }
             case 't': return ident("true", out, [&] { return sink_.boolean(true); });
             case 'f': return ident("false", out, [&] { return sink_.boolean(false); });
             case 'n': return ident("null", out, [&] { return sink_.null(); });
-            default:
-                if (s_[i_] == '-' || (s_[i_] >= '0' && s_[i_] <= '9')) return number(out);
-                return fail(EXPECTED_VALUE, i_);
+            default: return fail(EXPECTED_VALUE, i_);
         }
     }
 
-    template <class Make>
-    bool ident(const char* word, Value& out, Make&& make) {
-        const std::size_t len = std::strlen(word);
-        for (std::size_t k = 1; k < len; ++k) {
-            if (i_ + k >= n_) return fail(EOF_VALUE, n_);
-            if (s_[i_ + k] != static_cast<unsigned char>(word[k])) return fail(EXPECTED_IDENT, i_ + k);
+    template <std::size_t N, class Make>
+    bool ident(const char (&word)[N], Value& out, Make&& make) {
+        constexpr std::size_t len = N - 1;
+        if (i_ + len > n_ || std::memcmp(s_ + i_, word, len) != 0) {
+            // The first byte that differs, for the error's position.
+            for (std::size_t k = 1; k < len; ++k) {
+                if (i_ + k >= n_) return fail(EOF_VALUE, n_);
+                if (s_[i_ + k] != static_cast<unsigned char>(word[k])) return fail(EXPECTED_IDENT, i_ + k);
+            }
         }
         i_ += len;
         out = make();
@@ -265,10 +300,12 @@ private:
     // Digits from i into `mantissa` (which wraps past 19 digits: callers
     // count them); the end of the digits.
     std::size_t digits(std::size_t i, std::uint64_t& mantissa) const {
-        std::uint64_t eight = 0;
-        while (i + 8 <= n_ && eight_digits(s_ + i, eight)) {
-            mantissa = mantissa * 100000000 + eight;
-            i += 8;
+        while (i + 8 <= n_) {
+            std::uint64_t run = 0;
+            const int k = leading_digits(s_ + i, run);
+            mantissa = mantissa * POWERS_OF_TEN[k] + run;
+            i += static_cast<std::size_t>(k);
+            if (k < 8) return i;
         }
         while (i < n_ && is_digit(s_[i])) {
             mantissa = mantissa * 10 + (s_[i] - '0');
@@ -277,7 +314,7 @@ private:
         return i;
     }
 
-    bool number(Value& out) {
+    [[gnu::noinline]] bool number(Value& out) {
         const std::size_t start = i_;
         std::size_t i = start;
         const bool negative = s_[i] == '-';
