@@ -563,13 +563,32 @@ py::Ref checked(PyObject* obj) {
     return py::Ref::steal(obj);
 }
 
-// Decodes valid UTF-8 into characters of one width.
+// Decodes valid UTF-8 into characters of one width; runs of ASCII are
+// widened 16 bytes at a time.
 template <class Char>
 void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
     for (std::size_t i = 0; i < n;) {
         const unsigned char c = s[i];
         if (c < 0x80) {
-            *out++ = c;
+#ifdef KESTROME_SSE2
+            if constexpr (sizeof(Char) <= 2) {
+                while (i + 16 <= n) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+                    if (_mm_movemask_epi8(v) != 0) break;
+                    if constexpr (sizeof(Char) == 1) {
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+                    } else {
+                        const __m128i zero = _mm_setzero_si128();
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+                    }
+                    out += 16;
+                    i += 16;
+                }
+                if (i >= n || s[i] >= 0x80) continue;
+            }
+#endif
+            *out++ = s[i];
             i += 1;
         } else if (c < 0xE0) {
             *out++ = static_cast<Char>(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
@@ -585,8 +604,37 @@ void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
     }
 }
 
+// The characters of valid UTF-8 text (its bytes that continue no sequence)
+// and its largest byte.
+void measure_utf8(const unsigned char* s, std::size_t n, std::size_t& length, unsigned char& widest) {
+    std::size_t i = 0;
+    std::size_t continuations = 0;
+    unsigned char top = 0;
+#ifdef KESTROME_SSE2
+    if (n >= 16) {
+        __m128i most = _mm_setzero_si128();
+        for (; i + 16 <= n; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            most = _mm_max_epu8(most, v);
+            // Continuation bytes, 80 to BF, are the signed bytes below -64.
+            continuations += static_cast<std::size_t>(
+                __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))))));
+        }
+        alignas(16) unsigned char lanes[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), most);
+        for (const unsigned char b : lanes) top = std::max(top, b);
+    }
+#endif
+    for (; i < n; ++i) {
+        continuations += (s[i] & 0xC0) == 0x80;
+        top = std::max(top, s[i]);
+    }
+    length = n - continuations;
+    widest = top;
+}
+
 // A str of valid UTF-8 text. ASCII text is copied in directly; other text is
-// counted first (its length and widest character), so that the str is made
+// measured first (its length and widest character), so that the str is made
 // once at its final width.
 py::Ref make_json_str(std::string_view text, bool ascii) {
     if (ascii) {
@@ -597,10 +645,7 @@ py::Ref make_json_str(std::string_view text, bool ascii) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t length = 0;
     unsigned char widest = 0;
-    for (const unsigned char c : text) {
-        length += (c & 0xC0) != 0x80;
-        widest = std::max(widest, c);
-    }
+    measure_utf8(bytes, text.size(), length, widest);
     // Lead bytes C2 and C3 start the characters up to U+00FF, E0 to EF those
     // up to U+FFFF.
     const Py_UCS4 max_char = widest < 0xC4 ? 0xFF : widest < 0xF0 ? 0xFFFF : 0x10FFFF;
