@@ -1,5 +1,7 @@
 #include "json/reader.h"
 
+#include "json/powers_of_five.h"
+
 #include "py/error.h"
 #include "util/fx_hash.h"
 #include "util/utf8.h"
@@ -195,6 +197,49 @@ constexpr std::uint64_t POWERS_OF_TEN[] = {1, 10, 100, 1000, 10000, 100000, 1000
 constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// w x 10^q as the nearest double (Eisel and Lemire's method: the top bits
+// of w times a 128-bit 5^q settle the rounding, given at most 19 digits), or
+// false where the result is not a normal double: the general reading
+// decides those.
+bool decimal_to_double(std::uint64_t w, long long q, bool negative, double& out) {
+    if (w == 0 || q < SMALLEST_POWER_OF_FIVE || q > LARGEST_POWER_OF_FIVE) return false;
+    const int zeros = __builtin_clzll(w);
+    w <<= zeros;
+    const auto index = 2 * static_cast<std::size_t>(q - SMALLEST_POWER_OF_FIVE);
+    const unsigned __int128 first = static_cast<unsigned __int128>(w) * POWERS_OF_FIVE[index];
+    auto high = static_cast<std::uint64_t>(first >> 64);
+    auto low = static_cast<std::uint64_t>(first);
+    // The bits below the 55 kept are all ones: the next word of 5^q may
+    // carry into them.
+    constexpr std::uint64_t PRECISION_MASK = ~std::uint64_t{0} >> 55;
+    if ((high & PRECISION_MASK) == PRECISION_MASK) {
+        const unsigned __int128 second = static_cast<unsigned __int128>(w) * POWERS_OF_FIVE[index + 1];
+        const auto second_high = static_cast<std::uint64_t>(second >> 64);
+        low += second_high;
+        if (second_high > low) ++high;
+    }
+    const int upper_bit = static_cast<int>(high >> 63);
+    const int shift = upper_bit + 64 - 52 - 3;
+    std::uint64_t mantissa = high >> shift;
+    int power2 = static_cast<int>(((152170 + 65536) * q) >> 16) + 63 + upper_bit - zeros + 1023;
+    if (power2 <= 0) return false;
+    // Exactly halfway (only possible where 5^q fits a word): to even.
+    if (low <= 1 && q >= -4 && q <= 23 && (mantissa & 3) == 1 && (mantissa << shift) == high) {
+        mantissa &= ~std::uint64_t{1};
+    }
+    mantissa += mantissa & 1;
+    mantissa >>= 1;
+    if (mantissa >= (std::uint64_t{2} << 52)) {
+        mantissa = std::uint64_t{1} << 52;
+        ++power2;
+    }
+    if (power2 >= 0x7FF) return false;
+    const std::uint64_t bits = (static_cast<std::uint64_t>(negative) << 63) |
+                               (static_cast<std::uint64_t>(power2) << 52) | (mantissa & ~(std::uint64_t{1} << 52));
+    std::memcpy(&out, &bits, sizeof out);
+    return true;
+}
+
 int hex_digit(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -251,23 +296,53 @@ private:
             out = sink_.string(text, in_input, ascii_);
             return true;
         }
-        if (is_digit(c) || c == '-') return short_integer(out) || number(out);
+        if (is_digit(c) || c == '-') return short_number(out) || number(out);
         return other_value(out, depth, c);
     }
 
     // An integer of up to 7 digits, most numbers of most documents, read with
-    // one word; false when the number is another.
-    [[gnu::always_inline]] bool short_integer(Value& out) {
+    // one word; a fraction goes on below. False when the number is another
+    // (an exponent, a longer integer, more than 19 digits, the end near):
+    // the general reading takes it from the start.
+    [[gnu::always_inline]] bool short_number(Value& out) {
         const bool negative = s_[i_] == '-';
-        const std::size_t i = i_ + (negative ? 1 : 0);
+        std::size_t i = i_ + (negative ? 1 : 0);
         if (i + 8 > n_) return false;
-        std::uint64_t run = 0;
-        const auto k = static_cast<std::size_t>(leading_digits(s_ + i, run));
-        const unsigned char next = s_[i + k];
-        if (k == 0 || k == 8 || (s_[i] == '0' && k != 1) || next == '.' || (next | 0x20) == 'e') return false;
-        i_ = i + k;
-        const auto v = static_cast<std::int64_t>(run);
+        std::uint64_t value = 0;
+        const auto k = static_cast<std::size_t>(leading_digits(s_ + i, value));
+        if (k == 0 || k == 8 || (s_[i] == '0' && k != 1)) return false;
+        i += k;
+        const unsigned char next = s_[i];
+        if (next == '.') return short_fraction(out, negative, value, k, i + 1);
+        if ((next | 0x20) == 'e') return false;
+        i_ = i;
+        const auto v = static_cast<std::int64_t>(value);
         out = sink_.integer(negative ? -v : v);
+        return true;
+    }
+
+    // The digits after the point of a number whose integer part is read.
+    bool short_fraction(Value& out, bool negative, std::uint64_t mantissa, std::size_t int_digits, std::size_t i) {
+        std::size_t frac_digits = 0;
+        while (true) {
+            if (i + 8 > n_) return false;
+            std::uint64_t run = 0;
+            const auto k = static_cast<std::size_t>(leading_digits(s_ + i, run));
+            mantissa = mantissa * POWERS_OF_TEN[k] + run;
+            i += k;
+            frac_digits += k;
+            if (k < 8) break;
+        }
+        if (frac_digits == 0 || int_digits + frac_digits > 19 || (s_[i] | 0x20) == 'e') return false;
+        double d = 0;
+        if (mantissa <= (std::uint64_t{1} << 53) && frac_digits <= 22) {
+            d = static_cast<double>(mantissa) / EXACT_POWERS[frac_digits];
+            if (negative) d = -d;
+        } else if (!decimal_to_double(mantissa, -static_cast<long long>(frac_digits), negative, d)) {
+            return false;
+        }
+        i_ = i;
+        out = sink_.floating(d);
         return true;
     }
 
@@ -365,6 +440,10 @@ private:
                 return true;
             }
             double d = 0;
+            if (int_digits + frac_digits <= 19 && decimal_to_double(mantissa, power, negative, d)) {
+                out = sink_.floating(d);
+                return true;
+            }
             const auto [ptr, ec] = std::from_chars(first, last, d);
             if (ec == std::errc::result_out_of_range) {
                 // An underflow reads as a zero of the number's sign.
