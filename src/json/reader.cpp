@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -845,8 +846,8 @@ struct TreeSink {
     // Moves the nodes above `mark` to the tree; where their run starts.
     std::uint32_t move_run(std::size_t mark) {
         const auto first = static_cast<std::uint32_t>(tree.nodes.size());
-        tree.nodes.insert(tree.nodes.end(), stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
-        stack.resize(mark);
+        tree.nodes.append(stack.data() + mark, stack.size() - mark);
+        stack.truncate(mark);
         return first;
     }
 
@@ -894,9 +895,8 @@ struct TreeSink {
         node.first = static_cast<std::uint32_t>(tree.entries.size());
         node.count = static_cast<std::uint32_t>(entry_stack.size() - mark.entries);
         for (std::uint32_t k = 0; k < node.count; ++k) entry_stack[mark.entries + k].value = values + k;
-        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark.entries),
-                            entry_stack.end());
-        entry_stack.resize(mark.entries);
+        tree.entries.append(entry_stack.data() + mark.entries, entry_stack.size() - mark.entries);
+        entry_stack.truncate(mark.entries);
         return add_node(node);
     }
 };
