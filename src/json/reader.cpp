@@ -530,15 +530,25 @@ private:
 
     // A string at i_ (the opening quote); `text` is a view of the input when
     // it holds no escape (`in_input`), else of the parser's scratch buffer.
-    // Sets ascii_ when the text is all ASCII.
-    bool string(std::string_view& text, bool& in_input) {
+    // Sets ascii_ when the text is all ASCII. Plain ASCII text, most keys and
+    // values, is read here; the rest goes on out of line.
+    [[gnu::always_inline]] bool string(std::string_view& text, bool& in_input) {
         const std::size_t start = i_ + 1;
-        std::size_t i = start;
-        std::size_t run = start;  // start of the unescaped run not yet copied
+        const std::size_t i = plain_run_end(s_, start, n_);
         in_input = true;
         ascii_ = true;
+        if (i < n_ && s_[i] == '"') {
+            text = std::string_view(reinterpret_cast<const char*>(s_ + start), i - start);
+            i_ = i + 1;
+            return true;
+        }
+        return string_rest(text, in_input, start, i);
+    }
+
+    // The string from i on, where plain text ended without its closing quote.
+    [[gnu::noinline]] bool string_rest(std::string_view& text, bool& in_input, std::size_t start, std::size_t i) {
+        std::size_t run = start;  // start of the unescaped run not yet copied
         while (true) {
-            i = plain_run_end(s_, i, n_);
             if (i >= n_) return fail(EOF_STRING, n_);
             const unsigned char c = s_[i];
             if (c == '"') break;
@@ -549,13 +559,14 @@ private:
                 i_ = i + 1;
                 if (!escape(scratch_)) return false;
                 i = run = i_;
-                continue;
+            } else {
+                if (c < 0x20) return fail(CONTROL_CHARACTER, i);
+                ascii_ = false;
+                const Utf8Prefix seq = utf8_prefix(s_, i, n_);
+                if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i);
+                i += seq.length;
             }
-            if (c < 0x20) return fail(CONTROL_CHARACTER, i);
-            ascii_ = false;
-            const Utf8Prefix seq = utf8_prefix(s_, i, n_);
-            if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i);
-            i += seq.length;
+            i = plain_run_end(s_, i, n_);
         }
         if (in_input) {
             text = std::string_view(reinterpret_cast<const char*>(s_ + start), i - start);
