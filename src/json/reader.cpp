@@ -817,7 +817,8 @@ struct PythonSink {
         // A new empty dict, not a presized one: presized tables are made for
         // keys of any type, and every later lookup pays for it.
         py::Ref dict = checked(PyDict_New());
-        for (std::size_t k = mark; k < stack.size(); k += 2) {
+        const std::size_t end = stack.size();
+        for (std::size_t k = mark; k < end; k += 2) {
             if (PyDict_SetItem(dict.get(), stack[k].get(), stack[k + 1].get()) < 0) {
                 py::internal_failure("could not set a dict item");
             }
