@@ -750,11 +750,13 @@ py::Ref make_json_str(std::string_view text, bool ascii) {
     return s;
 }
 
-py::Ref make_json_str(std::string_view text) {
+bool all_ascii(std::string_view text) {
     unsigned char any = 0;
     for (const char c : text) any |= static_cast<unsigned char>(c);
-    return make_json_str(text, any < 0x80);
+    return any < 0x80;
 }
+
+py::Ref make_json_str(std::string_view text) { return make_json_str(text, all_ascii(text)); }
 
 // Object keys made by recent documents, shared by every call: real documents
 // repeat a few short ASCII keys, and a str made once keeps its hash. Only
@@ -775,6 +777,14 @@ py::Ref cached_key(std::string_view text) {
     return key;
 }
 
+// An object key: short ASCII keys are shared through the cache.
+py::Ref json_key(std::string_view text, bool ascii) {
+    if (ascii && text.size() <= MAX_CACHED_KEY) return cached_key(text);
+    return make_json_str(text, ascii);
+}
+
+py::Ref json_key(std::string_view text) { return json_key(text, all_ascii(text)); }
+
 // Builds Python objects directly. The children of the open containers wait
 // on one stack (an object's as key, value pairs) until their container
 // closes and is made at its final size.
@@ -791,10 +801,7 @@ struct PythonSink {
     }
     Value floating(double d) { return checked(PyFloat_FromDouble(d)); }
     Value string(std::string_view text, bool, bool ascii) { return make_json_str(text, ascii); }
-    Value key(std::string_view text, bool, bool ascii) {
-        if (ascii && text.size() <= MAX_CACHED_KEY) return cached_key(text);
-        return make_json_str(text, ascii);
-    }
+    Value key(std::string_view text, bool, bool ascii) { return json_key(text, ascii); }
 
     std::size_t begin_array() { return stack.size(); }
     void push(std::size_t, py::Ref item) { stack.push_back(std::move(item)); }
@@ -1055,10 +1062,11 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
         case JsonKind::Float: return checked(PyFloat_FromDouble(node.number));
         case JsonKind::String: return make_json_str(tree.text(node));
         case JsonKind::Array: {
-            py::Ref list = checked(PyList_New(0));
+            py::Ref list = checked(PyList_New(static_cast<Py_ssize_t>(node.count)));
             for (std::uint32_t i = 0; i < node.count; ++i) {
                 py::Ref item = json_value_to_py(tree, tree.item(node, i));
-                if (!item || PyList_Append(list.get(), item.get()) < 0) return py::Ref();
+                if (!item) return py::Ref();
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
             }
             return list;
         }
@@ -1068,7 +1076,7 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
                 const JsonEntry& entry = tree.entry(node, i);
                 py::Ref value = json_value_to_py(tree, tree.value(entry));
                 if (!value) return py::Ref();
-                py::Ref key = make_json_str(tree.key(entry));
+                py::Ref key = json_key(tree.key(entry));
                 if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return py::Ref();
             }
             return dict;
