@@ -860,6 +860,16 @@ def test_object_keys(doc):
     check_readings(doc)
 
 
+@pytest.mark.parametrize("length", [1, 3, 4, 5, 7, 8, 9, 12, 16, 17, 33, 64, 65])
+def test_keys_of_one_length_that_differ_in_one_byte(length):
+    """Many short keys that a shared cache of recent keys must tell apart by every byte."""
+    keys = ["k" * length] + [
+        "k" * at + letter + "k" * (length - at - 1) for at in range(length) for letter in "abcdefghijklmnopqrstuvwxyz"
+    ]
+    doc = "[" + ", ".join(f'{{"{key}": {i}, "{key}": [{i}]}}' for i, key in enumerate(keys * 2)) + "]"
+    check_readings(doc)
+
+
 @pytest.mark.parametrize(
     "text",
     [
