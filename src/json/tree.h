@@ -67,7 +67,11 @@ public:
     }
     void append(const T* first, std::size_t count) {
         if (size_ + count > capacity_) grow(size_ + count);
-        if (count != 0) std::memcpy(data_ + size_, first, count * sizeof(T));
+        if (count <= 4) {  // most runs are short: no call
+            for (std::size_t k = 0; k < count; ++k) data_[size_ + k] = first[k];
+        } else {
+            std::memcpy(data_ + size_, first, count * sizeof(T));
+        }
         size_ += count;
     }
 
