@@ -2,12 +2,18 @@
 
 import dataclasses
 import json
+import decimal
 import math
+import os
+import random
+import struct
 import sys
 from types import SimpleNamespace as Meta
 from typing import Annotated, Literal, Optional
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from kestrome import ValidationError, Validator, anything, nothing, recursive
 
@@ -854,6 +860,16 @@ def test_object_keys(doc):
     check_readings(doc)
 
 
+@pytest.mark.parametrize("length", [1, 3, 4, 5, 7, 8, 9, 12, 16, 17, 33, 64, 65])
+def test_keys_of_one_length_that_differ_in_one_byte(length):
+    """Many short keys that a shared cache of recent keys must tell apart by every byte."""
+    keys = ["k" * length] + [
+        "k" * at + letter + "k" * (length - at - 1) for at in range(length) for letter in "abcdefghijklmnopqrstuvwxyz"
+    ]
+    doc = "[" + ", ".join(f'{{"{key}": {i}, "{key}": [{i}]}}' for i, key in enumerate(keys * 2)) + "]"
+    check_readings(doc)
+
+
 @pytest.mark.parametrize(
     "text",
     [
@@ -884,6 +900,74 @@ def test_floats_at_the_edges(text):
     check_readings(text)
     assert math.copysign(1.0, anything.load(text)) == math.copysign(1.0, float(text))
     assert Validator(Literal[float(text)] if float(text) else float).is_valid_json(f"{text}") is True
+
+
+def placed(text):
+    """`text` alone (few bytes follow it) and inside documents where many do."""
+    return [text, f"[{text}]", f"[{text}, {text}, 0]", f'{{"n": {text}, "m": [{text}]}}', f"[{text}" + " " * 20 + "]"]
+
+
+@pytest.mark.parametrize("digits", range(1, 22))
+def test_numbers_of_every_digit_count_and_place(digits):
+    whole = "123456789" * 3
+    for text in (whole[:digits], "9" * digits, "1" + "0" * (digits - 1), f"0.{whole[:digits]}",
+                 f"{whole[:digits]}.5", f"7.{'0' * (digits - 1)}1", f"{whole[:digits]}.{whole[:digits]}",
+                 f"0.{'0' * digits}3", f"{whole[:digits]}e-{digits}", f"{whole[:digits]}E+{digits}"):
+        for doc in placed(text) + placed("-" + text):
+            check_readings(doc)
+
+
+@pytest.mark.parametrize("text", ["01", "-01", "00", "0012345", "01.5", "1.", "-", "-.5", ".5", "1.e3", "1e", "1e+", "1.5e-", "+1", "1..2", "0x10"])
+def test_malformed_numbers_anywhere(text):
+    for doc in placed(text):
+        assert anything.is_valid_json(doc) is False, doc
+        with pytest.raises(ValidationError):
+            anything.load(doc)
+
+
+NUMBER_TEXTS = st.builds(
+    lambda sign, whole, fraction, exponent: sign + whole + fraction + exponent,
+    st.sampled_from(["", "-"]),
+    st.sampled_from(["0"]) | st.from_regex(r"[1-9][0-9]{0,20}", fullmatch=True),
+    st.sampled_from([""]) | st.from_regex(r"\.[0-9]{1,22}", fullmatch=True),
+    st.sampled_from([""]) | st.from_regex(r"[eE][+-]?[0-9]{1,3}", fullmatch=True),
+) | st.floats(allow_nan=False, allow_infinity=False).flatmap(
+    lambda x: st.sampled_from([repr(x), f"{x:.17e}", f"{x:.18e}", f"{x:.19e}", f"{x:.25g}"])
+)
+
+
+@settings(max_examples=300, deadline=None, derandomize=bool(os.environ.get("CI")), database=None)
+@given(NUMBER_TEXTS)
+def test_numbers_agree_with_the_standard_library(text):
+    """Numbers read in one word, rounded with the 128-bit powers of five or read by the
+    general road give the standard library's int or float, alone and inside documents."""
+    if abs(float(text)) == math.inf:
+        assert anything.is_valid_json(text) is False
+        return
+    for doc in placed(text):
+        check_readings(doc)
+
+
+@pytest.mark.parametrize("text", FLOAT_EDGES)
+def test_floats_at_the_edges_inside_documents(text):
+    for doc in placed(text) + placed(f"{text}".replace("e", "0e", 1) if "e" in text and "." in text else text):
+        check_readings(doc)
+
+
+def test_decimals_near_halfway_between_two_doubles():
+    """19 significant digits next to the midpoint of two neighbouring doubles: the cases
+    where the top 64 bits of the product cannot settle the rounding alone."""
+    rng = random.Random(12)
+    texts = []
+    with decimal.localcontext() as context:
+        context.prec = 800  # the midpoint exactly
+        for _ in range(4000):
+            bits = rng.getrandbits(63) % 0x7FEFFFFFFFFFFFFF
+            low, high = (struct.unpack("<d", struct.pack("<Q", b))[0] for b in (bits, bits + 1))
+            middle = (decimal.Decimal(low) + decimal.Decimal(high)) / 2
+            texts += [f"{middle:.{digits}e}" for digits in (16, 17, 18)]
+    doc = "[" + ", ".join(texts) + "]"
+    check_readings(doc)
 
 
 @pytest.mark.parametrize("blank", [" ", "\n", "\t", "\r\n", " \t"])

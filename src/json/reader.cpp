@@ -1,5 +1,7 @@
 #include "json/reader.h"
 
+#include "json/powers_of_five.h"
+
 #include "py/error.h"
 #include "util/fx_hash.h"
 #include "util/utf8.h"
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -166,24 +169,77 @@ inline std::size_t plain_run_end(const unsigned char* s, std::size_t i, std::siz
 
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-// Eight decimal digits at p read as one number, or false when they are not
-// all digits (little-endian words).
-inline bool eight_digits(const unsigned char* p, std::uint64_t& out) {
+// The decimal digits that start the 8 bytes at p (little-endian words): how
+// many (0 to 8), and in `out` their value. A byte flagged as no digit lets
+// carries and borrows spill only into the bytes after it, so the first flag
+// is exact.
+inline int leading_digits(const unsigned char* p, std::uint64_t& out) {
     std::uint64_t x;
     std::memcpy(&x, p, 8);
-    if (((x + 0x4646464646464646ULL) | (x - 0x3030303030303030ULL)) & 0x8080808080808080ULL) return false;
-    x -= 0x3030303030303030ULL;
-    x = x * 10 + (x >> 8);
-    x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-         (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
-        32;
-    out = x;
-    return true;
+    std::uint64_t d = x - 0x3030303030303030ULL;
+    const std::uint64_t flags = ((x + 0x4646464646464646ULL) | d) & 0x8080808080808080ULL;
+    const int k = flags == 0 ? 8 : __builtin_ctzll(flags) >> 3;
+    if (k == 0) {
+        out = 0;
+        return 0;
+    }
+    // The k digits moved to the top bytes read as a number with leading zeros.
+    if (k < 8) d <<= 8 * (8 - k);
+    d = d * 10 + (d >> 8);
+    out = (((d & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+           (((d >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+          32;
+    return k;
 }
+
+constexpr std::uint64_t POWERS_OF_TEN[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // Powers of ten that doubles hold exactly.
 constexpr double EXACT_POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// w x 10^q as the nearest double (Eisel and Lemire's method: the top bits
+// of w times a 128-bit 5^q settle the rounding, given at most 19 digits), or
+// false where the result is not a normal double: the general reading
+// decides those.
+bool decimal_to_double(std::uint64_t w, long long q, bool negative, double& out) {
+    if (w == 0 || q < SMALLEST_POWER_OF_FIVE || q > LARGEST_POWER_OF_FIVE) return false;
+    const int zeros = __builtin_clzll(w);
+    w <<= zeros;
+    const auto index = 2 * static_cast<std::size_t>(q - SMALLEST_POWER_OF_FIVE);
+    const unsigned __int128 first = static_cast<unsigned __int128>(w) * POWERS_OF_FIVE[index];
+    auto high = static_cast<std::uint64_t>(first >> 64);
+    auto low = static_cast<std::uint64_t>(first);
+    // The bits below the 55 kept are all ones: the next word of 5^q may
+    // carry into them.
+    constexpr std::uint64_t PRECISION_MASK = ~std::uint64_t{0} >> 55;
+    if ((high & PRECISION_MASK) == PRECISION_MASK) {
+        const unsigned __int128 second = static_cast<unsigned __int128>(w) * POWERS_OF_FIVE[index + 1];
+        const auto second_high = static_cast<std::uint64_t>(second >> 64);
+        low += second_high;
+        if (second_high > low) ++high;
+    }
+    const int upper_bit = static_cast<int>(high >> 63);
+    const int shift = upper_bit + 64 - 52 - 3;
+    std::uint64_t mantissa = high >> shift;
+    int power2 = static_cast<int>(((152170 + 65536) * q) >> 16) + 63 + upper_bit - zeros + 1023;
+    if (power2 <= 0) return false;
+    // Exactly halfway (only possible where 5^q fits a word): to even.
+    if (low <= 1 && q >= -4 && q <= 23 && (mantissa & 3) == 1 && (mantissa << shift) == high) {
+        mantissa &= ~std::uint64_t{1};
+    }
+    mantissa += mantissa & 1;
+    mantissa >>= 1;
+    if (mantissa >= (std::uint64_t{2} << 52)) {
+        mantissa = std::uint64_t{1} << 52;
+        ++power2;
+    }
+    if (power2 >= 0x7FF) return false;
+    const std::uint64_t bits = (static_cast<std::uint64_t>(negative) << 63) |
+                               (static_cast<std::uint64_t>(power2) << 52) | (mantissa & ~(std::uint64_t{1} << 52));
+    std::memcpy(&out, &bits, sizeof out);
+    return true;
+}
 
 int hex_digit(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -229,33 +285,88 @@ private:
         i_ = i;
     }
 
-    bool value(Value& out, int depth, const char* at_eof) {
+    // Strings and numbers, most of every document, are read in the loops
+    // over entries; containers, literal names and errors out of line.
+    [[gnu::always_inline]] bool value(Value& out, int depth, const char* at_eof) {
         if (i_ >= n_) return fail(at_eof, i_);
-        switch (s_[i_]) {
+        const unsigned char c = s_[i_];
+        if (c == '"') {
+            std::string_view text;
+            bool in_input = true;
+            if (!string(text, in_input)) return false;
+            out = sink_.string(text, in_input, ascii_);
+            return true;
+        }
+        if (is_digit(c) || c == '-') return short_number(out) || number(out);
+        return other_value(out, depth, c);
+    }
+
+    // An integer of up to 7 digits, most numbers of most documents, read with
+    // one word; a fraction goes on below. False when the number is another
+    // (an exponent, a longer integer, more than 19 digits, the end near):
+    // the general reading takes it from the start.
+    [[gnu::always_inline]] bool short_number(Value& out) {
+        const bool negative = s_[i_] == '-';
+        std::size_t i = i_ + (negative ? 1 : 0);
+        if (i + 8 > n_) return false;
+        std::uint64_t value = 0;
+        const auto k = static_cast<std::size_t>(leading_digits(s_ + i, value));
+        if (k == 0 || k == 8 || (s_[i] == '0' && k != 1)) return false;
+        i += k;
+        const unsigned char next = s_[i];
+        if (next == '.') return short_fraction(out, negative, value, k, i + 1);
+        if ((next | 0x20) == 'e') return false;
+        i_ = i;
+        const auto v = static_cast<std::int64_t>(value);
+        out = sink_.integer(negative ? -v : v);
+        return true;
+    }
+
+    // The digits after the point of a number whose integer part is read.
+    bool short_fraction(Value& out, bool negative, std::uint64_t mantissa, std::size_t int_digits, std::size_t i) {
+        std::size_t frac_digits = 0;
+        while (true) {
+            if (i + 8 > n_) return false;
+            std::uint64_t run = 0;
+            const auto k = static_cast<std::size_t>(leading_digits(s_ + i, run));
+            mantissa = mantissa * POWERS_OF_TEN[k] + run;
+            i += k;
+            frac_digits += k;
+            if (k < 8) break;
+        }
+        if (frac_digits == 0 || int_digits + frac_digits > 19 || (s_[i] | 0x20) == 'e') return false;
+        double d = 0;
+        if (mantissa <= (std::uint64_t{1} << 53) && frac_digits <= 22) {
+            d = static_cast<double>(mantissa) / EXACT_POWERS[frac_digits];
+            if (negative) d = -d;
+        } else if (!decimal_to_double(mantissa, -static_cast<long long>(frac_digits), negative, d)) {
+            return false;
+        }
+        i_ = i;
+        out = sink_.floating(d);
+        return true;
+    }
+
+    [[gnu::noinline]] bool other_value(Value& out, int depth, unsigned char c) {
+        switch (c) {
             case '[': return array(out, depth + 1);
             case '{': return object(out, depth + 1);
-            case '"': {
-                std::string_view text;
-                bool in_input = true;
-                if (!string(text, in_input)) return false;
-                out = sink_.string(text, in_input, ascii_);
-                return true;
-            }
             case 't': return ident("true", out, [&] { return sink_.boolean(true); });
             case 'f': return ident("false", out, [&] { return sink_.boolean(false); });
             case 'n': return ident("null", out, [&] { return sink_.null(); });
-            default:
-                if (s_[i_] == '-' || (s_[i_] >= '0' && s_[i_] <= '9')) return number(out);
-                return fail(EXPECTED_VALUE, i_);
+            default: return fail(EXPECTED_VALUE, i_);
         }
     }
 
-    template <class Make>
-    bool ident(const char* word, Value& out, Make&& make) {
-        const std::size_t len = std::strlen(word);
-        for (std::size_t k = 1; k < len; ++k) {
-            if (i_ + k >= n_) return fail(EOF_VALUE, n_);
-            if (s_[i_ + k] != static_cast<unsigned char>(word[k])) return fail(EXPECTED_IDENT, i_ + k);
+    template <std::size_t N, class Make>
+    bool ident(const char (&word)[N], Value& out, Make&& make) {
+        constexpr std::size_t len = N - 1;
+        if (i_ + len > n_ || std::memcmp(s_ + i_, word, len) != 0) {
+            // The first byte that differs, for the error's position.
+            for (std::size_t k = 1; k < len; ++k) {
+                if (i_ + k >= n_) return fail(EOF_VALUE, n_);
+                if (s_[i_ + k] != static_cast<unsigned char>(word[k])) return fail(EXPECTED_IDENT, i_ + k);
+            }
         }
         i_ += len;
         out = make();
@@ -265,10 +376,12 @@ private:
     // Digits from i into `mantissa` (which wraps past 19 digits: callers
     // count them); the end of the digits.
     std::size_t digits(std::size_t i, std::uint64_t& mantissa) const {
-        std::uint64_t eight = 0;
-        while (i + 8 <= n_ && eight_digits(s_ + i, eight)) {
-            mantissa = mantissa * 100000000 + eight;
-            i += 8;
+        while (i + 8 <= n_) {
+            std::uint64_t run = 0;
+            const int k = leading_digits(s_ + i, run);
+            mantissa = mantissa * POWERS_OF_TEN[k] + run;
+            i += static_cast<std::size_t>(k);
+            if (k < 8) return i;
         }
         while (i < n_ && is_digit(s_[i])) {
             mantissa = mantissa * 10 + (s_[i] - '0');
@@ -277,7 +390,7 @@ private:
         return i;
     }
 
-    bool number(Value& out) {
+    [[gnu::noinline]] bool number(Value& out) {
         const std::size_t start = i_;
         std::size_t i = start;
         const bool negative = s_[i] == '-';
@@ -328,6 +441,10 @@ private:
                 return true;
             }
             double d = 0;
+            if (int_digits + frac_digits <= 19 && decimal_to_double(mantissa, power, negative, d)) {
+                out = sink_.floating(d);
+                return true;
+            }
             const auto [ptr, ec] = std::from_chars(first, last, d);
             if (ec == std::errc::result_out_of_range) {
                 // An underflow reads as a zero of the number's sign.
@@ -413,15 +530,25 @@ private:
 
     // A string at i_ (the opening quote); `text` is a view of the input when
     // it holds no escape (`in_input`), else of the parser's scratch buffer.
-    // Sets ascii_ when the text is all ASCII.
-    bool string(std::string_view& text, bool& in_input) {
+    // Sets ascii_ when the text is all ASCII. Plain ASCII text, most keys and
+    // values, is read here; the rest goes on out of line.
+    [[gnu::always_inline]] bool string(std::string_view& text, bool& in_input) {
         const std::size_t start = i_ + 1;
-        std::size_t i = start;
-        std::size_t run = start;  // start of the unescaped run not yet copied
+        const std::size_t i = plain_run_end(s_, start, n_);
         in_input = true;
         ascii_ = true;
+        if (i < n_ && s_[i] == '"') {
+            text = std::string_view(reinterpret_cast<const char*>(s_ + start), i - start);
+            i_ = i + 1;
+            return true;
+        }
+        return string_rest(text, in_input, start, i);
+    }
+
+    // The string from i on, where plain text ended without its closing quote.
+    [[gnu::noinline]] bool string_rest(std::string_view& text, bool& in_input, std::size_t start, std::size_t i) {
+        std::size_t run = start;  // start of the unescaped run not yet copied
         while (true) {
-            i = plain_run_end(s_, i, n_);
             if (i >= n_) return fail(EOF_STRING, n_);
             const unsigned char c = s_[i];
             if (c == '"') break;
@@ -432,13 +559,14 @@ private:
                 i_ = i + 1;
                 if (!escape(scratch_)) return false;
                 i = run = i_;
-                continue;
+            } else {
+                if (c < 0x20) return fail(CONTROL_CHARACTER, i);
+                ascii_ = false;
+                const Utf8Prefix seq = utf8_prefix(s_, i, n_);
+                if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i);
+                i += seq.length;
             }
-            if (c < 0x20) return fail(CONTROL_CHARACTER, i);
-            ascii_ = false;
-            const Utf8Prefix seq = utf8_prefix(s_, i, n_);
-            if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i);
-            i += seq.length;
+            i = plain_run_end(s_, i, n_);
         }
         if (in_input) {
             text = std::string_view(reinterpret_cast<const char*>(s_ + start), i - start);
@@ -526,13 +654,32 @@ py::Ref checked(PyObject* obj) {
     return py::Ref::steal(obj);
 }
 
-// Decodes valid UTF-8 into characters of one width.
+// Decodes valid UTF-8 into characters of one width; runs of ASCII are
+// widened 16 bytes at a time.
 template <class Char>
 void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
     for (std::size_t i = 0; i < n;) {
         const unsigned char c = s[i];
         if (c < 0x80) {
-            *out++ = c;
+#ifdef KESTROME_SSE2
+            if constexpr (sizeof(Char) <= 2) {
+                while (i + 16 <= n) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+                    if (_mm_movemask_epi8(v) != 0) break;
+                    if constexpr (sizeof(Char) == 1) {
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+                    } else {
+                        const __m128i zero = _mm_setzero_si128();
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+                    }
+                    out += 16;
+                    i += 16;
+                }
+                if (i >= n || s[i] >= 0x80) continue;
+            }
+#endif
+            *out++ = s[i];
             i += 1;
         } else if (c < 0xE0) {
             *out++ = static_cast<Char>(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
@@ -548,8 +695,37 @@ void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
     }
 }
 
+// The characters of valid UTF-8 text (its bytes that continue no sequence)
+// and its largest byte.
+void measure_utf8(const unsigned char* s, std::size_t n, std::size_t& length, unsigned char& widest) {
+    std::size_t i = 0;
+    std::size_t continuations = 0;
+    unsigned char top = 0;
+#ifdef KESTROME_SSE2
+    if (n >= 16) {
+        __m128i most = _mm_setzero_si128();
+        for (; i + 16 <= n; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            most = _mm_max_epu8(most, v);
+            // Continuation bytes, 80 to BF, are the signed bytes below -64.
+            continuations += static_cast<std::size_t>(
+                __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))))));
+        }
+        alignas(16) unsigned char lanes[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), most);
+        for (const unsigned char b : lanes) top = std::max(top, b);
+    }
+#endif
+    for (; i < n; ++i) {
+        continuations += (s[i] & 0xC0) == 0x80;
+        top = std::max(top, s[i]);
+    }
+    length = n - continuations;
+    widest = top;
+}
+
 // A str of valid UTF-8 text. ASCII text is copied in directly; other text is
-// counted first (its length and widest character), so that the str is made
+// measured first (its length and widest character), so that the str is made
 // once at its final width.
 py::Ref make_json_str(std::string_view text, bool ascii) {
     if (ascii) {
@@ -560,10 +736,7 @@ py::Ref make_json_str(std::string_view text, bool ascii) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t length = 0;
     unsigned char widest = 0;
-    for (const unsigned char c : text) {
-        length += (c & 0xC0) != 0x80;
-        widest = std::max(widest, c);
-    }
+    measure_utf8(bytes, text.size(), length, widest);
     // Lead bytes C2 and C3 start the characters up to U+00FF, E0 to EF those
     // up to U+FFFF.
     const Py_UCS4 max_char = widest < 0xC4 ? 0xFF : widest < 0xF0 ? 0xFFFF : 0x10FFFF;
@@ -577,11 +750,13 @@ py::Ref make_json_str(std::string_view text, bool ascii) {
     return s;
 }
 
-py::Ref make_json_str(std::string_view text) {
+bool all_ascii(std::string_view text) {
     unsigned char any = 0;
     for (const char c : text) any |= static_cast<unsigned char>(c);
-    return make_json_str(text, any < 0x80);
+    return any < 0x80;
 }
+
+py::Ref make_json_str(std::string_view text) { return make_json_str(text, all_ascii(text)); }
 
 // Object keys made by recent documents, shared by every call: real documents
 // repeat a few short ASCII keys, and a str made once keeps its hash. Only
@@ -589,18 +764,62 @@ py::Ref make_json_str(std::string_view text) {
 // as the process.
 constexpr std::size_t KEY_CACHE_SLOTS = 2048;
 constexpr std::size_t MAX_CACHED_KEY = 64;
-PyObject* key_cache[KEY_CACHE_SLOTS];
+
+// A cached key with its text at hand, so that a hit reads one line.
+struct KeySlot {
+    PyObject* key = nullptr;
+    const char* text = nullptr;  // the str's own ASCII characters
+    std::size_t size = 0;
+};
+KeySlot key_cache[KEY_CACHE_SLOTS];
+
+// Equal texts of n bytes, read a word (or half of one) at a time from both
+// ends: short keys take two or four loads.
+inline bool same_text(const char* a, const char* b, std::size_t n) {
+    if (n >= 8) {
+        std::uint64_t x, y, u, v;
+        for (std::size_t k = 0; k + 8 < n; k += 8) {
+            std::memcpy(&x, a + k, 8);
+            std::memcpy(&y, b + k, 8);
+            if (x != y) return false;
+        }
+        std::memcpy(&u, a + n - 8, 8);
+        std::memcpy(&v, b + n - 8, 8);
+        return u == v;
+    }
+    if (n >= 4) {
+        std::uint32_t x, y, u, v;
+        std::memcpy(&x, a, 4);
+        std::memcpy(&y, b, 4);
+        std::memcpy(&u, a + n - 4, 4);
+        std::memcpy(&v, b + n - 4, 4);
+        return x == y && u == v;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        if (a[k] != b[k]) return false;
+    }
+    return true;
+}
 
 py::Ref cached_key(std::string_view text) {
-    PyObject*& slot = key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
-    if (slot != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot)) == text.size() &&
-        std::memcmp(PyUnicode_DATA(slot), text.data(), text.size()) == 0) {
-        return py::Ref::borrow(slot);
+    KeySlot& slot = key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
+    if (slot.size == text.size() && slot.key != nullptr && same_text(slot.text, text.data(), text.size())) {
+        return py::Ref::borrow(slot.key);
     }
     py::Ref key = make_json_str(text, true);
-    Py_XSETREF(slot, py::Ref(key).release());
+    Py_XSETREF(slot.key, py::Ref(key).release());
+    slot.text = static_cast<const char*>(PyUnicode_DATA(slot.key));
+    slot.size = text.size();
     return key;
 }
+
+// An object key: short ASCII keys are shared through the cache.
+py::Ref json_key(std::string_view text, bool ascii) {
+    if (ascii && text.size() <= MAX_CACHED_KEY) return cached_key(text);
+    return make_json_str(text, ascii);
+}
+
+py::Ref json_key(std::string_view text) { return json_key(text, all_ascii(text)); }
 
 // Builds Python objects directly. The children of the open containers wait
 // on one stack (an object's as key, value pairs) until their container
@@ -618,10 +837,7 @@ struct PythonSink {
     }
     Value floating(double d) { return checked(PyFloat_FromDouble(d)); }
     Value string(std::string_view text, bool, bool ascii) { return make_json_str(text, ascii); }
-    Value key(std::string_view text, bool, bool ascii) {
-        if (ascii && text.size() <= MAX_CACHED_KEY) return cached_key(text);
-        return make_json_str(text, ascii);
-    }
+    Value key(std::string_view text, bool, bool ascii) { return json_key(text, ascii); }
 
     std::size_t begin_array() { return stack.size(); }
     void push(std::size_t, py::Ref item) { stack.push_back(std::move(item)); }
@@ -644,7 +860,8 @@ struct PythonSink {
         // A new empty dict, not a presized one: presized tables are made for
         // keys of any type, and every later lookup pays for it.
         py::Ref dict = checked(PyDict_New());
-        for (std::size_t k = mark; k < stack.size(); k += 2) {
+        const std::size_t end = stack.size();
+        for (std::size_t k = mark; k < end; k += 2) {
             if (PyDict_SetItem(dict.get(), stack[k].get(), stack[k + 1].get()) < 0) {
                 py::internal_failure("could not set a dict item");
             }
@@ -684,8 +901,8 @@ struct TreeSink {
     // Moves the nodes above `mark` to the tree; where their run starts.
     std::uint32_t move_run(std::size_t mark) {
         const auto first = static_cast<std::uint32_t>(tree.nodes.size());
-        tree.nodes.insert(tree.nodes.end(), stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
-        stack.resize(mark);
+        tree.nodes.append(stack.data() + mark, stack.size() - mark);
+        stack.truncate(mark);
         return first;
     }
 
@@ -733,9 +950,8 @@ struct TreeSink {
         node.first = static_cast<std::uint32_t>(tree.entries.size());
         node.count = static_cast<std::uint32_t>(entry_stack.size() - mark.entries);
         for (std::uint32_t k = 0; k < node.count; ++k) entry_stack[mark.entries + k].value = values + k;
-        tree.entries.insert(tree.entries.end(), entry_stack.begin() + static_cast<std::ptrdiff_t>(mark.entries),
-                            entry_stack.end());
-        entry_stack.resize(mark.entries);
+        tree.entries.append(entry_stack.data() + mark.entries, entry_stack.size() - mark.entries);
+        entry_stack.truncate(mark.entries);
         return add_node(node);
     }
 };
@@ -882,10 +1098,11 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
         case JsonKind::Float: return checked(PyFloat_FromDouble(node.number));
         case JsonKind::String: return make_json_str(tree.text(node));
         case JsonKind::Array: {
-            py::Ref list = checked(PyList_New(0));
+            py::Ref list = checked(PyList_New(static_cast<Py_ssize_t>(node.count)));
             for (std::uint32_t i = 0; i < node.count; ++i) {
                 py::Ref item = json_value_to_py(tree, tree.item(node, i));
-                if (!item || PyList_Append(list.get(), item.get()) < 0) return py::Ref();
+                if (!item) return py::Ref();
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
             }
             return list;
         }
@@ -895,7 +1112,7 @@ py::Ref json_value_to_py(const JsonTree& tree, const JsonNode& node) {
                 const JsonEntry& entry = tree.entry(node, i);
                 py::Ref value = json_value_to_py(tree, tree.value(entry));
                 if (!value) return py::Ref();
-                py::Ref key = make_json_str(tree.key(entry));
+                py::Ref key = json_key(tree.key(entry));
                 if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return py::Ref();
             }
             return dict;

@@ -2,11 +2,14 @@
 #pragma once
 #include "py/ref.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <type_traits>
+#include <utility>
 
 namespace kestrome {
 
@@ -17,22 +20,79 @@ namespace kestrome {
 void* allocate_tree_block(std::size_t bytes);
 void free_tree_block(void* block, std::size_t bytes) noexcept;
 
+// A growable table of plain records, in blocks from allocate_tree_block:
+// doubled when full, kept when cleared, appended to with one copy.
 template <class T>
-struct TreeAllocator {
-    using value_type = T;
-    TreeAllocator() = default;
-    template <class U>
-    TreeAllocator(const TreeAllocator<U>&) noexcept {}
-    T* allocate(std::size_t n) { return static_cast<T*>(allocate_tree_block(n * sizeof(T))); }
-    void deallocate(T* block, std::size_t n) noexcept { free_tree_block(block, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const TreeAllocator<U>&) const noexcept {
-        return true;
-    }
-};
+class TreeTable {
+    static_assert(std::is_trivially_copyable_v<T>);
 
-template <class T>
-using TreeTable = std::vector<T, TreeAllocator<T>>;
+public:
+    TreeTable() = default;
+    TreeTable(TreeTable&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    TreeTable& operator=(TreeTable&& other) noexcept {
+        if (this != &other) {
+            release();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            capacity_ = std::exchange(other.capacity_, 0);
+        }
+        return *this;
+    }
+    TreeTable(const TreeTable&) = delete;
+    TreeTable& operator=(const TreeTable&) = delete;
+    ~TreeTable() { release(); }
+
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    bool empty() const { return size_ == 0; }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    T& operator[](std::size_t i) { return data_[i]; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    T& back() { return data_[size_ - 1]; }
+    const T& back() const { return data_[size_ - 1]; }
+
+    void clear() { size_ = 0; }
+    // Drops the records from `size` on.
+    void truncate(std::size_t size) { size_ = size; }
+    void reserve(std::size_t capacity) {
+        if (capacity > capacity_) regrow(capacity);
+    }
+    void push_back(const T& record) {
+        if (size_ == capacity_) grow(size_ + 1);
+        data_[size_++] = record;
+    }
+    void append(const T* first, std::size_t count) {
+        if (size_ + count > capacity_) grow(size_ + count);
+        if (count <= 4) {  // most runs are short: no call
+            for (std::size_t k = 0; k < count; ++k) data_[size_ + k] = first[k];
+        } else {
+            std::memcpy(data_ + size_, first, count * sizeof(T));
+        }
+        size_ += count;
+    }
+
+private:
+    void grow(std::size_t needed) { regrow(std::max({needed, capacity_ * 2, std::size_t{64}})); }
+    void regrow(std::size_t capacity) {
+        T* block = static_cast<T*>(allocate_tree_block(capacity * sizeof(T)));
+        if (size_ != 0) std::memcpy(block, data_, size_ * sizeof(T));
+        release();
+        data_ = block;
+        capacity_ = capacity;
+    }
+    void release() noexcept {
+        if (data_ != nullptr) free_tree_block(data_, capacity_ * sizeof(T));
+        data_ = nullptr;
+    }
+
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
 
 enum class JsonKind : std::uint8_t { Null, Bool, Int, BigInt, Float, String, Array, Object };
 
