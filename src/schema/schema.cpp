@@ -219,8 +219,6 @@ int cmp_schema(const Schema& a, const Schema& b) {
     }
 }
 
-void hash_seq_shape(const SeqShape& shape, SipHasher13& h) { hash_shape_with(shape, h, WHOLE_TREE); }
-
 void hash_schema(const Schema& node, SipHasher13& h) { hash_schema_node(node, h, WHOLE_TREE, NO_MIRROR); }
 
 void hash_schema_node(const Schema& node, SipHasher13& h, const ChildHasher& child, const DefinitionMirror& mirror) {

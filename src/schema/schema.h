@@ -254,7 +254,6 @@ int cmp_seq_shape(const SeqShape& a, const SeqShape& b);
 int cmp_constraint(const Constraint& a, const Constraint& b);
 
 void hash_schema(const Schema& node, SipHasher13& hasher);
-void hash_seq_shape(const SeqShape& shape, SipHasher13& hasher);
 
 // Where a node's children go in a structural hash: hashed into the same
 // stream in turn (the whole-tree hash), or written as a hash kept for them.
