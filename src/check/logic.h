@@ -80,7 +80,7 @@ inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node
 }
 
 template <class V>
-bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     // A tagged union: only the member the tag selects can accept, since
     // every member requires the tag field with a literal set of its own.
     bool first_pass = true;
@@ -177,7 +177,7 @@ inline void drop_repeated_records(Records& records, std::size_t start, std::size
 }
 
 template <class V>
-bool walk_intersection(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_intersection(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     bool ok = true;
     const std::size_t start = records.size();
     for (const Schema& member : node.members) {
@@ -192,7 +192,7 @@ bool walk_intersection(const Schema& node, V value, Path& path, const WalkContex
 }
 
 template <class V>
-bool walk_complement(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_complement(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     Path scratch_path;
     Records scratch_records;
     if (!walk_value(*node.inner, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
@@ -207,27 +207,29 @@ inline py::Ref keep_identity(PyObject* value) { return py::Ref::borrow(value); }
 inline py::Ref keep_identity(JsonRef) { return py::Ref(); }  // the tree outlives the check
 
 // Walks definition d for a value whose pair the guard has just opened, and
-// keeps the decision when it depends on nothing but its key.
+// keeps the decision when it depends on nothing but its key. The key itself
+// is made only when the memo is in use.
 template <class V>
-bool walk_definition(const Schema& definition, const DecisionKey& key, std::uint64_t key_hash, V value, Path& path,
-                     const WalkContext& ctx, Records& records) {
+[[gnu::always_inline]] inline bool walk_definition(const Schema& definition, const DecisionKey& key,
+                                                   std::uint64_t key_hash, V value, Path& path,
+                                                   const WalkContext& ctx, Records& records) {
     WalkState& call = *ctx.call;
     const std::size_t first = records.size();
     const std::size_t base = path.size();
     const std::uint32_t outer_peak = call.peak;
     const std::uint32_t refusals = call.nesting_refusals;
-    const std::uint64_t outer_pairs = call.open_pairs;
     call.peak = call.depth;
     call.open_pairs = ++call.pushes;
     const bool member = walk_value(definition, value, path, ctx, records);
-    call.open_pairs = outer_pairs;
-    const std::uint32_t height = call.peak - call.depth;
-    call.peak = std::max(outer_peak, call.peak);
+    call.open_pairs = key.open_pairs;
+    const std::uint32_t peak = call.peak;
+    if (peak < outer_peak) call.peak = outer_peak;
     // A walk that met the nesting limit depends on how deep it began; one
     // cut short by a fatal exception decides nothing.
     if (*ctx.stop || call.nesting_refusals != refusals) return member;
-    if (call.memo.active()) {
-        call.memo.store(key, Decision{member, height, relative_records(records, first, base), keep_identity(value)});
+    if (call.memo.active()) [[unlikely]] {
+        call.memo.store(key, Decision{member, peak - call.depth, relative_records(records, first, base),
+                                      keep_identity(value)});
     } else {
         ctx.recursion->note_decided(key_hash);
     }
@@ -235,46 +237,52 @@ bool walk_definition(const Schema& definition, const DecisionKey& key, std::uint
 }
 
 template <class V>
-bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool refuse_back_edge(const char* code, std::string expected, V value, const Path& path,
+                                        const WalkContext& ctx, Records& records) {
+    if (ctx.makes_records()) push_record(code, std::move(expected), value_ref_repr(value), path, records);
+    return false;
+}
+
+// Kept out of the walk's dispatch, whose frame every level pays for.
+template <class V>
+[[gnu::noinline]] bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& ctx,
+                                      Records& records) {
     const std::uint64_t id = value_identity(value);
     const std::uint64_t d = node.index;
     WalkState& call = *ctx.call;
+    OpenRecursionSet& open = *ctx.recursion;
+    const std::uint64_t pair_hash = OpenRecursionSet::pair_hash(id, d);
     // Only a fail-fast report looks at records made before it.
     const bool records_empty = ctx.mode != WalkMode::FailFast || records.empty();
     const DecisionKey key{d, id, call.open_pairs, static_cast<std::uint8_t>(ctx.mode), records_empty};
-    const std::uint64_t key_hash = key.hash();
-    if (call.memo.active()) {
+    const std::uint64_t key_hash = key.hash(pair_hash);
+    if (call.memo.active()) [[unlikely]] {
         if (const Decision* known = call.memo.find(key, call.depth, MAX_WALK_DEPTH)) {
             return replay_decision(*known, path, records);
         }
-    } else if (ctx.recursion->decided_recently(key_hash)) {
+    } else if (open.decided_recently(key_hash)) [[unlikely]] {
         call.memo.activate();
     }
-    if (!ctx.recursion->insert(id, d)) {
-        if (ctx.makes_records()) {
-            push_record("recursion_loop", "a finite (non-cyclic) value", value_ref_repr(value), path, records);
-        }
-        return false;
+    if (!open.insert(id, d, pair_hash)) {
+        return refuse_back_edge("recursion_loop", "a finite (non-cyclic) value", value, path, ctx, records);
     }
-    if (ctx.recursion->size() > MAX_OPEN_RECURSION) {
-        ctx.recursion->remove(id, d);
-        if (ctx.makes_records()) {
-            push_record("recursion_limit", "at most " + std::to_string(MAX_OPEN_RECURSION) + " levels of recursion",
-                        value_ref_repr(value), path, records);
-        }
-        return false;
+    if (open.size() > MAX_OPEN_RECURSION) [[unlikely]] {
+        open.remove(id, d, pair_hash);
+        return refuse_back_edge("recursion_limit",
+                                "at most " + std::to_string(MAX_OPEN_RECURSION) + " levels of recursion", value,
+                                path, ctx, records);
     }
-    if (d >= ctx.definitions->size()) {
-        ctx.recursion->remove(id, d);
+    if (d >= ctx.definitions->size()) [[unlikely]] {
+        open.remove(id, d, pair_hash);
         return false;
     }
     const bool ok = walk_definition((*ctx.definitions)[d], key, key_hash, value, path, ctx, records);
-    ctx.recursion->remove(id, d);
+    open.remove(id, d, pair_hash);
     return ok;
 }
 
 template <class V>
-bool walk_placeholder(V value, const Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_placeholder(V value, const Path& path, const WalkContext& ctx, Records& records) {
     if (ctx.makes_records()) {
         push_record("unresolved_recursion", "a resolved recursive value", value_ref_repr(value), path, records);
     }

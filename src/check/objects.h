@@ -5,7 +5,7 @@
 
 namespace kestrome {
 
-inline bool walk_object(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+[[gnu::noinline]] inline bool walk_object(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
                         Records& records) {
     PyObject* cls = ctx.constant(node.index);
     if (cls == nullptr) return false;
@@ -190,7 +190,7 @@ inline bool check_constraint(const Constraint& c, PyObject* value, const Path& p
 
 // A JSON node is converted for the attribute reads; a failed conversion is
 // a non-member without a record.
-inline bool walk_object(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] inline bool walk_object(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
     const py::Ref object = to_python(value);
     if (!object) {
         py::discard_error();
@@ -200,7 +200,7 @@ inline bool walk_object(const Schema& node, JsonRef value, Path& path, const Wal
 }
 
 template <class V>
-bool walk_refinement(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_refinement(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (!walk_value(*node.inner, value, path, ctx, records)) return false;
     const py::Ref object = to_python(value);
     if (!object) {

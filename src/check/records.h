@@ -9,8 +9,13 @@ namespace kestrome {
 
 // The UTF-8 text of a str key, or nothing (a non-str key, or one that does
 // not encode, the error dropped).
-inline std::optional<std::string_view> key_text(PyObject* key) {
+[[gnu::always_inline]] inline std::optional<std::string_view> key_text(PyObject* key) {
     if (!PyUnicode_Check(key)) return std::nullopt;
+    // Keys are mostly ASCII: their text is read in place.
+    if (PyUnicode_IS_COMPACT_ASCII(key)) {
+        return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+    }
     return str_utf8(key);
 }
 
@@ -307,7 +312,7 @@ inline void report_record_errors(const Schema& node, PyObject* value, Path& path
 }
 
 template <class V>
-bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (record_boolean_pass(node, value, ctx)) return true;
     if (ctx.makes_records()) report_record_errors(node, value, path, ctx, records);
     return false;

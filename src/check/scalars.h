@@ -66,7 +66,7 @@ bool walk_part(const Schema& schema, V value, Step&& step, Path& path, const Wal
 }
 
 template <class V>
-bool walk_literal(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_literal(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* constant = ctx.constant(node.index);
     if (constant == nullptr) return false;
     bool ok = false;
@@ -89,7 +89,7 @@ bool walk_literal(const Schema& node, V value, const Path& path, const WalkConte
 }
 
 template <class V>
-bool walk_instance(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_instance(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
     PyObject* cls = ctx.constant(node.index);
     if (cls == nullptr) return false;
     const py::Ref object = to_python(value);

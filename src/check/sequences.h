@@ -13,7 +13,7 @@ void push_length_error(const char* code, const char* kind, std::size_t n, bool t
     push_record(code, std::move(expected), value_ref_repr(value), path, records);
 }
 
-inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
+[[gnu::noinline]] inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
                           Records& records) {
     const std::optional<LinearShape> linear = linearize_seq_shape(node.shape);
     if (!linear) return false;
@@ -74,7 +74,7 @@ inline bool walk_sequence(const Schema& node, PyObject* value, Path& path, const
 }
 
 // A JSON array against a list schema; no JSON node is a tuple.
-inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
     const std::optional<LinearShape> linear = linearize_seq_shape(node.shape);
     if (!linear) return false;
     const bool tuple = node.tuple_flag == TUPLE_FLAG;
@@ -106,7 +106,7 @@ inline bool walk_sequence(const Schema& node, JsonRef value, Path& path, const W
     return ok;
 }
 
-inline bool walk_set(const Schema& node, JsonRef value, const Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] inline bool walk_set(const Schema& node, JsonRef value, const Path& path, const WalkContext& ctx, Records& records) {
     if (ctx.makes_records()) {
         const bool frozen = node.kind == Kind::FrozenSet;
         push_record(frozen ? "frozen_set_type" : "set_type", frozen ? "frozenset" : "set", value_ref_repr(value), path,
@@ -130,7 +130,7 @@ inline bool set_elements_accepted(PyObject* set, const FastCheck& check) {
     });
 }
 
-inline bool walk_set(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] inline bool walk_set(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
     const bool frozen = node.kind == Kind::FrozenSet;
     if (frozen ? !PyFrozenSet_Check(value) : !PySet_Check(value)) {
         if (ctx.makes_records()) {

@@ -12,9 +12,16 @@ namespace kestrome {
 namespace {
 
 template <class V>
-bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_scalar(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    return push_type_error(*scalar_member(node.kind, value), node, value, path, ctx, records);
+}
+
+// Every kind's walk is a call of its own, so that this dispatch needs no
+// frame and each level of the walk pays only for the kind it meets.
+template <class V>
+[[gnu::noinline]] bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     switch (node.kind) {
-        case Kind::Nothing: return push_type_error(false, node, value, path, ctx, records);
+        case Kind::Nothing:
         case Kind::Anything:
         case Kind::Any:
         case Kind::NoneType:
@@ -22,7 +29,7 @@ bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, 
         case Kind::Int:
         case Kind::Float:
         case Kind::Str:
-        case Kind::Bytes: return push_type_error(*scalar_member(node.kind, value), node, value, path, ctx, records);
+        case Kind::Bytes: return walk_scalar(node, value, path, ctx, records);
         case Kind::Literal: return walk_literal(node, value, path, ctx, records);
         case Kind::Sequence: return walk_sequence(node, value, path, ctx, records);
         case Kind::Set:
@@ -41,7 +48,7 @@ bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, 
 }
 
 template <class V>
-bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
     ++ctx.call->nesting_refusals;
     if (ctx.makes_records()) {
         push_record("recursion_limit", "at most " + std::to_string(MAX_WALK_DEPTH) + " levels of nesting",
@@ -56,8 +63,14 @@ template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (*ctx.stop) return false;
     WalkState& call = *ctx.call;
-    if (call.depth >= MAX_WALK_DEPTH) return walk_past_nesting_limit(value, path, ctx, records);
-    if (++call.depth > call.peak) call.peak = call.depth;
+    // The peak is never below the depth nor above the limit, so one test
+    // on the way down serves both.
+    const std::uint32_t depth = call.depth + 1;
+    if (depth > call.peak) {
+        if (depth > MAX_WALK_DEPTH) [[unlikely]] return walk_past_nesting_limit(value, path, ctx, records);
+        call.peak = depth;
+    }
+    call.depth = depth;
     const bool member = walk_kind(node, value, path, ctx, records);
     --call.depth;
     return member;
