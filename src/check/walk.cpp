@@ -4,7 +4,7 @@
 #include "check/objects.h"
 #include "check/records.h"
 #include "check/scalars.h"
-#include "check/sequences.h"
+#include "check/parts.h"
 #include "exception/validation_error.h"
 
 namespace kestrome {
