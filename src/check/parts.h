@@ -12,6 +12,7 @@ namespace kestrome {
 
 KESTROME_KIND_WALK(walk_sequence);
 KESTROME_KIND_WALK(walk_set);
+KESTROME_KIND_WALK(walk_record);
 
 #undef KESTROME_KIND_WALK
 

@@ -8,6 +8,8 @@
 // free.
 #pragma once
 #include "check/fast.h"
+#include "py/dict_iter.h"
+#include "util/text.h"
 
 #include <string_view>
 
@@ -41,6 +43,86 @@ struct ValueKind<PyObject*> {
         return fast_accepted_run(check, items(value, tuple), length(value));
     }
 
+    // Dicts. Their entries are read in order without references; `hold`
+    // takes them before anything that may run Python code.
+    static bool is_mapping(PyObject* value) { return PyDict_Check(value) != 0; }
+
+    // The UTF-8 text of a str key, or nothing (a non-str key, or one that
+    // does not encode, the error dropped). Keys are mostly ASCII: their text
+    // is read in place.
+    [[gnu::always_inline]] static std::optional<std::string_view> key_text(PyObject* key) {
+        if (!PyUnicode_Check(key)) return std::nullopt;
+        if (PyUnicode_IS_COMPACT_ASCII(key)) {
+            return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+        }
+        return str_utf8(key);
+    }
+
+    // The value a text table gives a key, by its text and str hash.
+    [[gnu::always_inline]] static const std::uint64_t* find_key(const TextIndex& index, PyObject* key) {
+        const std::optional<std::string_view> text = key_text(key);
+        return text ? index.find(*text, str_hash(key)) : nullptr;
+    }
+
+    class Entries {
+    public:
+        explicit Entries(PyObject* dict) : reader_(dict) {}
+        [[gnu::always_inline]] bool next() { return reader_.next_unheld(); }
+        PyObject* key() const { return reader_.key(); }
+        PyObject* item() const { return reader_.value(); }
+        void hold() { reader_.hold(); }
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
+            return find_key(index, reader_.key());
+        }
+        // A dict holds each key once.
+        bool replaced_later() const { return false; }
+
+    private:
+        py::DictReader reader_;
+    };
+
+    // The entries for a loop that runs no Python code, read without the
+    // guards against changes that only Python code could make.
+    class Scan {
+    public:
+        explicit Scan(PyObject* dict) : dict_(dict) {}
+        [[gnu::always_inline]] bool next() { return PyDict_Next(dict_, &pos_, &key_, &item_) != 0; }
+        PyObject* key() const { return key_; }
+        PyObject* item() const { return item_; }
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
+            return find_key(index, key_);
+        }
+        // Whether the key is an exact str, so that it names at most one field
+        // and comparing it runs no Python code.
+        bool key_is_plain_text() const { return PyUnicode_CheckExact(key_) != 0; }
+        static constexpr bool keys_unique = true;
+
+    private:
+        PyObject* dict_;
+        Py_ssize_t pos_ = 0;
+        PyObject* key_ = nullptr;
+        PyObject* item_ = nullptr;
+    };
+
+    // A field's value by its name, for the report.
+    struct FieldLookup {
+        bool failed = false;  // the lookup raised (a key's __eq__, say)
+        bool present = false;
+        PyObject* item = nullptr;
+        Held held;
+    };
+    static FieldLookup find_field(PyObject* dict, const Schema& node, std::size_t i, const WalkContext& ctx) {
+        PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
+        const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(node.fields[i].name);
+        PyObject* found = PyDict_GetItemWithError(dict, name.get());
+        if (found == nullptr && PyErr_Occurred()) {
+            py::discard_error();
+            return FieldLookup{true, false, nullptr, {}};
+        }
+        return FieldLookup{false, found != nullptr, found, py::Ref::borrow(found)};
+    }
+
     // Sets and frozensets.
     static constexpr bool has_sets = true;
     static bool is_set(PyObject* value, bool frozen) {
@@ -65,6 +147,69 @@ struct ValueKind<JsonRef> {
         std::size_t i = 0;
         while (i < n && fast_accepts(check, item(value, tuple, i))) ++i;
         return i;
+    }
+
+    // Objects, read as the dict made from the document would hold them: of
+    // entries that share a key, only the last counts.
+    static bool is_mapping(JsonRef value) { return value.node->kind == JsonKind::Object; }
+
+    class Entries {
+    public:
+        explicit Entries(JsonRef object) : tree_(*object.tree), object_(*object.node) {}
+        [[gnu::always_inline]] bool next() {
+            if (++i_ >= object_.count) return false;
+            entry_ = &tree_.entry(object_, i_);
+            return true;
+        }
+        // The key as a string node, valid until the next move.
+        JsonRef key() {
+            key_node_.first = entry_->key_first;
+            key_node_.count = entry_->key_count;
+            key_node_.in_arena = entry_->key_in_arena;
+            return JsonRef{&tree_, &key_node_};
+        }
+        JsonRef item() const { return JsonRef{&tree_, &tree_.value(*entry_)}; }
+        void hold() {}
+        // Texts are found by their UTF-8 bytes.
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
+            return index.find(tree_.key(*entry_));
+        }
+        bool key_is_plain_text() const { return true; }
+        static constexpr bool keys_unique = false;
+        // Whether a later entry has the same key.
+        bool replaced_later() const {
+            const std::string_view key = tree_.key(*entry_);
+            for (std::uint32_t j = i_ + 1; j < object_.count; ++j) {
+                if (tree_.key(tree_.entry(object_, j)) == key) return true;
+            }
+            return false;
+        }
+
+    private:
+        const JsonTree& tree_;
+        const JsonNode& object_;
+        std::uint32_t i_ = static_cast<std::uint32_t>(-1);
+        const JsonEntry* entry_ = nullptr;
+        JsonNode key_node_{JsonKind::String};
+    };
+    // Nothing can change a JSON tree: every loop reads it one way.
+    using Scan = Entries;
+
+    struct FieldLookup {
+        bool failed = false;
+        bool present = false;
+        JsonRef item{};
+        Held held;
+    };
+    static FieldLookup find_field(JsonRef object, const Schema& node, std::size_t i, const WalkContext&) {
+        const std::string_view name = node.fields[i].name;
+        for (std::uint32_t j = object.node->count; j-- > 0;) {
+            const JsonEntry& entry = object.tree->entry(*object.node, j);
+            if (object.tree->key(entry) == name) {
+                return FieldLookup{false, true, JsonRef{object.tree, &object.tree->value(entry)}, {}};
+            }
+        }
+        return FieldLookup{};
     }
 
     // No JSON node is a set.

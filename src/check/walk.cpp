@@ -2,7 +2,6 @@
 
 #include "check/logic.h"
 #include "check/objects.h"
-#include "check/records.h"
 #include "check/scalars.h"
 #include "check/parts.h"
 #include "exception/validation_error.h"
