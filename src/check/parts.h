@@ -10,9 +10,19 @@ namespace kestrome {
     template <class V>           \
     bool name(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records)
 
+KESTROME_KIND_WALK(walk_scalar);
+KESTROME_KIND_WALK(walk_literal);
+KESTROME_KIND_WALK(walk_instance);
 KESTROME_KIND_WALK(walk_sequence);
 KESTROME_KIND_WALK(walk_set);
 KESTROME_KIND_WALK(walk_record);
+KESTROME_KIND_WALK(walk_object);
+KESTROME_KIND_WALK(walk_refinement);
+KESTROME_KIND_WALK(walk_union);
+KESTROME_KIND_WALK(walk_intersection);
+KESTROME_KIND_WALK(walk_complement);
+KESTROME_KIND_WALK(walk_back_edge);
+KESTROME_KIND_WALK(walk_placeholder);
 
 #undef KESTROME_KIND_WALK
 

@@ -1,6 +1,6 @@
 // Records (dicts against declared fields and catch-all clauses).
 #include "check/parts.h"
-#include "check/scalars.h"
+#include "check/step.h"
 #include "check/value_kind.h"
 
 namespace kestrome {

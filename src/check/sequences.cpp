@@ -1,6 +1,6 @@
 // Lists, tuples, sets and frozensets.
 #include "check/parts.h"
-#include "check/scalars.h"
+#include "check/step.h"
 #include "check/value_kind.h"
 
 namespace kestrome {

@@ -15,6 +15,26 @@
 
 namespace kestrome {
 
+// What the walk needs of a value beyond its kind's own tests: its text, its
+// identity (for the recursion guard) and a Python object for it (the value
+// itself, or a conversion of a JSON node, empty with the exception pending).
+inline std::string value_ref_repr(PyObject* value) { return value_repr(value); }
+
+inline std::string value_ref_repr(JsonRef value) {
+    py::Ref converted = json_value_to_py(*value.tree, *value.node);
+    if (!converted) {
+        py::discard_error();
+        return "<unrepresentable>";
+    }
+    return value_repr(converted.get());
+}
+
+inline std::uint64_t value_identity(PyObject* value) { return reinterpret_cast<std::uintptr_t>(value); }
+inline std::uint64_t value_identity(JsonRef value) { return reinterpret_cast<std::uintptr_t>(value.node); }
+
+inline py::Ref to_python(PyObject* value) { return py::Ref::borrow(value); }
+inline py::Ref to_python(JsonRef value) { return json_value_to_py(*value.tree, *value.node); }
+
 template <class V>
 struct ValueKind;
 
@@ -97,6 +117,13 @@ struct ValueKind<PyObject*> {
         // and comparing it runs no Python code.
         bool key_is_plain_text() const { return PyUnicode_CheckExact(key_) != 0; }
         static constexpr bool keys_unique = true;
+        bool replaced_later() const { return false; }
+        // Whether the key is a str of this text (and str hash).
+        bool key_is(std::string_view text, std::uint64_t hash) const {
+            if (!PyUnicode_Check(key_) || str_hash(key_) != hash) return false;
+            const std::optional<std::string_view> own = str_utf8(key_);
+            return own && *own == text;
+        }
 
     private:
         PyObject* dict_;
@@ -122,6 +149,15 @@ struct ValueKind<PyObject*> {
         }
         return FieldLookup{false, found != nullptr, found, py::Ref::borrow(found)};
     }
+
+    // Tags: texts by their bytes and str hash, ints by value, any other
+    // object by identity.
+    static const std::uint64_t* find_text(const TextIndex& index, PyObject* str) {
+        const std::optional<std::string_view> text = str_utf8(str);
+        return text ? index.find(*text, str_hash(str)) : nullptr;
+    }
+    static std::optional<std::int64_t> exact_int(PyObject* value) { return exact_int_value(value); }
+    static PyObject* identity_object(PyObject* value) { return value; }
 
     // Sets and frozensets.
     static constexpr bool has_sets = true;
@@ -175,6 +211,7 @@ struct ValueKind<JsonRef> {
             return index.find(tree_.key(*entry_));
         }
         bool key_is_plain_text() const { return true; }
+        bool key_is(std::string_view text, std::uint64_t) const { return tree_.key(*entry_) == text; }
         static constexpr bool keys_unique = false;
         // Whether a later entry has the same key.
         bool replaced_later() const {
@@ -210,6 +247,23 @@ struct ValueKind<JsonRef> {
             }
         }
         return FieldLookup{};
+    }
+
+    // Tags: texts by their bytes, ints by value; true, false and null are
+    // the objects a document loads them to.
+    static const std::uint64_t* find_text(const TextIndex& index, JsonRef str) {
+        return index.find(str.tree->text(*str.node));
+    }
+    static std::optional<std::int64_t> exact_int(JsonRef value) {
+        if (value.node->kind != JsonKind::Int) return std::nullopt;
+        return value.node->integer;
+    }
+    static PyObject* identity_object(JsonRef value) {
+        switch (value.node->kind) {
+            case JsonKind::Bool: return value.node->truth ? Py_True : Py_False;
+            case JsonKind::Null: return Py_None;
+            default: return nullptr;
+        }
     }
 
     // No JSON node is a set.

@@ -1,19 +1,12 @@
 #include "check/walk.h"
 
-#include "check/logic.h"
-#include "check/objects.h"
-#include "check/scalars.h"
 #include "check/parts.h"
+#include "check/step.h"
 #include "exception/validation_error.h"
 
 namespace kestrome {
 
 namespace {
-
-template <class V>
-[[gnu::noinline]] bool walk_scalar(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    return push_type_error(*scalar_member(node.kind, value), node, value, path, ctx, records);
-}
 
 // Every kind's walk is a call of its own, so that this dispatch needs no
 // frame and each level of the walk pays only for the kind it meets.
@@ -41,7 +34,7 @@ template <class V>
         case Kind::Object: return walk_object(node, value, path, ctx, records);
         case Kind::Refinement: return walk_refinement(node, value, path, ctx, records);
         case Kind::BackEdge: return walk_back_edge(node, value, path, ctx, records);
-        case Kind::Placeholder: return walk_placeholder(value, path, ctx, records);
+        case Kind::Placeholder: return walk_placeholder(node, value, path, ctx, records);
     }
     return false;
 }
