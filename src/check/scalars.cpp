@@ -44,6 +44,8 @@ bool walk_instance(const Schema& node, V value, Path& path, const WalkContext& c
     return ok;
 }
 
+std::optional<bool> scalar_type_test(Kind kind, PyObject* value) { return scalar_member(kind, value); }
+
 KESTROME_INSTANTIATE_WALK(walk_scalar);
 KESTROME_INSTANTIATE_WALK(walk_literal);
 KESTROME_INSTANTIATE_WALK(walk_instance);

@@ -25,4 +25,8 @@ int is_member(const ValidatorState& state, PyObject* value);
 // The same for the root of a parsed JSON document.
 int is_json_member(const ValidatorState& state, const JsonTree& tree);
 
+// The answer of a scalar kind's type test (Nothing's included), or nothing
+// for a kind that is not scalar.
+std::optional<bool> scalar_type_test(Kind kind, PyObject* value);
+
 }  // namespace kestrome
