@@ -110,7 +110,17 @@ inline bool constant_member(PyObject* constant, PyObject* value) {
 }
 
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
-    return prepare_fast_check(node, ctx.constants, ctx.constant_count, ctx.unions);
+    // Containers and back edges never have a form: known at a glance, as
+    // the items of a recursive list are at every level.
+    switch (node.kind) {
+        case Kind::BackEdge:
+        case Kind::Record:
+        case Kind::Sequence:
+        case Kind::Set:
+        case Kind::FrozenSet:
+        case Kind::Object: return FastCheck{};
+        default: return prepare_fast_check(node, ctx.constants, ctx.constant_count, ctx.unions);
+    }
 }
 
 [[gnu::always_inline]] inline std::optional<bool> fast_member(const FastCheck& check, PyObject* value) {

@@ -113,10 +113,13 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value)
 // while the general walk runs.
 template <class V>
 bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& ctx) {
-    const bool with_checks = names != nullptr && names->field_checks.size() == node.fields.size();
+    const Field* const fields = node.fields.data();
+    const std::size_t field_count = node.fields.size();
+    const bool with_names = names != nullptr && field_count > 0;
+    const bool with_checks = names != nullptr && names->field_checks.size() == field_count;
     const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses.size();
-    std::uint64_t remaining = names != nullptr && !node.fields.empty() ? names->required_count : 0;
-    RequiredFieldsMet met(node.fields.size());
+    std::uint64_t remaining = with_names ? names->required_count : 0;
+    RequiredFieldsMet met(field_count);
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
@@ -124,19 +127,16 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
     typename ValueKind<V>::Entries entries(value);
     while (entries.next()) {
         const V item = entries.item();
-        std::size_t position = node.fields.size();
-        if (names != nullptr && !node.fields.empty()) {
-            if (const std::uint64_t* hit = entries.find_in(names->names)) position = *hit;
-        }
+        const std::uint64_t* position = with_names ? entries.find_in(names->names) : nullptr;
         bool accepted;
-        if (position < node.fields.size()) {
-            const Field& field = node.fields[position];
-            accepted = with_checks && fast_accepts(names->field_checks[position], item);
+        if (position != nullptr) {
+            const Field& field = fields[*position];
+            accepted = with_checks && fast_accepts(names->field_checks[*position], item);
             if (!accepted) {
                 entries.hold();
                 accepted = walk_child(field.schema, item, path, boolean, records);
             }
-            if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
+            if (accepted && field.required && met.meet(*position) && remaining > 0) --remaining;
         } else if (node.clauses.empty()) {
             accepted = false;
         } else {
