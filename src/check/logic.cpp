@@ -217,7 +217,7 @@ template <class V>
         call.memo.store(key, Decision{member, peak - call.depth, relative_records(records, first, base),
                                       keep_identity(value)});
     } else {
-        ctx.recursion->note_decided(key_hash);
+        call.recursion.note_decided(key_hash);
     }
     return member;
 }
@@ -237,7 +237,7 @@ bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& 
     const std::uint64_t id = value_identity(value);
     const std::uint64_t d = node.index;
     WalkState& call = *ctx.call;
-    OpenRecursionSet& open = *ctx.recursion;
+    OpenRecursionSet& open = call.recursion;
     const std::uint64_t pair_hash = OpenRecursionSet::pair_hash(id, d);
     // Only a fail-fast report looks at records made before it.
     const bool records_empty = ctx.mode != WalkMode::FailFast || records.empty();
@@ -247,12 +247,11 @@ bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& 
         if (const Decision* known = call.memo.find(key, call.depth, MAX_WALK_DEPTH)) {
             return replay_decision(*known, path, records);
         }
-    } else if (open.decided_recently(key_hash)) [[unlikely]] {
-        call.memo.activate();
     }
     if (!open.insert(id, d, pair_hash)) {
         return refuse_back_edge("recursion_loop", "a finite (non-cyclic) value", value, path, ctx, records);
     }
+    if (!call.memo.active() && open.decided_recently(key_hash)) [[unlikely]] call.memo.activate();
     if (open.size() > MAX_OPEN_RECURSION) [[unlikely]] {
         open.remove(id, d, pair_hash);
         return refuse_back_edge("recursion_limit",

@@ -34,20 +34,15 @@ public:
     }
 
     // Whether a decision with this key hash was noted lately in this check.
-    bool decided_recently(std::uint64_t hash) {
-        if (block_ == nullptr) lease();
-        return block_->recent[hash & RECENT_MASK] == (hash ^ tag_);
-    }
-    void note_decided(std::uint64_t hash) {
-        if (block_ == nullptr) lease();
-        block_->recent[hash & RECENT_MASK] = hash ^ tag_;
-    }
+    // Both only once a pair was inserted, which gives the check its table.
+    bool decided_recently(std::uint64_t hash) const { return block_->recent[hash & RECENT_MASK] == (hash ^ tag_); }
+    void note_decided(std::uint64_t hash) { block_->recent[hash & RECENT_MASK] = hash ^ tag_; }
 
     // The hash a pair is placed by, for insert and remove.
     static std::uint64_t pair_hash(std::uint64_t id, std::uint64_t def) { return fx_hash_pair(id, def); }
 
     // Inserts the pair; false when it was present already.
-    bool insert(std::uint64_t id, std::uint64_t def, std::uint64_t hash) {
+    [[gnu::always_inline]] bool insert(std::uint64_t id, std::uint64_t def, std::uint64_t hash) {
         if (block_ == nullptr) lease();
         std::size_t i = slot_of(hash);
         while (slots_[i].id != 0) {
@@ -107,7 +102,7 @@ private:
         return ++checks * 0x9e3779b97f4a7c15ULL;
     }
 
-    void lease() {
+    [[gnu::noinline]] void lease() {
         if (!spare_busy()) {
             if (!spare()) spare() = std::make_unique<Block>();
             spare_busy() = true;

@@ -4,15 +4,23 @@
 #include "check/step.h"
 #include "exception/validation_error.h"
 
+#include <array>
+
 namespace kestrome {
 
 namespace {
 
-// Every kind's walk is a call of its own, so that this dispatch needs no
-// frame and each level of the walk pays only for the kind it meets.
 template <class V>
-[[gnu::noinline]] bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    switch (node.kind) {
+using KindWalk = bool (*)(const Schema&, V, Path&, const WalkContext&, Records&);
+
+template <class V>
+bool walk_no_kind(const Schema&, V, Path&, const WalkContext&, Records&) {
+    return false;
+}
+
+template <class V>
+constexpr KindWalk<V> walk_of(Kind kind) {
+    switch (kind) {
         case Kind::Nothing:
         case Kind::Anything:
         case Kind::Any:
@@ -21,23 +29,32 @@ template <class V>
         case Kind::Int:
         case Kind::Float:
         case Kind::Str:
-        case Kind::Bytes: return walk_scalar(node, value, path, ctx, records);
-        case Kind::Literal: return walk_literal(node, value, path, ctx, records);
-        case Kind::Sequence: return walk_sequence(node, value, path, ctx, records);
+        case Kind::Bytes: return &walk_scalar<V>;
+        case Kind::Literal: return &walk_literal<V>;
+        case Kind::Sequence: return &walk_sequence<V>;
         case Kind::Set:
-        case Kind::FrozenSet: return walk_set(node, value, path, ctx, records);
-        case Kind::Record: return walk_record(node, value, path, ctx, records);
-        case Kind::Union: return walk_union(node, value, path, ctx, records);
-        case Kind::Intersection: return walk_intersection(node, value, path, ctx, records);
-        case Kind::Complement: return walk_complement(node, value, path, ctx, records);
-        case Kind::Instance: return walk_instance(node, value, path, ctx, records);
-        case Kind::Object: return walk_object(node, value, path, ctx, records);
-        case Kind::Refinement: return walk_refinement(node, value, path, ctx, records);
-        case Kind::BackEdge: return walk_back_edge(node, value, path, ctx, records);
-        case Kind::Placeholder: return walk_placeholder(node, value, path, ctx, records);
+        case Kind::FrozenSet: return &walk_set<V>;
+        case Kind::Record: return &walk_record<V>;
+        case Kind::Union: return &walk_union<V>;
+        case Kind::Intersection: return &walk_intersection<V>;
+        case Kind::Complement: return &walk_complement<V>;
+        case Kind::Instance: return &walk_instance<V>;
+        case Kind::Object: return &walk_object<V>;
+        case Kind::Refinement: return &walk_refinement<V>;
+        case Kind::BackEdge: return &walk_back_edge<V>;
+        case Kind::Placeholder: return &walk_placeholder<V>;
     }
-    return false;
+    return &walk_no_kind<V>;
 }
+
+// Each kind's walk, by every value a kind's byte can hold: a level of the
+// walk makes one call, to the kind it meets.
+template <class V>
+constexpr std::array<KindWalk<V>, 256> KIND_WALKS = [] {
+    std::array<KindWalk<V>, 256> table{};
+    for (std::size_t k = 0; k < table.size(); ++k) table[k] = walk_of<V>(static_cast<Kind>(k));
+    return table;
+}();
 
 template <class V>
 [[gnu::noinline]] bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
@@ -63,7 +80,7 @@ bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx,
         call.peak = depth;
     }
     call.depth = depth;
-    const bool member = walk_kind(node, value, path, ctx, records);
+    const bool member = KIND_WALKS<V>[static_cast<std::uint8_t>(node.kind)](node, value, path, ctx, records);
     --call.depth;
     return member;
 }
