@@ -83,7 +83,7 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
     }
     const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
     std::size_t start = 0;
-    if (n == 0 && has_tail) {
+    if (n == 0 && has_tail && tail_check.form != FastForm::None) {
         start = Values::accepted_run(tail_check, value, tuple);
         if (start == len) return true;
     }
