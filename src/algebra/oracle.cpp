@@ -1,6 +1,5 @@
 #include "algebra/oracle.h"
 
-#include "check/fast.h"
 #include "check/walk.h"
 #include "py/error.h"
 #include "py/once.h"
@@ -118,7 +117,7 @@ std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema
         PyObject* value = constant(o, sub.index);
         if (value == nullptr) return LEAF_UNDECIDED;
         // A scalar type test answers for every value of the constant's type.
-        if (!equal_only_to_itself(value) && !scalar_member(sup.kind, value).has_value()) {
+        if (!equal_only_to_itself(value) && !scalar_type_test(sup.kind, value).has_value()) {
             return instance_test_admits_type(o, value, sup);
         }
         static const LazyPrecompute no_tables;

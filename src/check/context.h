@@ -38,10 +38,9 @@ struct WalkContext {
     const UnionTable* unions;
     const TaggedUnionTable* tagged;
     const RegexTable* regexes;
-    OpenRecursionSet* recursion;
     FatalErrorSlot* fatal;
     bool* stop;
-    WalkState* call;  // the nesting count and the memo of decisions
+    WalkState* call;  // the nesting count, the open recursion pairs and the memo of decisions
     WalkMode mode;
 
     bool makes_records() const { return mode != WalkMode::Boolean; }
@@ -79,10 +78,9 @@ struct WalkState {
     }
     WalkContext context(const std::vector<py::Ref>& constants, const std::vector<Schema>& definitions,
                         const FieldNameStrs* name_strs, const LazyPrecompute& tables, WalkMode mode) {
-        return WalkContext{constants.data(), constants.size(), &definitions,   name_strs,
+        return WalkContext{constants.data(), constants.size(), &definitions,    name_strs,
                            &tables.field_names, &tables.unions, &tables.tagged, &tables.regexes,
-                           &recursion,          &fatal,         &stop,          this,
-                           mode};
+                           &fatal,              &stop,          this,           mode};
     }
 
 private:

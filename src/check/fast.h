@@ -14,7 +14,7 @@ using py::str_utf8;
 
 // The type test of a scalar kind (Nothing included), or nothing for any
 // other kind.
-inline std::optional<bool> scalar_member(Kind kind, PyObject* value) {
+[[gnu::always_inline]] inline std::optional<bool> scalar_member(Kind kind, PyObject* value) {
     switch (kind) {
         case Kind::Anything:
         case Kind::Any: return true;
@@ -30,7 +30,7 @@ inline std::optional<bool> scalar_member(Kind kind, PyObject* value) {
 }
 
 // The same tests for a JSON node: true and false are ints too.
-inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
+[[gnu::always_inline]] inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
     const JsonKind k = value.node->kind;
     switch (kind) {
         case Kind::Anything:
@@ -48,7 +48,9 @@ inline std::optional<bool> scalar_member(Kind kind, JsonRef value) {
 
 // Whether the value, made a Python object, would have exactly this type: a
 // JSON node answers from its kind, before anything is converted.
-inline bool has_exact_type(PyObject* value, PyTypeObject* type) { return Py_TYPE(value) == type; }
+[[gnu::always_inline]] inline bool has_exact_type(PyObject* value, PyTypeObject* type) {
+    return Py_TYPE(value) == type;
+}
 
 inline bool has_exact_type(JsonRef value, PyTypeObject* type) {
     switch (value.node->kind) {
@@ -108,7 +110,17 @@ inline bool constant_member(PyObject* constant, PyObject* value) {
 }
 
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
-    return prepare_fast_check(node, ctx.constants, ctx.constant_count, ctx.unions);
+    // Containers and back edges never have a form: known at a glance, as
+    // the items of a recursive list are at every level.
+    switch (node.kind) {
+        case Kind::BackEdge:
+        case Kind::Record:
+        case Kind::Sequence:
+        case Kind::Set:
+        case Kind::FrozenSet:
+        case Kind::Object: return FastCheck{};
+        default: return prepare_fast_check(node, ctx.constants, ctx.constant_count, ctx.unions);
+    }
 }
 
 [[gnu::always_inline]] inline std::optional<bool> fast_member(const FastCheck& check, PyObject* value) {
@@ -196,28 +208,28 @@ template <class V>
 // Calls `scan(test)` with the prepared test as a function of one item that
 // is true only when the test certainly accepts it. The form is decided here,
 // once, so that a loop over many items runs one specialised body.
-template <class Scan>
+template <class V = PyObject*, class Scan>
 [[gnu::always_inline]] inline auto with_fast_test(const FastCheck& check, Scan&& scan) {
     if (check.form == FastForm::Scalar) {
         switch (check.kind) {
             case Kind::Anything:
-            case Kind::Any: return scan([](PyObject*) { return true; });
-            case Kind::NoneType: return scan([](PyObject* v) { return v == Py_None; });
-            case Kind::Bool: return scan([](PyObject* v) { return Py_IS_TYPE(v, &PyBool_Type); });
-            case Kind::Int: return scan([](PyObject* v) { return PyLong_Check(v) != 0; });
-            case Kind::Float: return scan([](PyObject* v) { return PyFloat_Check(v) != 0; });
-            case Kind::Str: return scan([](PyObject* v) { return PyUnicode_Check(v) != 0; });
-            case Kind::Bytes: return scan([](PyObject* v) { return PyBytes_Check(v) != 0; });
+            case Kind::Any: return scan([](V) { return true; });
+            case Kind::NoneType: return scan([](V v) { return *scalar_member(Kind::NoneType, v); });
+            case Kind::Bool: return scan([](V v) { return *scalar_member(Kind::Bool, v); });
+            case Kind::Int: return scan([](V v) { return *scalar_member(Kind::Int, v); });
+            case Kind::Float: return scan([](V v) { return *scalar_member(Kind::Float, v); });
+            case Kind::Str: return scan([](V v) { return *scalar_member(Kind::Str, v); });
+            case Kind::Bytes: return scan([](V v) { return *scalar_member(Kind::Bytes, v); });
             default: break;
         }
     } else if (check.form == FastForm::ExactType) {
         PyTypeObject* type = reinterpret_cast<PyTypeObject*>(check.type);
-        return scan([type](PyObject* v) { return Py_IS_TYPE(v, type); });
+        return scan([type](V v) { return has_exact_type(v, type); });
     } else if (check.form == FastForm::ScalarMask) {
         const std::uint32_t mask = check.mask;
-        return scan([mask](PyObject* v) { return (accepting_kinds(v) & mask) != 0; });
+        return scan([mask](V v) { return (accepting_kinds(v) & mask) != 0; });
     }
-    return scan([&check](PyObject* v) { return fast_accepts(check, v); });
+    return scan([&check](V v) { return fast_accepts(check, v); });
 }
 
 // The number of leading items of `items[0, n)` that the test certainly

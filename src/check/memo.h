@@ -13,6 +13,7 @@
 // filter of recent decisions), so that a check without repeats allocates
 // nothing for it.
 #pragma once
+#include "check/recursion_guard.h"
 #include "errors/record.h"
 #include "py/ref.h"
 #include "util/fx_hash.h"
@@ -31,10 +32,10 @@ struct DecisionKey {
     bool records_empty;
 
     bool operator==(const DecisionKey&) const = default;
-    std::uint64_t hash() const {
-        FxHasher h;
-        h.add(definition);
-        h.add(value);
+    // From the hash of (value, definition) the recursion guard places the
+    // pair by, so that a back edge hashes the pair once.
+    std::uint64_t hash(std::uint64_t pair_hash) const {
+        FxHasher h{pair_hash};
         h.add(open_pairs);
         h.add(std::uint64_t{mode} << 1 | std::uint64_t{records_empty});
         return h.finish();
@@ -67,7 +68,9 @@ public:
 
 private:
     struct KeyHash {
-        std::size_t operator()(const DecisionKey& key) const { return key.hash(); }
+        std::size_t operator()(const DecisionKey& key) const {
+            return key.hash(OpenRecursionSet::pair_hash(key.value, key.definition));
+        }
     };
     using Map = std::unordered_map<DecisionKey, Decision, KeyHash>;
     std::unique_ptr<Map> decisions_;

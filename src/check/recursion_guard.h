@@ -34,19 +34,17 @@ public:
     }
 
     // Whether a decision with this key hash was noted lately in this check.
-    bool decided_recently(std::uint64_t hash) {
-        if (block_ == nullptr) lease();
-        return block_->recent[hash & RECENT_MASK] == (hash ^ tag_);
-    }
-    void note_decided(std::uint64_t hash) {
-        if (block_ == nullptr) lease();
-        block_->recent[hash & RECENT_MASK] = hash ^ tag_;
-    }
+    // Both only once a pair was inserted, which gives the check its table.
+    bool decided_recently(std::uint64_t hash) const { return block_->recent[hash & RECENT_MASK] == (hash ^ tag_); }
+    void note_decided(std::uint64_t hash) { block_->recent[hash & RECENT_MASK] = hash ^ tag_; }
+
+    // The hash a pair is placed by, for insert and remove.
+    static std::uint64_t pair_hash(std::uint64_t id, std::uint64_t def) { return fx_hash_pair(id, def); }
 
     // Inserts the pair; false when it was present already.
-    bool insert(std::uint64_t id, std::uint64_t def) {
+    [[gnu::always_inline]] bool insert(std::uint64_t id, std::uint64_t def, std::uint64_t hash) {
         if (block_ == nullptr) lease();
-        std::size_t i = slot_of(id, def);
+        std::size_t i = slot_of(hash);
         while (slots_[i].id != 0) {
             if (slots_[i].id == id && slots_[i].def == def) return false;
             i = (i + 1) & MASK;
@@ -57,12 +55,12 @@ public:
     }
 
     // Removes a pair that is present (backward-shift deletion).
-    void remove(std::uint64_t id, std::uint64_t def) {
-        std::size_t i = slot_of(id, def);
+    void remove(std::uint64_t id, std::uint64_t def, std::uint64_t hash) {
+        std::size_t i = slot_of(hash);
         while (!(slots_[i].id == id && slots_[i].def == def)) i = (i + 1) & MASK;
         std::size_t hole = i;
         for (std::size_t j = (hole + 1) & MASK; slots_[j].id != 0; j = (j + 1) & MASK) {
-            const std::size_t home = slot_of(slots_[j].id, slots_[j].def);
+            const std::size_t home = slot_of(pair_hash(slots_[j].id, slots_[j].def));
             // Move j into the hole unless its home lies cyclically in (hole, j].
             if (((j - home) & MASK) >= ((j - hole) & MASK)) {
                 slots_[hole] = slots_[j];
@@ -104,7 +102,7 @@ private:
         return ++checks * 0x9e3779b97f4a7c15ULL;
     }
 
-    void lease() {
+    [[gnu::noinline]] void lease() {
         if (!spare_busy()) {
             if (!spare()) spare() = std::make_unique<Block>();
             spare_busy() = true;
@@ -117,9 +115,7 @@ private:
         tag_ = next_tag();
     }
 
-    static std::size_t slot_of(std::uint64_t id, std::uint64_t def) {
-        return static_cast<std::size_t>(fx_hash_pair(id, def) >> 56) & MASK;
-    }
+    static std::size_t slot_of(std::uint64_t hash) { return static_cast<std::size_t>(hash >> 56) & MASK; }
 
     Block* block_ = nullptr;
     Slot* slots_ = nullptr;

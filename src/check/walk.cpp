@@ -1,20 +1,27 @@
 #include "check/walk.h"
 
-#include "check/logic.h"
-#include "check/objects.h"
-#include "check/records.h"
-#include "check/scalars.h"
-#include "check/sequences.h"
+#include "check/parts.h"
+#include "check/step.h"
 #include "exception/validation_error.h"
+
+#include <array>
 
 namespace kestrome {
 
 namespace {
 
 template <class V>
-bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    switch (node.kind) {
-        case Kind::Nothing: return push_type_error(false, node, value, path, ctx, records);
+using KindWalk = bool (*)(const Schema&, V, Path&, const WalkContext&, Records&);
+
+template <class V>
+bool walk_no_kind(const Schema&, V, Path&, const WalkContext&, Records&) {
+    return false;
+}
+
+template <class V>
+constexpr KindWalk<V> walk_of(Kind kind) {
+    switch (kind) {
+        case Kind::Nothing:
         case Kind::Anything:
         case Kind::Any:
         case Kind::NoneType:
@@ -22,26 +29,35 @@ bool walk_kind(const Schema& node, V value, Path& path, const WalkContext& ctx, 
         case Kind::Int:
         case Kind::Float:
         case Kind::Str:
-        case Kind::Bytes: return push_type_error(*scalar_member(node.kind, value), node, value, path, ctx, records);
-        case Kind::Literal: return walk_literal(node, value, path, ctx, records);
-        case Kind::Sequence: return walk_sequence(node, value, path, ctx, records);
+        case Kind::Bytes: return &walk_scalar<V>;
+        case Kind::Literal: return &walk_literal<V>;
+        case Kind::Sequence: return &walk_sequence<V>;
         case Kind::Set:
-        case Kind::FrozenSet: return walk_set(node, value, path, ctx, records);
-        case Kind::Record: return walk_record(node, value, path, ctx, records);
-        case Kind::Union: return walk_union(node, value, path, ctx, records);
-        case Kind::Intersection: return walk_intersection(node, value, path, ctx, records);
-        case Kind::Complement: return walk_complement(node, value, path, ctx, records);
-        case Kind::Instance: return walk_instance(node, value, path, ctx, records);
-        case Kind::Object: return walk_object(node, value, path, ctx, records);
-        case Kind::Refinement: return walk_refinement(node, value, path, ctx, records);
-        case Kind::BackEdge: return walk_back_edge(node, value, path, ctx, records);
-        case Kind::Placeholder: return walk_placeholder(value, path, ctx, records);
+        case Kind::FrozenSet: return &walk_set<V>;
+        case Kind::Record: return &walk_record<V>;
+        case Kind::Union: return &walk_union<V>;
+        case Kind::Intersection: return &walk_intersection<V>;
+        case Kind::Complement: return &walk_complement<V>;
+        case Kind::Instance: return &walk_instance<V>;
+        case Kind::Object: return &walk_object<V>;
+        case Kind::Refinement: return &walk_refinement<V>;
+        case Kind::BackEdge: return &walk_back_edge<V>;
+        case Kind::Placeholder: return &walk_placeholder<V>;
     }
-    return false;
+    return &walk_no_kind<V>;
 }
 
+// Each kind's walk, by every value a kind's byte can hold: a level of the
+// walk makes one call, to the kind it meets.
 template <class V>
-bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
+constexpr std::array<KindWalk<V>, 256> KIND_WALKS = [] {
+    std::array<KindWalk<V>, 256> table{};
+    for (std::size_t k = 0; k < table.size(); ++k) table[k] = walk_of<V>(static_cast<Kind>(k));
+    return table;
+}();
+
+template <class V>
+[[gnu::noinline]] bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
     ++ctx.call->nesting_refusals;
     if (ctx.makes_records()) {
         push_record("recursion_limit", "at most " + std::to_string(MAX_WALK_DEPTH) + " levels of nesting",
@@ -56,9 +72,15 @@ template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (*ctx.stop) return false;
     WalkState& call = *ctx.call;
-    if (call.depth >= MAX_WALK_DEPTH) return walk_past_nesting_limit(value, path, ctx, records);
-    if (++call.depth > call.peak) call.peak = call.depth;
-    const bool member = walk_kind(node, value, path, ctx, records);
+    // The peak is never below the depth nor above the limit, so one test
+    // on the way down serves both.
+    const std::uint32_t depth = call.depth + 1;
+    if (depth > call.peak) {
+        if (depth > MAX_WALK_DEPTH) [[unlikely]] return walk_past_nesting_limit(value, path, ctx, records);
+        call.peak = depth;
+    }
+    call.depth = depth;
+    const bool member = KIND_WALKS<V>[static_cast<std::uint8_t>(node.kind)](node, value, path, ctx, records);
     --call.depth;
     return member;
 }

@@ -1,12 +1,13 @@
 // Objects with typed attributes, refinements and their constraint checks.
-#pragma once
-#include "check/scalars.h"
+#include "check/parts.h"
+#include "check/step.h"
 #include "schema/anchored_regex.h"
 
 namespace kestrome {
 
-inline bool walk_object(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx,
-                        Records& records) {
+namespace {
+
+bool walk_attributes(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
     PyObject* cls = ctx.constant(node.index);
     if (cls == nullptr) return false;
     if (!fold_check_result(PyObject_IsInstance(value, cls), ctx)) {
@@ -46,7 +47,7 @@ inline bool walk_object(const Schema& node, PyObject* value, Path& path, const W
 }
 
 // "ValueError: bad", the text of an exception a predicate raised.
-inline std::string exception_text(PyObject* exc) {
+std::string exception_text(PyObject* exc) {
     std::string text;
     py::Ref qualname = py::Ref::steal(PyType_GetQualName(Py_TYPE(exc)));
     if (qualname) {
@@ -62,12 +63,12 @@ inline std::string exception_text(PyObject* exc) {
     return text + ": " + display_text(str.get());
 }
 
-inline const char* const BOUND_OPERATORS[] = {">=", ">", "<=", "<"};
-inline const char* const BOUND_CODES[] = {"greater_than_equal", "greater_than", "less_than_equal", "less_than"};
-inline const int BOUND_OPS[] = {Py_GE, Py_GT, Py_LE, Py_LT};
+const char* const BOUND_OPERATORS[] = {">=", ">", "<=", "<"};
+const char* const BOUND_CODES[] = {"greater_than_equal", "greater_than", "less_than_equal", "less_than"};
+const int BOUND_OPS[] = {Py_GE, Py_GT, Py_LE, Py_LT};
 
 // value >= bound and the like; exact ints compare without a Python call.
-inline bool bound_holds(PyObject* value, PyObject* bound, std::size_t kind, const WalkContext& ctx) {
+bool bound_holds(PyObject* value, PyObject* bound, std::size_t kind, const WalkContext& ctx) {
     const std::optional<std::int64_t> v = exact_int_value(value);
     const std::optional<std::int64_t> b = v ? exact_int_value(bound) : std::nullopt;
     if (b) {
@@ -81,7 +82,7 @@ inline bool bound_holds(PyObject* value, PyObject* bound, std::size_t kind, cons
     return fold_truth(py::Ref::steal(PyObject_RichCompare(value, bound, BOUND_OPS[kind])), ctx);
 }
 
-inline bool regex_matches(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
+bool regex_matches(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
     if (!PyUnicode_Check(value)) return false;
     const std::optional<std::string_view> utf8 = str_utf8(value);
     if (!utf8) return false;
@@ -95,13 +96,13 @@ inline bool regex_matches(const Constraint& constraint, PyObject* value, const W
     return once != nullptr && regex_full_match(*once, text);
 }
 
-inline py::Ref call_mod(PyObject* value, PyObject* divisor) {
+py::Ref call_mod(PyObject* value, PyObject* divisor) {
     static PyObject* name = PyUnicode_InternFromString("__mod__");
     PyObject* args[] = {value, divisor};
     return py::Ref::steal(PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-inline bool check_constraint(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
+bool check_constraint(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
                              Records& records) {
     const auto kind = static_cast<std::size_t>(c.kind);
     switch (c.kind) {
@@ -188,15 +189,19 @@ inline bool check_constraint(const Constraint& c, PyObject* value, const Path& p
     return false;
 }
 
-// A JSON node is converted for the attribute reads; a failed conversion is
-// a non-member without a record.
-inline bool walk_object(const Schema& node, JsonRef value, Path& path, const WalkContext& ctx, Records& records) {
+}  // namespace
+
+// The attributes of an object are Python objects whatever the value kind: a
+// JSON node is converted for the reads, and one that cannot be is a
+// non-member without a record.
+template <class V>
+bool walk_object(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     const py::Ref object = to_python(value);
     if (!object) {
         py::discard_error();
         return false;
     }
-    return walk_object(node, object.get(), path, ctx, records);
+    return walk_attributes(node, object.get(), path, ctx, records);
 }
 
 template <class V>
@@ -216,5 +221,8 @@ bool walk_refinement(const Schema& node, V value, Path& path, const WalkContext&
     }
     return ok;
 }
+
+KESTROME_INSTANTIATE_WALK(walk_object);
+KESTROME_INSTANTIATE_WALK(walk_refinement);
 
 }  // namespace kestrome

@@ -1,17 +1,19 @@
 // Unions, intersections, complements, back edges and placeholders.
-#pragma once
-#include "check/scalars.h"
+#include "check/parts.h"
+#include "check/step.h"
 
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 #include <unordered_map>
 
 namespace kestrome {
 
-inline constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
+namespace {
 
-inline std::string describe_union_members(const std::vector<Schema>& members) {
+
+constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
+
+std::string describe_union_members(const std::vector<Schema>& members) {
     std::string out;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (i > 0) out += ", ";
@@ -20,64 +22,42 @@ inline std::string describe_union_members(const std::vector<Schema>& members) {
     return out;
 }
 
-// The member a dict's tag selects: the first entry whose key names the tag
-// field decides. Null when there is no such entry or its value is no tag.
-// Reads entries and texts only, so no Python code runs.
-inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, PyObject* value) {
-    if (!PyDict_Check(value)) return nullptr;
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* item = nullptr;
-    while (PyDict_Next(value, &pos, &key, &item)) {
-        if (!PyUnicode_Check(key) || str_hash(key) != tagged.field_hash) continue;
-        const std::optional<std::string_view> text = str_utf8(key);
-        if (!text || *text != tagged.field) continue;
-        const std::uint32_t* member = nullptr;
-        if (Py_IS_TYPE(item, &PyUnicode_Type)) {
-            if (const std::optional<std::string_view> tag = str_utf8(item)) {
-                const std::uint64_t* at = tagged.strs.find(*tag, str_hash(item));
-                return at != nullptr ? &node.members()[*at] : nullptr;
-            }
-        } else if (Py_IS_TYPE(item, &PyLong_Type)) {
-            if (const std::optional<std::int64_t> tag = exact_int_value(item)) {
-                const auto at = tagged.ints.find(*tag);
-                return at != tagged.ints.end() ? &node.members()[at->second] : nullptr;
-            }
-        } else {
-            member = tagged.objects.find(item);
-        }
-        return member != nullptr ? &node.members()[*member] : nullptr;
+// The member a tag value selects, by its exact type and value.
+template <class V>
+const Schema* member_of_tag(const TaggedUnion& tagged, const Schema& node, V tag) {
+    using Values = ValueKind<V>;
+    if (has_exact_type(tag, &PyUnicode_Type)) {
+        const std::uint64_t* at = Values::find_text(tagged.strs, tag);
+        return at != nullptr ? &node.members()[*at] : nullptr;
+    }
+    if (has_exact_type(tag, &PyLong_Type)) {
+        const std::optional<std::int64_t> v = Values::exact_int(tag);
+        if (!v) return nullptr;
+        const auto at = tagged.ints.find(*v);
+        return at != tagged.ints.end() ? &node.members()[at->second] : nullptr;
+    }
+    PyObject* object = Values::identity_object(tag);
+    const std::uint32_t* member = object != nullptr ? tagged.objects.find(object) : nullptr;
+    return member != nullptr ? &node.members()[*member] : nullptr;
+}
+
+// The member a mapping's tag selects: the entry of the tag field that the
+// mapping keeps decides (a JSON object's last). Null when there is no such
+// entry or its value is no tag. Reads entries and texts only, so no Python
+// code runs.
+template <class V>
+const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, V value) {
+    using Values = ValueKind<V>;
+    if (!Values::is_mapping(value)) return nullptr;
+    typename Values::Scan entries(value);
+    while (entries.next()) {
+        if (!entries.key_is(tagged.field, tagged.field_hash) || entries.replaced_later()) continue;
+        return member_of_tag(tagged, node, entries.item());
     }
     return nullptr;
 }
 
-// The same for a JSON object: the last entry of the tag field decides, as
-// it is the one a dict made from the document keeps.
-inline const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, JsonRef value) {
-    if (value.node->kind != JsonKind::Object) return nullptr;
-    const JsonTree& tree = *value.tree;
-    for (std::uint32_t i = value.node->count; i-- > 0;) {
-        const JsonEntry& entry = tree.entry(*value.node, i);
-        if (tree.key(entry) != tagged.field) continue;
-        const JsonNode& tag = tree.value(entry);
-        const std::uint32_t* member = nullptr;
-        switch (tag.kind) {
-            case JsonKind::String: {
-                const std::uint64_t* at = tagged.strs.find(tree.text(tag));
-                return at != nullptr ? &node.members()[*at] : nullptr;
-            }
-            case JsonKind::Int: {
-                const auto at = tagged.ints.find(tag.integer);
-                return at != tagged.ints.end() ? &node.members()[at->second] : nullptr;
-            }
-            case JsonKind::Bool: member = tagged.objects.find(tag.truth ? Py_True : Py_False); break;
-            case JsonKind::Null: member = tagged.objects.find(Py_None); break;
-            default: break;
-        }
-        return member != nullptr ? &node.members()[*member] : nullptr;
-    }
-    return nullptr;
-}
+}  // namespace
 
 template <class V>
 bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
@@ -136,7 +116,9 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     return false;
 }
 
-inline std::uint64_t record_hash(const ErrorRecord& r) {
+namespace {
+
+std::uint64_t record_hash(const ErrorRecord& r) {
     FxHasher h;
     h.add(fx_hash_bytes(r.code, std::strlen(r.code)));
     h.add(fx_hash_bytes(r.expected.data(), r.expected.size()));
@@ -145,7 +127,7 @@ inline std::uint64_t record_hash(const ErrorRecord& r) {
     return h.finish();
 }
 
-inline bool same_record(const ErrorRecord& a, const ErrorRecord& b) {
+bool same_record(const ErrorRecord& a, const ErrorRecord& b) {
     if (std::strcmp(a.code, b.code) != 0 || a.expected != b.expected || a.value != b.value) return false;
     if (a.path.size() != b.path.size()) return false;
     for (std::size_t i = 0; i < a.path.size(); ++i) {
@@ -160,7 +142,7 @@ inline bool same_record(const ErrorRecord& a, const ErrorRecord& b) {
 // members that fail in the same place the same way (members descending into
 // the same parts of the value) would otherwise double the report at every
 // level of a recursive value.
-inline void drop_repeated_records(Records& records, std::size_t start, std::size_t from) {
+void drop_repeated_records(Records& records, std::size_t start, std::size_t from) {
     std::unordered_multimap<std::uint64_t, std::size_t> earlier;
     for (std::size_t i = start; i < from; ++i) earlier.emplace(record_hash(records[i]), i);
     std::size_t kept = from;
@@ -175,6 +157,8 @@ inline void drop_repeated_records(Records& records, std::size_t start, std::size
     }
     records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
 }
+
+}  // namespace
 
 template <class V>
 bool walk_intersection(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
@@ -192,7 +176,7 @@ bool walk_intersection(const Schema& node, V value, Path& path, const WalkContex
 }
 
 template <class V>
-bool walk_complement(const Schema& node, V value, const Path& path, const WalkContext& ctx, Records& records) {
+bool walk_complement(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     Path scratch_path;
     Records scratch_records;
     if (!walk_value(*node.inner(), value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
@@ -203,82 +187,98 @@ bool walk_complement(const Schema& node, V value, const Path& path, const WalkCo
     return false;
 }
 
-inline py::Ref keep_identity(PyObject* value) { return py::Ref::borrow(value); }
-inline py::Ref keep_identity(JsonRef) { return py::Ref(); }  // the tree outlives the check
+namespace {
+
+py::Ref keep_identity(PyObject* value) { return py::Ref::borrow(value); }
+py::Ref keep_identity(JsonRef) { return py::Ref(); }  // the tree outlives the check
 
 // Walks definition d for a value whose pair the guard has just opened, and
-// keeps the decision when it depends on nothing but its key.
+// keeps the decision when it depends on nothing but its key. The key itself
+// is made only when the memo is in use.
 template <class V>
-bool walk_definition(const Schema& definition, const DecisionKey& key, std::uint64_t key_hash, V value, Path& path,
-                     const WalkContext& ctx, Records& records) {
+[[gnu::always_inline]] inline bool walk_definition(const Schema& definition, const DecisionKey& key,
+                                                   std::uint64_t key_hash, V value, Path& path,
+                                                   const WalkContext& ctx, Records& records) {
     WalkState& call = *ctx.call;
     const std::size_t first = records.size();
     const std::size_t base = path.size();
     const std::uint32_t outer_peak = call.peak;
     const std::uint32_t refusals = call.nesting_refusals;
-    const std::uint64_t outer_pairs = call.open_pairs;
     call.peak = call.depth;
     call.open_pairs = ++call.pushes;
     const bool member = walk_value(definition, value, path, ctx, records);
-    call.open_pairs = outer_pairs;
-    const std::uint32_t height = call.peak - call.depth;
-    call.peak = std::max(outer_peak, call.peak);
+    call.open_pairs = key.open_pairs;
+    const std::uint32_t peak = call.peak;
+    if (peak < outer_peak) call.peak = outer_peak;
     // A walk that met the nesting limit depends on how deep it began; one
     // cut short by a fatal exception decides nothing.
     if (*ctx.stop || call.nesting_refusals != refusals) return member;
-    if (call.memo.active()) {
-        call.memo.store(key, Decision{member, height, relative_records(records, first, base), keep_identity(value)});
+    if (call.memo.active()) [[unlikely]] {
+        call.memo.store(key, Decision{member, peak - call.depth, relative_records(records, first, base),
+                                      keep_identity(value)});
     } else {
-        ctx.recursion->note_decided(key_hash);
+        call.recursion.note_decided(key_hash);
     }
     return member;
 }
 
 template <class V>
-bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::noinline]] bool refuse_back_edge(const char* code, std::string expected, V value, const Path& path,
+                                        const WalkContext& ctx, Records& records) {
+    if (ctx.makes_records()) push_record(code, std::move(expected), value_ref_repr(value), path, records);
+    return false;
+}
+
+}  // namespace
+
+template <class V>
+bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& ctx,
+                                      Records& records) {
     const std::uint64_t id = value_identity(value);
     const std::uint64_t d = node.index;
     WalkState& call = *ctx.call;
+    OpenRecursionSet& open = call.recursion;
+    const std::uint64_t pair_hash = OpenRecursionSet::pair_hash(id, d);
     // Only a fail-fast report looks at records made before it.
     const bool records_empty = ctx.mode != WalkMode::FailFast || records.empty();
     const DecisionKey key{d, id, call.open_pairs, static_cast<std::uint8_t>(ctx.mode), records_empty};
-    const std::uint64_t key_hash = key.hash();
-    if (call.memo.active()) {
+    const std::uint64_t key_hash = key.hash(pair_hash);
+    if (call.memo.active()) [[unlikely]] {
         if (const Decision* known = call.memo.find(key, call.depth, MAX_WALK_DEPTH)) {
             return replay_decision(*known, path, records);
         }
-    } else if (ctx.recursion->decided_recently(key_hash)) {
-        call.memo.activate();
     }
-    if (!ctx.recursion->insert(id, d)) {
-        if (ctx.makes_records()) {
-            push_record("recursion_loop", "a finite (non-cyclic) value", value_ref_repr(value), path, records);
-        }
-        return false;
+    if (!open.insert(id, d, pair_hash)) {
+        return refuse_back_edge("recursion_loop", "a finite (non-cyclic) value", value, path, ctx, records);
     }
-    if (ctx.recursion->size() > MAX_OPEN_RECURSION) {
-        ctx.recursion->remove(id, d);
-        if (ctx.makes_records()) {
-            push_record("recursion_limit", "at most " + std::to_string(MAX_OPEN_RECURSION) + " levels of recursion",
-                        value_ref_repr(value), path, records);
-        }
-        return false;
+    if (!call.memo.active() && open.decided_recently(key_hash)) [[unlikely]] call.memo.activate();
+    if (open.size() > MAX_OPEN_RECURSION) [[unlikely]] {
+        open.remove(id, d, pair_hash);
+        return refuse_back_edge("recursion_limit",
+                                "at most " + std::to_string(MAX_OPEN_RECURSION) + " levels of recursion", value,
+                                path, ctx, records);
     }
-    if (d >= ctx.definitions->size()) {
-        ctx.recursion->remove(id, d);
+    if (d >= ctx.definitions->size()) [[unlikely]] {
+        open.remove(id, d, pair_hash);
         return false;
     }
     const bool ok = walk_definition((*ctx.definitions)[d], key, key_hash, value, path, ctx, records);
-    ctx.recursion->remove(id, d);
+    open.remove(id, d, pair_hash);
     return ok;
 }
 
 template <class V>
-bool walk_placeholder(V value, const Path& path, const WalkContext& ctx, Records& records) {
+bool walk_placeholder(const Schema&, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (ctx.makes_records()) {
         push_record("unresolved_recursion", "a resolved recursive value", value_ref_repr(value), path, records);
     }
     return false;
 }
+
+KESTROME_INSTANTIATE_WALK(walk_union);
+KESTROME_INSTANTIATE_WALK(walk_intersection);
+KESTROME_INSTANTIATE_WALK(walk_complement);
+KESTROME_INSTANTIATE_WALK(walk_back_edge);
+KESTROME_INSTANTIATE_WALK(walk_placeholder);
 
 }  // namespace kestrome

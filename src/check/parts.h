@@ -1,0 +1,34 @@
+// The walk of each schema kind, for walk.cpp's dispatch. Each is defined in
+// the source file of its kind and instantiated there for both value kinds.
+#pragma once
+#include "check/context.h"
+#include "json/tree.h"
+
+namespace kestrome {
+
+#define KESTROME_KIND_WALK(name) \
+    template <class V>           \
+    bool name(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records)
+
+KESTROME_KIND_WALK(walk_scalar);
+KESTROME_KIND_WALK(walk_literal);
+KESTROME_KIND_WALK(walk_instance);
+KESTROME_KIND_WALK(walk_sequence);
+KESTROME_KIND_WALK(walk_set);
+KESTROME_KIND_WALK(walk_record);
+KESTROME_KIND_WALK(walk_object);
+KESTROME_KIND_WALK(walk_refinement);
+KESTROME_KIND_WALK(walk_union);
+KESTROME_KIND_WALK(walk_intersection);
+KESTROME_KIND_WALK(walk_complement);
+KESTROME_KIND_WALK(walk_back_edge);
+KESTROME_KIND_WALK(walk_placeholder);
+
+#undef KESTROME_KIND_WALK
+
+// In the file that defines a kind's walk: its instances for both value kinds.
+#define KESTROME_INSTANTIATE_WALK(name)                                                              \
+    template bool name<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&); \
+    template bool name<JsonRef>(const Schema&, JsonRef, Path&, const WalkContext&, Records&)
+
+}  // namespace kestrome

@@ -1,0 +1,248 @@
+// Records (dicts against declared fields and catch-all clauses).
+#include "check/parts.h"
+#include "check/step.h"
+#include "check/value_kind.h"
+
+namespace kestrome {
+
+namespace {
+
+// Whether the key and the value fit the clause, in boolean mode.
+template <class V>
+bool walk_catch_all_pair(V key, V value, const CatchAll& clause, const WalkContext& boolean) {
+    Path path;
+    Records records;
+    if (!walk_child(clause.key, key, path, boolean, records)) return false;
+    return walk_child(clause.value, value, path, boolean, records);
+}
+
+template <class V>
+bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext& boolean) {
+    for (const CatchAll& clause : node.clauses()) {
+        if (walk_catch_all_pair(key, value, clause, boolean)) return true;
+    }
+    return false;
+}
+
+// Whether some clause's prepared tests certainly accept the entry.
+template <class V>
+bool clauses_fast_accept(const FieldNameSet& names, V key, V item) {
+    for (std::size_t c = 0; c + 1 < names.clause_checks.size(); c += 2) {
+        if (fast_accepts(names.clause_checks[c], key) && fast_accepts(names.clause_checks[c + 1], item)) return true;
+    }
+    return false;
+}
+
+// The required fields met so far, each counted once: two distinct keys can
+// carry the same text (a str subclass with its own hash beside the str, or
+// a key a document repeats). The first 64 positions live in a word; a record
+// with more fields gets a vector once a key names one of the later positions.
+class RequiredFieldsMet {
+public:
+    explicit RequiredFieldsMet(std::size_t field_count) : field_count_(field_count) {}
+
+    // True when the field at `position` had not been met before.
+    [[gnu::always_inline]] bool meet(std::size_t position) {
+        if (position < 64) {
+            const std::uint64_t bit = std::uint64_t{1} << position;
+            const bool first = (low_ & bit) == 0;
+            low_ |= bit;
+            return first;
+        }
+        return meet_high(position);
+    }
+
+private:
+    [[gnu::noinline]] bool meet_high(std::size_t position) {
+        if (high_.empty()) high_.assign(field_count_ - 64, false);
+        const bool first = !high_[position - 64];
+        high_[position - 64] = true;
+        return first;
+    }
+
+    std::size_t field_count_;
+    std::uint64_t low_ = 0;
+    std::vector<bool> high_;
+};
+
+// A record of one clause and no field (dict[K, V]) whose tests both have a
+// form: one loop specialised on both.
+template <class V>
+bool dict_fast_accepts(const FieldNameSet& names, V value) {
+    return with_fast_test<V>(names.clause_checks[0], [&](auto key_test) {
+        return with_fast_test<V>(names.clause_checks[1], [&](auto value_test) {
+            typename ValueKind<V>::Scan entries(value);
+            while (entries.next()) {
+                if (!key_test(entries.key()) || !value_test(entries.item())) return false;
+            }
+            return true;
+        });
+    });
+}
+
+// True only when the record certainly accepts the mapping, decided without
+// Python code: every key plain text (so each names at most one field and no
+// key comparison runs code) and every entry accepted by a prepared test.
+// Where keys can repeat, a failing entry may be one a later entry replaces:
+// the general pass decides those.
+template <class V>
+bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value) {
+    using Scan = typename ValueKind<V>::Scan;
+    if (node.fields().empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
+    std::uint64_t required = 0;
+    RequiredFieldsMet met(node.fields().size());
+    Scan entries(value);
+    while (entries.next()) {
+        if (!entries.key_is_plain_text()) return false;
+        const V item = entries.item();
+        if (!node.fields().empty()) {
+            if (const std::uint64_t* hit = entries.find_in(names.names)) {
+                if (!fast_accepts(names.field_checks[*hit], item)) return false;
+                if (node.fields()[*hit].required && (Scan::keys_unique || met.meet(*hit))) ++required;
+                continue;
+            }
+        }
+        if (!clauses_fast_accept(names, entries.key(), item)) return false;
+    }
+    return required == names.required_count;
+}
+
+// The entries of a mapping against the fields (named by `names`, null for a
+// record without fields or tables) and the clauses. Entries decided by a
+// prepared test run no Python code and need no reference; any other is held
+// while the general walk runs.
+template <class V>
+bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& ctx) {
+    const Field* const fields = node.fields().data();
+    const std::size_t field_count = node.fields().size();
+    const bool with_names = names != nullptr && field_count > 0;
+    const bool with_checks = names != nullptr && names->field_checks.size() == field_count;
+    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
+    std::uint64_t remaining = with_names ? names->required_count : 0;
+    RequiredFieldsMet met(field_count);
+    const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
+    const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
+    Path path;
+    Records records;
+    typename ValueKind<V>::Entries entries(value);
+    while (entries.next()) {
+        const V item = entries.item();
+        const std::uint64_t* position = with_names ? entries.find_in(names->names) : nullptr;
+        bool accepted;
+        if (position != nullptr) {
+            const Field& field = fields[*position];
+            accepted = with_checks && fast_accepts(names->field_checks[*position], item);
+            if (!accepted) {
+                entries.hold();
+                accepted = walk_child(field.schema, item, path, boolean, records);
+            }
+            if (accepted && field.required && met.meet(*position) && remaining > 0) --remaining;
+        } else if (node.clauses().empty()) {
+            accepted = false;
+        } else {
+            const V key = entries.key();
+            accepted = with_clause_checks && clauses_fast_accept(*names, key, item);
+            if (!accepted) {
+                entries.hold();
+                accepted = accepted_by_a_clause(key, item, node, boolean);
+            }
+        }
+        if (!accepted && !entries.replaced_later()) return false;
+    }
+    return remaining == 0;
+}
+
+// Without lookup tables the names are gathered for this check; kept out of
+// line so that the common pass's frame stays small.
+template <class V>
+[[gnu::noinline]] bool record_pass_without_tables(const Schema& node, V value, const WalkContext& ctx) {
+    const FieldNameSet names = field_name_set_of(node);
+    return record_entries_pass(node, value, &names, ctx);
+}
+
+template <class V>
+bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
+    if (!ValueKind<V>::is_mapping(value)) return false;
+    const FieldNameSet* names = ctx.field_names->find(record_key(node));
+    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
+    if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
+    return record_entries_pass(node, value, names, ctx);
+}
+
+// The text of an undeclared key in a path: str(key) in display form.
+template <class V>
+std::optional<std::string> str_text(V key) {
+    const py::Ref object = to_python(key);
+    py::Ref text = object ? py::Ref::steal(PyObject_Str(object.get())) : py::Ref();
+    if (!text) {
+        py::discard_error();
+        return std::nullopt;
+    }
+    return display_text(text.get());
+}
+
+template <class V>
+[[gnu::noinline]] void report_record_errors(const Schema& node, V value, Path& path, const WalkContext& ctx,
+                                            Records& records) {
+    using Values = ValueKind<V>;
+    if (!Values::is_mapping(value)) {
+        push_record("dict_type", "dict", value_ref_repr(value), path, records);
+        return;
+    }
+    const bool fail_fast = ctx.mode == WalkMode::FailFast;
+    for (std::size_t i = 0; i < node.fields().size(); ++i) {
+        const Field& field = node.fields()[i];
+        const typename Values::FieldLookup found = Values::find_field(value, node, i, ctx);
+        if (found.failed) {
+            push_record("dict_type", "dict", value_ref_repr(value), path, records);
+        } else if (found.present) {
+            walk_part(field.schema, found.item, [&] { return PathSegment::named(field.name); }, path, ctx, records);
+        } else if (field.required) {
+            records.push_back(make_key_error_record(path, field.name, "missing_key",
+                                                    "required key " + debug_quote(field.name), "missing"));
+        }
+        if (fail_fast && !records.empty()) return;
+    }
+    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
+    std::optional<FieldNameSet> local;  // only without lookup tables
+    if (declared == nullptr) {
+        local = field_name_set_of(node);
+        declared = &*local;
+    }
+    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    typename Values::Entries entries(value);
+    while (entries.next()) {
+        entries.hold();
+        if (entries.replaced_later() || entries.find_in(declared->names)) continue;
+        const V key = entries.key();
+        const V item = entries.item();
+        if (accepted_by_a_clause(key, item, node, boolean)) continue;
+        if (!node.clauses().empty()) {
+            const std::optional<std::string> text = str_text(key);
+            std::string segment = text ? truncate_chars(*text, 40) : value_ref_repr(key);
+            path.push_back(PathSegment::named(std::move(segment)));
+            walk_value(node.clauses()[0].key, key, path, ctx, records);
+            walk_value(node.clauses()[0].value, item, path, ctx, records);
+            path.pop_back();
+        } else {
+            std::string text = str_text(key).value_or(std::string());
+            std::string quoted = debug_quote(text);
+            records.push_back(make_key_error_record(path, std::move(text), "extra_forbidden", "no unexpected key",
+                                                    std::move(quoted)));
+        }
+        if (fail_fast && !records.empty()) return;
+    }
+}
+
+}  // namespace
+
+template <class V>
+bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    if (record_boolean_pass(node, value, ctx)) return true;
+    if (ctx.makes_records()) report_record_errors(node, value, path, ctx, records);
+    return false;
+}
+
+KESTROME_INSTANTIATE_WALK(walk_record);
+
+}  // namespace kestrome

@@ -1,0 +1,136 @@
+// Lists, tuples, sets and frozensets.
+#include "check/parts.h"
+#include "check/step.h"
+#include "check/value_kind.h"
+
+namespace kestrome {
+
+namespace {
+
+template <class V>
+void push_length_error(const char* code, const char* kind, std::size_t n, bool tail, V value, const Path& path,
+                       Records& records) {
+    std::string expected = kind;
+    expected += tail ? " of length at least " : " of length ";
+    append_decimal(expected, n);
+    push_record(code, std::move(expected), value_ref_repr(value), path, records);
+}
+
+// Whether the prepared test accepts every element of an exact set or
+// frozenset, read from its hash table (a free slot has no key, a deleted one
+// the hash -1, which no element has).
+bool set_elements_accepted(PyObject* set, const FastCheck& check) {
+    const auto* table = reinterpret_cast<PySetObject*>(set);
+    return with_fast_test(check, [table](auto test) {
+        for (Py_ssize_t i = 0; i <= table->mask; ++i) {
+            const setentry& entry = table->table[i];
+            if (entry.key == nullptr || entry.hash == -1) continue;
+            if (!test(entry.key)) return false;
+        }
+        return true;
+    });
+}
+
+bool walk_set_elements(const Schema& node, PyObject* value, Path& path, const WalkContext& ctx, Records& records) {
+    const FastCheck element_check = prepare_fast_check(*node.inner(), ctx);
+    if (PyAnySet_CheckExact(value) && element_check.form != FastForm::None &&
+        set_elements_accepted(value, element_check)) {
+        return true;
+    }
+    py::Ref iterator = py::Ref::steal(PyObject_GetIter(value));
+    if (!iterator) return fold_pending_error(ctx);
+    bool ok = true;
+    while (py::Ref item = py::Ref::steal(PyIter_Next(iterator.get()))) {
+        const std::optional<bool> fast = fast_member(element_check, item.get());
+        const bool member = fast && (*fast || !ctx.makes_records())
+                                ? *fast && !*ctx.stop
+                                : walk_value(*node.inner(), item.get(), path, ctx, records);
+        if (!member) {
+            ok = false;
+            if (ctx.stops_early()) return false;
+        }
+    }
+    // A set whose size changed while it was walked (or a failing __iter__)
+    // is not a member; the exception is folded like any other.
+    if (PyErr_Occurred()) return fold_pending_error(ctx);
+    return ok;
+}
+
+}  // namespace
+
+template <class V>
+bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    using Values = ValueKind<V>;
+    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
+    if (!linear) return false;
+    const bool tuple = node.tuple_flag == TUPLE_FLAG;
+    if (!Values::is_sequence(value, tuple)) {
+        if (ctx.makes_records()) {
+            push_record(tuple ? "tuple_type" : "list_type", tuple ? "tuple" : "list", value_ref_repr(value), path,
+                        records);
+        }
+        return false;
+    }
+    const std::size_t len = Values::length(value);
+    const std::size_t n = linear->prefix_len;
+    const bool has_tail = linear->tail != nullptr;
+    if (has_tail ? len < n : len != n) {
+        if (ctx.makes_records()) {
+            push_length_error(tuple ? "tuple_length" : "list_length", tuple ? "tuple" : "list", n, has_tail, value,
+                              path, records);
+        }
+        return false;
+    }
+    const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
+    std::size_t start = 0;
+    if (n == 0 && has_tail && tail_check.form != FastForm::None) {
+        start = Values::accepted_run(tail_check, value, tuple);
+        if (start == len) return true;
+    }
+    const auto held = Values::hold(value);
+    bool ok = true;
+    for (std::size_t i = start; i < len; ++i) {
+        if (*ctx.stop) return false;
+        if (!Values::has_item(value, tuple, i)) break;
+        const V item = Values::item(value, tuple, i);
+        const bool in_prefix = i < n;
+        const Schema& schema = in_prefix ? linear->prefix(i) : *linear->tail;
+        // Decided without Python code: no reference or path step is needed.
+        const std::optional<bool> fast =
+            in_prefix ? scalar_member(schema.kind, item) : fast_member(tail_check, item);
+        bool member;
+        if (fast && (*fast || !ctx.makes_records())) {
+            member = *fast;
+        } else {
+            const auto held_item = Values::hold(item);
+            member = walk_part(schema, item, [i] { return PathSegment::at(i); }, path, ctx, records);
+        }
+        if (!member) {
+            ok = false;
+            if (ctx.stops_early()) break;
+        }
+    }
+    return ok;
+}
+
+template <class V>
+bool walk_set(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    const bool frozen = node.kind == Kind::FrozenSet;
+    if (!ValueKind<V>::is_set(value, frozen)) {
+        if (ctx.makes_records()) {
+            push_record(frozen ? "frozen_set_type" : "set_type", frozen ? "frozenset" : "set", value_ref_repr(value),
+                        path, records);
+        }
+        return false;
+    }
+    if constexpr (ValueKind<V>::has_sets) {
+        return walk_set_elements(node, value, path, ctx, records);
+    } else {
+        return false;
+    }
+}
+
+KESTROME_INSTANTIATE_WALK(walk_sequence);
+KESTROME_INSTANTIATE_WALK(walk_set);
+
+}  // namespace kestrome

@@ -1,0 +1,274 @@
+// The value-kind adapter: what the walk reads of a container, for a Python
+// value (PyObject*) and for a node of a parsed JSON document (JsonRef), so
+// that each container kind's walk is written once over both.
+//
+// A Python value can run code while it is walked (a predicate, __eq__), so
+// its adapter hands out references to hold (`hold`) and rereads what that
+// code may change; a JSON tree is fixed for the whole check, and holding is
+// free.
+#pragma once
+#include "check/fast.h"
+#include "py/dict_iter.h"
+#include "util/text.h"
+
+#include <string_view>
+
+namespace kestrome {
+
+// What the walk needs of a value beyond its kind's own tests: its text, its
+// identity (for the recursion guard) and a Python object for it (the value
+// itself, or a conversion of a JSON node, empty with the exception pending).
+inline std::string value_ref_repr(PyObject* value) { return value_repr(value); }
+
+inline std::string value_ref_repr(JsonRef value) {
+    py::Ref converted = json_value_to_py(*value.tree, *value.node);
+    if (!converted) {
+        py::discard_error();
+        return "<unrepresentable>";
+    }
+    return value_repr(converted.get());
+}
+
+inline std::uint64_t value_identity(PyObject* value) { return reinterpret_cast<std::uintptr_t>(value); }
+inline std::uint64_t value_identity(JsonRef value) { return reinterpret_cast<std::uintptr_t>(value.node); }
+
+inline py::Ref to_python(PyObject* value) { return py::Ref::borrow(value); }
+inline py::Ref to_python(JsonRef value) { return json_value_to_py(*value.tree, *value.node); }
+
+template <class V>
+struct ValueKind;
+
+template <>
+struct ValueKind<PyObject*> {
+    using Held = py::Ref;
+    static Held hold(PyObject* value) { return py::Ref::borrow(value); }
+
+    // Lists and tuples.
+    static bool is_sequence(PyObject* value, bool tuple) {
+        return tuple ? PyTuple_Check(value) != 0 : PyList_Check(value) != 0;
+    }
+    static std::size_t length(PyObject* value) { return static_cast<std::size_t>(Py_SIZE(value)); }
+    static PyObject* const* items(PyObject* value, bool tuple) {
+        return tuple ? reinterpret_cast<PyTupleObject*>(value)->ob_item
+                     : reinterpret_cast<PyListObject*>(value)->ob_item;
+    }
+    // Python code run by the walk may shrink a list: its items are reread.
+    static bool has_item(PyObject* value, bool tuple, std::size_t i) {
+        return tuple || i < static_cast<std::size_t>(PyList_GET_SIZE(value));
+    }
+    static PyObject* item(PyObject* value, bool tuple, std::size_t i) { return items(value, tuple)[i]; }
+    // The leading items the prepared test certainly accepts: no Python code
+    // runs, so the items cannot change under the scan.
+    static std::size_t accepted_run(const FastCheck& check, PyObject* value, bool tuple) {
+        return fast_accepted_run(check, items(value, tuple), length(value));
+    }
+
+    // Dicts. Their entries are read in order without references; `hold`
+    // takes them before anything that may run Python code.
+    static bool is_mapping(PyObject* value) { return PyDict_Check(value) != 0; }
+
+    // The UTF-8 text of a str key, or nothing (a non-str key, or one that
+    // does not encode, the error dropped). Keys are mostly ASCII: their text
+    // is read in place.
+    [[gnu::always_inline]] static std::optional<std::string_view> key_text(PyObject* key) {
+        if (!PyUnicode_Check(key)) return std::nullopt;
+        if (PyUnicode_IS_COMPACT_ASCII(key)) {
+            return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+        }
+        return str_utf8(key);
+    }
+
+    // The value a text table gives a key, by its text and str hash.
+    [[gnu::always_inline]] static const std::uint64_t* find_key(const TextIndex& index, PyObject* key) {
+        const std::optional<std::string_view> text = key_text(key);
+        return text ? index.find(*text, str_hash(key)) : nullptr;
+    }
+
+    class Entries {
+    public:
+        explicit Entries(PyObject* dict) : reader_(dict) {}
+        [[gnu::always_inline]] bool next() { return reader_.next_unheld(); }
+        PyObject* key() const { return reader_.key(); }
+        PyObject* item() const { return reader_.value(); }
+        void hold() { reader_.hold(); }
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
+            return find_key(index, reader_.key());
+        }
+        // A dict holds each key once.
+        bool replaced_later() const { return false; }
+
+    private:
+        py::DictReader reader_;
+    };
+
+    // The entries for a loop that runs no Python code, read without the
+    // guards against changes that only Python code could make.
+    class Scan {
+    public:
+        explicit Scan(PyObject* dict) : dict_(dict) {}
+        [[gnu::always_inline]] bool next() { return PyDict_Next(dict_, &pos_, &key_, &item_) != 0; }
+        PyObject* key() const { return key_; }
+        PyObject* item() const { return item_; }
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
+            return find_key(index, key_);
+        }
+        // Whether the key is an exact str, so that it names at most one field
+        // and comparing it runs no Python code.
+        bool key_is_plain_text() const { return PyUnicode_CheckExact(key_) != 0; }
+        static constexpr bool keys_unique = true;
+        bool replaced_later() const { return false; }
+        // Whether the key is a str of this text (and str hash).
+        bool key_is(std::string_view text, std::uint64_t hash) const {
+            if (!PyUnicode_Check(key_) || str_hash(key_) != hash) return false;
+            const std::optional<std::string_view> own = str_utf8(key_);
+            return own && *own == text;
+        }
+
+    private:
+        PyObject* dict_;
+        Py_ssize_t pos_ = 0;
+        PyObject* key_ = nullptr;
+        PyObject* item_ = nullptr;
+    };
+
+    // A field's value by its name, for the report.
+    struct FieldLookup {
+        bool failed = false;  // the lookup raised (a key's __eq__, say)
+        bool present = false;
+        PyObject* item = nullptr;
+        Held held;
+    };
+    static FieldLookup find_field(PyObject* dict, const Schema& node, std::size_t i, const WalkContext& ctx) {
+        PyObject* made = ctx.name_strs != nullptr ? ctx.name_strs->get(node, i) : nullptr;
+        const py::Ref name = made != nullptr ? py::Ref::borrow(made) : make_str(node.fields()[i].name);
+        PyObject* found = PyDict_GetItemWithError(dict, name.get());
+        if (found == nullptr && PyErr_Occurred()) {
+            py::discard_error();
+            return FieldLookup{true, false, nullptr, {}};
+        }
+        return FieldLookup{false, found != nullptr, found, py::Ref::borrow(found)};
+    }
+
+    // Tags: texts by their bytes and str hash, ints by value, any other
+    // object by identity.
+    static const std::uint64_t* find_text(const TextIndex& index, PyObject* str) {
+        const std::optional<std::string_view> text = str_utf8(str);
+        return text ? index.find(*text, str_hash(str)) : nullptr;
+    }
+    static std::optional<std::int64_t> exact_int(PyObject* value) { return exact_int_value(value); }
+    static PyObject* identity_object(PyObject* value) { return value; }
+
+    // Sets and frozensets.
+    static constexpr bool has_sets = true;
+    static bool is_set(PyObject* value, bool frozen) {
+        return frozen ? PyFrozenSet_Check(value) != 0 : PySet_Check(value) != 0;
+    }
+};
+
+template <>
+struct ValueKind<JsonRef> {
+    struct Held {};
+    static Held hold(JsonRef) { return {}; }
+
+    // Arrays; no JSON node is a tuple.
+    static bool is_sequence(JsonRef value, bool tuple) { return !tuple && value.node->kind == JsonKind::Array; }
+    static std::size_t length(JsonRef value) { return value.node->count; }
+    static bool has_item(JsonRef, bool, std::size_t) { return true; }
+    static JsonRef item(JsonRef value, bool, std::size_t i) {
+        return JsonRef{value.tree, &value.tree->item(*value.node, static_cast<std::uint32_t>(i))};
+    }
+    static std::size_t accepted_run(const FastCheck& check, JsonRef value, bool tuple) {
+        const std::size_t n = length(value);
+        std::size_t i = 0;
+        while (i < n && fast_accepts(check, item(value, tuple, i))) ++i;
+        return i;
+    }
+
+    // Objects, read as the dict made from the document would hold them: of
+    // entries that share a key, only the last counts.
+    static bool is_mapping(JsonRef value) { return value.node->kind == JsonKind::Object; }
+
+    class Entries {
+    public:
+        explicit Entries(JsonRef object) : tree_(*object.tree), object_(*object.node) {}
+        [[gnu::always_inline]] bool next() {
+            if (++i_ >= object_.count) return false;
+            entry_ = &tree_.entry(object_, i_);
+            return true;
+        }
+        // The key as a string node, valid until the next move.
+        JsonRef key() {
+            key_node_.first = entry_->key_first;
+            key_node_.count = entry_->key_count;
+            key_node_.in_arena = entry_->key_in_arena;
+            return JsonRef{&tree_, &key_node_};
+        }
+        JsonRef item() const { return JsonRef{&tree_, &tree_.value(*entry_)}; }
+        void hold() {}
+        // Texts are found by their UTF-8 bytes.
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
+            return index.find(tree_.key(*entry_));
+        }
+        bool key_is_plain_text() const { return true; }
+        bool key_is(std::string_view text, std::uint64_t) const { return tree_.key(*entry_) == text; }
+        static constexpr bool keys_unique = false;
+        // Whether a later entry has the same key.
+        bool replaced_later() const {
+            const std::string_view key = tree_.key(*entry_);
+            for (std::uint32_t j = i_ + 1; j < object_.count; ++j) {
+                if (tree_.key(tree_.entry(object_, j)) == key) return true;
+            }
+            return false;
+        }
+
+    private:
+        const JsonTree& tree_;
+        const JsonNode& object_;
+        std::uint32_t i_ = static_cast<std::uint32_t>(-1);
+        const JsonEntry* entry_ = nullptr;
+        JsonNode key_node_{JsonKind::String};
+    };
+    // Nothing can change a JSON tree: every loop reads it one way.
+    using Scan = Entries;
+
+    struct FieldLookup {
+        bool failed = false;
+        bool present = false;
+        JsonRef item{};
+        Held held;
+    };
+    static FieldLookup find_field(JsonRef object, const Schema& node, std::size_t i, const WalkContext&) {
+        const std::string_view name = node.fields()[i].name;
+        for (std::uint32_t j = object.node->count; j-- > 0;) {
+            const JsonEntry& entry = object.tree->entry(*object.node, j);
+            if (object.tree->key(entry) == name) {
+                return FieldLookup{false, true, JsonRef{object.tree, &object.tree->value(entry)}, {}};
+            }
+        }
+        return FieldLookup{};
+    }
+
+    // Tags: texts by their bytes, ints by value; true, false and null are
+    // the objects a document loads them to.
+    static const std::uint64_t* find_text(const TextIndex& index, JsonRef str) {
+        return index.find(str.tree->text(*str.node));
+    }
+    static std::optional<std::int64_t> exact_int(JsonRef value) {
+        if (value.node->kind != JsonKind::Int) return std::nullopt;
+        return value.node->integer;
+    }
+    static PyObject* identity_object(JsonRef value) {
+        switch (value.node->kind) {
+            case JsonKind::Bool: return value.node->truth ? Py_True : Py_False;
+            case JsonKind::Null: return Py_None;
+            default: return nullptr;
+        }
+    }
+
+    // No JSON node is a set.
+    static constexpr bool has_sets = false;
+    static bool is_set(JsonRef, bool) { return false; }
+};
+
+}  // namespace kestrome
