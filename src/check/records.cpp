@@ -88,17 +88,19 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
 template <class V>
 bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value) {
     using Scan = typename ValueKind<V>::Scan;
-    if (node.fields().empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
+    // Read once: the accessor checks the node's body on every call.
+    const std::vector<Field>& fields = node.fields();
+    if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
     std::uint64_t required = 0;
-    RequiredFieldsMet met(node.fields().size());
+    RequiredFieldsMet met(fields.size());
     Scan entries(value);
     while (entries.next()) {
         if (!entries.key_is_plain_text()) return false;
         const V item = entries.item();
-        if (!node.fields().empty()) {
+        if (!fields.empty()) {
             if (const std::uint64_t* hit = entries.find_in(names.names)) {
                 if (!fast_accepts(names.field_checks[*hit], item)) return false;
-                if (node.fields()[*hit].required && (Scan::keys_unique || met.meet(*hit))) ++required;
+                if (fields[*hit].required && (Scan::keys_unique || met.meet(*hit))) ++required;
                 continue;
             }
         }

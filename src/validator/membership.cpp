@@ -1,7 +1,9 @@
 // Membership: validate, is_valid, ensure, the `in` operator, and their JSON
 // forms validate_json, load and is_valid_json.
-#include "check/json_input.h"
 #include "check/walk.h"
+#include "exception/validation_error.h"
+#include "json/reader.h"
+#include "json/tree_lease.h"
 #include "py/args.h"
 #include "util/text.h"
 #include "validator/slots.h"
@@ -61,6 +63,66 @@ bool convert_fail_fast(PyObject* obj, bool* out) {
     }
     py::add_argument_note("fail_fast");
     return false;
+}
+
+// The JSON input road: a document given as str or bytes.
+
+enum class JsonInputKind { Bytes, LoneSurrogate, WrongType };
+
+struct JsonInput {
+    JsonInputKind kind;
+    std::string_view bytes;  // borrowed from the input object
+};
+
+// The UTF-8 bytes of a str (its cached UTF-8 form) or of a bytes object.
+JsonInput json_input_bytes(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
+        if (utf8 == nullptr) {
+            py::discard_error();
+            return JsonInput{JsonInputKind::LoneSurrogate, {}};
+        }
+        return JsonInput{JsonInputKind::Bytes, std::string_view(utf8, static_cast<std::size_t>(size))};
+    }
+    if (PyBytes_Check(data)) {
+        return JsonInput{JsonInputKind::Bytes, std::string_view(PyBytes_AS_STRING(data),
+                                                                static_cast<std::size_t>(PyBytes_GET_SIZE(data)))};
+    }
+    return JsonInput{JsonInputKind::WrongType, {}};
+}
+
+void json_invalid_error(const std::string& text) {
+    build_validation_error(Records{ErrorRecord{{}, "valid JSON", truncate_chars(text, 80), "json_invalid"}});
+}
+
+// The parsed document as a new Python object, or an empty reference with a
+// TypeError (wrong type) or the "json_invalid" ValidationError pending.
+py::Ref parse_json_input(PyObject* data) {
+    const JsonInput input = json_input_bytes(data);
+    switch (input.kind) {
+        case JsonInputKind::WrongType:
+            py::set_error(PyExc_TypeError, "JSON input must be a str or bytes object");
+            return py::Ref();
+        case JsonInputKind::LoneSurrogate:
+            json_invalid_error("input string is not valid UTF-8 (contains a lone surrogate)");
+            return py::Ref();
+        case JsonInputKind::Bytes: break;
+    }
+    JsonError error;
+    py::Ref parsed = parse_json_python(input.bytes, error);
+    if (!parsed) json_invalid_error(json_error_text(error, input.bytes));
+    return parsed;
+}
+
+// is_valid_json: true or false, or -1 with the walk's fatal exception pending.
+int is_valid_json_body(const ValidatorState& state, PyObject* data) {
+    const JsonInput input = json_input_bytes(data);
+    if (input.kind != JsonInputKind::Bytes) return 0;
+    TreeLease lease;
+    JsonError error;
+    if (!parse_json_tree(input.bytes, lease.tree(), error)) return 0;
+    return is_json_member(state, lease.tree());
 }
 
 // validate_json and load: the parsed document once checked, or an empty
