@@ -102,89 +102,98 @@ py::Ref call_mod(PyObject* value, PyObject* divisor) {
     return py::Ref::steal(PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-bool check_constraint(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
-                             Records& records) {
+bool check_bound(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx, Records& records) {
     const auto kind = static_cast<std::size_t>(c.kind);
+    PyObject* bound = ctx.constant(c.value);
+    if (bound == nullptr) return false;
+    if (bound_holds(value, bound, kind, ctx)) return true;
+    if (ctx.makes_records()) {
+        push_record(BOUND_CODES[kind], std::string(BOUND_OPERATORS[kind]) + " " + value_repr(bound), value_repr(value),
+                    path, records);
+    }
+    return false;
+}
+
+bool check_length(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx, Records& records) {
+    const Py_ssize_t size = PyObject_Size(value);
+    const bool min = c.kind == ConstraintKind::MinLen;
+    bool ok;
+    if (size < 0) {
+        ok = fold_pending_error(ctx);
+    } else {
+        const auto n = static_cast<std::uint64_t>(size);
+        ok = min ? n >= c.value : n <= c.value;
+    }
+    if (!ok && ctx.makes_records()) {
+        std::string expected = min ? "length >= " : "length <= ";
+        append_decimal(expected, c.value);
+        push_record(min ? "too_short" : "too_long", std::move(expected), value_repr(value), path, records);
+    }
+    return ok;
+}
+
+bool check_multiple_of(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
+                       Records& records) {
+    PyObject* divisor = ctx.constant(c.value);
+    if (divisor == nullptr) return false;
+    py::Ref remainder = call_mod(value, divisor);
+    bool ok = false;
+    if (!remainder) {
+        fold_pending_error(ctx);
+    } else {
+        const int truth = PyObject_IsTrue(remainder.get());
+        ok = truth < 0 ? fold_pending_error(ctx) : truth == 0;
+    }
+    if (!ok && ctx.makes_records()) {
+        push_record("multiple_of", "a multiple of " + value_repr(divisor), value_repr(value), path, records);
+    }
+    return ok;
+}
+
+bool check_predicate(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
+                     Records& records) {
+    PyObject* predicate = ctx.constant(c.value);
+    if (predicate == nullptr) return false;
+    py::Ref result = py::Ref::steal(PyObject_CallOneArg(predicate, value));
+    const int truth = result ? PyObject_IsTrue(result.get()) : -1;
+    if (truth == 1) return true;
+    if (truth < 0) {
+        py::Ref exc = py::take_error();
+        if (is_fatal_exception(exc.get())) {
+            store_fatal_error(std::move(exc), ctx);
+            return false;
+        }
+        if (ctx.makes_records()) {
+            push_record("predicate_error", "a predicate that does not raise (raised " + exception_text(exc.get()) + ")",
+                        value_repr(value), path, records);
+        }
+        return false;
+    }
+    if (ctx.makes_records()) push_record("predicate_failed", "a passing predicate", value_repr(value), path, records);
+    return false;
+}
+
+bool check_pattern(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx, Records& records) {
+    if (regex_matches(c, value, ctx)) return true;
+    if (ctx.makes_records()) {
+        push_record("string_pattern_mismatch", "a string matching " + debug_quote(c.pattern), value_repr(value), path,
+                    records);
+    }
+    return false;
+}
+
+bool check_constraint(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
+                      Records& records) {
     switch (c.kind) {
         case ConstraintKind::Ge:
         case ConstraintKind::Gt:
         case ConstraintKind::Le:
-        case ConstraintKind::Lt: {
-            PyObject* bound = ctx.constant(c.value);
-            if (bound == nullptr) return false;
-            if (bound_holds(value, bound, kind, ctx)) return true;
-            if (ctx.makes_records()) {
-                push_record(BOUND_CODES[kind], std::string(BOUND_OPERATORS[kind]) + " " + value_repr(bound),
-                            value_repr(value), path, records);
-            }
-            return false;
-        }
+        case ConstraintKind::Lt: return check_bound(c, value, path, ctx, records);
         case ConstraintKind::MinLen:
-        case ConstraintKind::MaxLen: {
-            const Py_ssize_t size = PyObject_Size(value);
-            const bool min = c.kind == ConstraintKind::MinLen;
-            bool ok;
-            if (size < 0) {
-                ok = fold_pending_error(ctx);
-            } else {
-                const auto n = static_cast<std::uint64_t>(size);
-                ok = min ? n >= c.value : n <= c.value;
-            }
-            if (!ok && ctx.makes_records()) {
-                std::string expected = min ? "length >= " : "length <= ";
-                append_decimal(expected, c.value);
-                push_record(min ? "too_short" : "too_long", std::move(expected), value_repr(value), path, records);
-            }
-            return ok;
-        }
-        case ConstraintKind::MultipleOf: {
-            PyObject* divisor = ctx.constant(c.value);
-            if (divisor == nullptr) return false;
-            py::Ref remainder = call_mod(value, divisor);
-            bool ok = false;
-            if (!remainder) {
-                fold_pending_error(ctx);
-            } else {
-                const int truth = PyObject_IsTrue(remainder.get());
-                ok = truth < 0 ? fold_pending_error(ctx) : truth == 0;
-            }
-            if (!ok && ctx.makes_records()) {
-                push_record("multiple_of", "a multiple of " + value_repr(divisor), value_repr(value), path, records);
-            }
-            return ok;
-        }
-        case ConstraintKind::Predicate: {
-            PyObject* predicate = ctx.constant(c.value);
-            if (predicate == nullptr) return false;
-            py::Ref result = py::Ref::steal(PyObject_CallOneArg(predicate, value));
-            const int truth = result ? PyObject_IsTrue(result.get()) : -1;
-            if (truth == 1) return true;
-            if (truth < 0) {
-                py::Ref exc = py::take_error();
-                if (is_fatal_exception(exc.get())) {
-                    store_fatal_error(std::move(exc), ctx);
-                    return false;
-                }
-                if (ctx.makes_records()) {
-                    push_record("predicate_error",
-                                "a predicate that does not raise (raised " + exception_text(exc.get()) + ")",
-                                value_repr(value), path, records);
-                }
-                return false;
-            }
-            if (ctx.makes_records()) {
-                push_record("predicate_failed", "a passing predicate", value_repr(value), path, records);
-            }
-            return false;
-        }
-        case ConstraintKind::Regex: {
-            if (regex_matches(c, value, ctx)) return true;
-            if (ctx.makes_records()) {
-                push_record("string_pattern_mismatch", "a string matching " + debug_quote(c.pattern),
-                            value_repr(value), path, records);
-            }
-            return false;
-        }
+        case ConstraintKind::MaxLen: return check_length(c, value, path, ctx, records);
+        case ConstraintKind::MultipleOf: return check_multiple_of(c, value, path, ctx, records);
+        case ConstraintKind::Predicate: return check_predicate(c, value, path, ctx, records);
+        case ConstraintKind::Regex: return check_pattern(c, value, path, ctx, records);
     }
     return false;
 }
