@@ -4,6 +4,7 @@
 #include "py/once.h"
 #include "util/text.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -21,9 +22,12 @@ struct ErrorKeys {
     PyObject* names[KEY_COUNT] = {};
 };
 
+constexpr int ENTRY_ORDER[] = {CODE, PATH, MESSAGE, EXPECTED, VALUE};
+constexpr int ATTRIBUTE_ORDER[] = {CODE, EXPECTED, VALUE, MESSAGE, PATH, ERRORS};
+
 py::ProcessOnce<ErrorKeys> error_keys_cell;
 
-PyObject* const* error_keys() {
+const ErrorKeys& error_keys() {
     ErrorKeys* keys = error_keys_cell.get([](ErrorKeys& out) {
         static const char* const texts[KEY_COUNT] = {"code", "path", "message", "expected", "value", "errors"};
         for (int i = 0; i < KEY_COUNT; ++i) {
@@ -32,7 +36,38 @@ PyObject* const* error_keys() {
         }
         return true;
     });
-    return keys->names;
+    return *keys;
+}
+
+// A dict of the entries `order` names, in that order; empty with the error
+// pending on failure. Made at its final size when it holds more than an
+// empty dict's first table does.
+py::Ref filled_dict(PyObject* const* names, const int* order, int count, PyObject* const* values) {
+    py::Ref dict = py::Ref::steal(_PyDict_NewPresized(count));
+    if (!dict) py::internal_failure("could not create an error dict");
+    for (int i = 0; i < count; ++i) {
+        if (PyDict_SetItem(dict.get(), names[order[i]], values[order[i]]) < 0) return py::Ref();
+    }
+    return dict;
+}
+
+// The str of an error code. Codes are texts with static storage, a few
+// dozen of them: each one's str is made once per process and found again by
+// the text's address. The table is only read and filled with the GIL held.
+PyObject* code_str(const char* code) {
+    constexpr std::size_t SLOTS = 128;
+    static const char* texts[SLOTS] = {};
+    static PyObject* strs[SLOTS] = {};
+    std::size_t slot = (reinterpret_cast<std::uintptr_t>(code) >> 3) % SLOTS;
+    for (std::size_t probes = 0; probes < SLOTS / 2; ++probes, slot = (slot + 1) % SLOTS) {
+        if (texts[slot] == code) return Py_NewRef(strs[slot]);
+        if (texts[slot] != nullptr) continue;
+        py::Ref made = make_str(code);
+        strs[slot] = Py_NewRef(made.get());
+        texts[slot] = code;
+        return made.release();
+    }
+    return make_str(code).release();
 }
 
 // A tuple with an int per index step and a str per key step.
@@ -59,7 +94,7 @@ struct RecordObjects {
     py::Ref fields[VALUE + 1];
 
     RecordObjects(const ErrorRecord& record, std::string line) {
-        fields[CODE] = checked(make_str(record.code));
+        fields[CODE] = py::Ref::steal(code_str(record.code));
         fields[PATH] = checked(path_to_tuple(record.path));
         fields[MESSAGE] = checked(make_str(line));
         fields[EXPECTED] = checked(make_str(record.expected));
@@ -67,13 +102,10 @@ struct RecordObjects {
     }
 };
 
-py::Ref error_dict(const RecordObjects& objects, PyObject* const* keys) {
-    py::Ref dict = py::Ref::steal(_PyDict_NewPresized(VALUE + 1));
-    if (!dict) py::internal_failure("could not create an errors entry");
-    for (int i = CODE; i <= VALUE; ++i) {
-        if (PyDict_SetItem(dict.get(), keys[i], objects.fields[i].get()) < 0) return py::Ref();
-    }
-    return dict;
+py::Ref error_dict(const RecordObjects& objects, const ErrorKeys& keys) {
+    PyObject* values[VALUE + 1];
+    for (int i = CODE; i <= VALUE; ++i) values[i] = objects.fields[i].get();
+    return filled_dict(keys.names, ENTRY_ORDER, VALUE + 1, values);
 }
 
 }  // namespace
@@ -96,10 +128,11 @@ void build_validation_error(const Records& given) {
     static const ErrorRecord fallback{{}, "a member of the schema's set", "", "validation_error"};
     const ErrorRecord* first = given.empty() ? &fallback : given.data();
     const std::size_t count = given.empty() ? 1 : given.size();
-    PyObject* const* keys = error_keys();
+    const ErrorKeys& keys = error_keys();
 
     py::Ref errors = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(count)));
     if (!errors) py::internal_failure("could not create the errors tuple");
+    // One error's message is its line, already made for the entry.
     std::string message;
     if (count > 1) message = std::to_string(count) + " validation errors:";
     std::optional<RecordObjects> lead;
@@ -108,8 +141,6 @@ void build_validation_error(const Records& given) {
         if (count > 1) {
             message.push_back('\n');
             message += line;
-        } else {
-            message = line;
         }
         RecordObjects objects(first[i], std::move(line));
         py::Ref entry = error_dict(objects, keys);
@@ -118,19 +149,21 @@ void build_validation_error(const Records& given) {
         if (i == 0) lead.emplace(std::move(objects));
     }
 
-    py::Ref text = checked(make_str(message));
-    py::Ref exc = py::Ref::steal(PyObject_CallOneArg(validation_error_type(), text.get()));
+    py::Ref text = count > 1 ? checked(make_str(message)) : lead->fields[MESSAGE];
+    py::Ref args = py::Ref::steal(PyTuple_New(1));
+    if (!args) py::internal_failure("could not create the error's arguments");
+    PyTuple_SET_ITEM(args.get(), 0, text.release());
+    // Made by the type's __new__ alone: the __init__ it keeps from Exception
+    // would only store the same arguments again.
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(validation_error_type());
+    py::Ref exc = py::Ref::steal(type->tp_new(type, args.get(), nullptr));
     if (!exc) return;
-    // The attributes in their documented order, in a dict made at its final
-    // size and given to the exception whole.
-    py::Ref attributes = py::Ref::steal(_PyDict_NewPresized(KEY_COUNT));
-    if (!attributes) py::internal_failure("could not create the error's attributes");
-    for (int i : {CODE, EXPECTED, VALUE, MESSAGE, PATH}) {
-        if (PyDict_SetItem(attributes.get(), keys[i], lead->fields[i].get()) < 0) return;
-    }
-    if (PyDict_SetItem(attributes.get(), keys[ERRORS], errors.get()) < 0) return;
-    if (PyObject_GenericSetDict(exc.get(), attributes.get(), nullptr) < 0) return;
-    PyErr_SetObject(validation_error_type(), exc.get());
+    PyObject* values[KEY_COUNT];
+    for (int i = CODE; i <= VALUE; ++i) values[i] = lead->fields[i].get();
+    values[ERRORS] = errors.get();
+    py::Ref attributes = filled_dict(keys.names, ATTRIBUTE_ORDER, KEY_COUNT, values);
+    if (!attributes || PyObject_GenericSetDict(exc.get(), attributes.get(), nullptr) < 0) return;
+    PyErr_SetObject(reinterpret_cast<PyObject*>(type), exc.get());
 }
 
 }  // namespace kestrome
