@@ -2,6 +2,8 @@
 
 #include "util/text.h"
 
+#include <cstring>
+
 namespace kestrome {
 
 namespace {
@@ -23,8 +25,11 @@ void append_path_text(std::string& out, const Path& path) {
 }  // namespace
 
 std::string render_error_line(const ErrorRecord& record) {
+    // Sized once: the fixed words, the texts, and each step's widest form.
+    std::size_t size = 32 + std::strlen(record.code) + record.expected.size() + record.value.size();
+    for (const PathSegment& seg : record.path) size += seg.is_key ? seg.key.size() + 1 : 22;
     std::string line;
-    line.reserve(32 + record.expected.size() + record.value.size());
+    line.reserve(size);
     // No "at" part when the path's text is empty (no step, or one empty key).
     line += "at ";
     append_path_text(line, record.path);

@@ -2,9 +2,11 @@
 
 #include "py/error.h"
 #include "py/once.h"
+#include "util/fx_hash.h"
 #include "util/text.h"
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -51,23 +53,42 @@ py::Ref filled_dict(PyObject* const* names, const int* order, int count, PyObjec
     return dict;
 }
 
-// The str of an error code. Codes are texts with static storage, a few
-// dozen of them: each one's str is made once per process and found again by
-// the text's address. The table is only read and filled with the GIL held.
-PyObject* code_str(const char* code) {
-    constexpr std::size_t SLOTS = 128;
-    static const char* texts[SLOTS] = {};
-    static PyObject* strs[SLOTS] = {};
-    std::size_t slot = (reinterpret_cast<std::uintptr_t>(code) >> 3) % SLOTS;
-    for (std::size_t probes = 0; probes < SLOTS / 2; ++probes, slot = (slot + 1) % SLOTS) {
-        if (texts[slot] == code) return Py_NewRef(strs[slot]);
-        if (texts[slot] != nullptr) continue;
-        py::Ref made = make_str(code);
-        strs[slot] = Py_NewRef(made.get());
-        texts[slot] = code;
-        return made.release();
+py::Ref checked(py::Ref value) {
+    if (!value) py::internal_failure("could not create an error value");
+    return value;
+}
+
+// The str of a short text that errors repeat: a code, a type's name, a field
+// name. Each is made once per process and kept in a fixed table; once the
+// table is half full, further texts are made afresh, so odd keys from data
+// cannot grow it. The table is only read and filled with the GIL held.
+py::Ref repeated_str(std::string_view text) {
+    struct Slot {
+        std::uint64_t hash;
+        std::size_t size;
+        char text[24];
+        PyObject* str;
+    };
+    constexpr std::size_t SLOTS = 256;
+    static Slot slots[SLOTS] = {};
+    static std::size_t filled = 0;
+    if (text.size() > sizeof(Slot::text)) return checked(make_str(text));
+    const std::uint64_t hash = fx_hash_text(text);
+    for (std::size_t i = hash % SLOTS;; i = (i + 1) % SLOTS) {
+        Slot& slot = slots[i];
+        if (slot.str == nullptr) {
+            py::Ref made = checked(make_str(text));
+            if (filled < SLOTS / 2) {
+                slot = Slot{hash, text.size(), {}, Py_NewRef(made.get())};
+                std::memcpy(slot.text, text.data(), text.size());
+                ++filled;
+            }
+            return made;
+        }
+        if (slot.hash == hash && slot.size == text.size() && std::memcmp(slot.text, text.data(), text.size()) == 0) {
+            return py::Ref::borrow(slot.str);
+        }
     }
-    return make_str(code).release();
 }
 
 // A tuple with an int per index step and a str per key step.
@@ -75,17 +96,15 @@ py::Ref path_to_tuple(const Path& path) {
     py::Ref tuple = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
     if (!tuple) py::internal_failure("could not create a path tuple");
     for (std::size_t i = 0; i < path.size(); ++i) {
-        py::Ref item = path[i].is_key ? make_str(path[i].key)
+        py::Ref item = path[i].is_key ? repeated_str(path[i].key)
                                       : py::Ref::steal(PyLong_FromUnsignedLongLong(path[i].index));
         if (!item) py::internal_failure("could not create a path item");
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item.release());
     }
+    // Only ints and strs: nothing the cycle collector need ever visit, so
+    // the entry holding it is left untracked too.
+    if (!path.empty()) PyObject_GC_UnTrack(tuple.get());
     return tuple;
-}
-
-py::Ref checked(py::Ref value) {
-    if (!value) py::internal_failure("could not create an error value");
-    return value;
 }
 
 // The Python texts of one record, each made once and shared by the
@@ -94,10 +113,10 @@ struct RecordObjects {
     py::Ref fields[VALUE + 1];
 
     RecordObjects(const ErrorRecord& record, std::string line) {
-        fields[CODE] = py::Ref::steal(code_str(record.code));
+        fields[CODE] = repeated_str(record.code);
         fields[PATH] = checked(path_to_tuple(record.path));
         fields[MESSAGE] = checked(make_str(line));
-        fields[EXPECTED] = checked(make_str(record.expected));
+        fields[EXPECTED] = repeated_str(record.expected);
         fields[VALUE] = checked(make_str(record.value));
     }
 };
