@@ -112,7 +112,7 @@ py::Ref path_to_tuple(const Path& path) {
 struct RecordObjects {
     py::Ref fields[VALUE + 1];
 
-    RecordObjects(const ErrorRecord& record, std::string line) {
+    RecordObjects(const ErrorRecord& record, std::string_view line) {
         fields[CODE] = repeated_str(record.code);
         fields[PATH] = checked(path_to_tuple(record.path));
         fields[MESSAGE] = checked(make_str(line));
@@ -151,17 +151,16 @@ void build_validation_error(const Records& given) {
 
     py::Ref errors = py::Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(count)));
     if (!errors) py::internal_failure("could not create the errors tuple");
-    // One error's message is its line, already made for the entry.
+    // Each line is written once, straight into the message, and its str made
+    // from there; one error's message is its line, that very str.
     std::string message;
     if (count > 1) message = std::to_string(count) + " validation errors:";
     std::optional<RecordObjects> lead;
     for (std::size_t i = 0; i < count; ++i) {
-        std::string line = render_error_line(first[i]);
-        if (count > 1) {
-            message.push_back('\n');
-            message += line;
-        }
-        RecordObjects objects(first[i], std::move(line));
+        if (count > 1) message.push_back('\n');
+        const std::size_t start = message.size();
+        append_error_line(message, first[i]);
+        RecordObjects objects(first[i], std::string_view(message).substr(start));
         py::Ref entry = error_dict(objects, keys);
         if (!entry) return;
         PyTuple_SET_ITEM(errors.get(), static_cast<Py_ssize_t>(i), entry.release());
