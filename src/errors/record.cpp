@@ -2,6 +2,8 @@
 
 #include "util/text.h"
 
+#include <cstring>
+
 namespace kestrome {
 
 namespace {
@@ -22,25 +24,27 @@ void append_path_text(std::string& out, const Path& path) {
 
 }  // namespace
 
-std::string render_error_line(const ErrorRecord& record) {
-    std::string line;
-    line.reserve(32 + record.expected.size() + record.value.size());
+void append_error_line(std::string& out, const ErrorRecord& record) {
+    // Room made once: the fixed words, the texts, and each step's widest form.
+    std::size_t size = 32 + std::strlen(record.code) + record.expected.size() + record.value.size();
+    for (const PathSegment& seg : record.path) size += seg.is_key ? seg.key.size() + 1 : 22;
+    out.reserve(out.size() + size);
     // No "at" part when the path's text is empty (no step, or one empty key).
-    line += "at ";
-    append_path_text(line, record.path);
-    if (line.size() == 3) {
-        line.clear();
+    const std::size_t start = out.size();
+    out += "at ";
+    append_path_text(out, record.path);
+    if (out.size() == start + 3) {
+        out.resize(start);
     } else {
-        line += ": ";
+        out += ": ";
     }
-    line += "expected ";
-    line += record.expected;
-    line += ", got ";
-    line += record.value;
-    line += " [";
-    line += record.code;
-    line += ']';
-    return line;
+    out += "expected ";
+    out += record.expected;
+    out += ", got ";
+    out += record.value;
+    out += " [";
+    out += record.code;
+    out += ']';
 }
 
 ErrorRecord make_key_error_record(const Path& path, std::string segment, const char* code, std::string expected,

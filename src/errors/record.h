@@ -28,9 +28,9 @@ struct ErrorRecord {
 
 using Records = std::vector<ErrorRecord>;
 
-// "at {path}: expected {expected}, got {value} [{code}]" (no "at" part for an
-// empty path text).
-std::string render_error_line(const ErrorRecord& record);
+// Appends "at {path}: expected {expected}, got {value} [{code}]" (no "at"
+// part for an empty path text).
+void append_error_line(std::string& out, const ErrorRecord& record);
 
 // A record at `path` plus a final Key segment; the texts are taken as given.
 ErrorRecord make_key_error_record(const Path& path, std::string segment, const char* code, std::string expected,
