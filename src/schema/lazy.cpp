@@ -242,8 +242,28 @@ bool is_plain_constant(PyObject* constant) {
     return identity_is_equality(constant);
 }
 
-FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
-                             const UnionTable* unions) {
+namespace {
+
+// The JSON node kinds the prepared test accepts by kind alone.
+std::uint8_t json_kinds_accepted(const FastCheck& check) {
+    std::uint8_t kinds = 0;
+    for (unsigned k = 0; k <= static_cast<unsigned>(JsonKind::Object); ++k) {
+        const auto kind = static_cast<JsonKind>(k);
+        bool accepted = false;
+        switch (check.form) {
+            case FastForm::Scalar: accepted = (kinds_accepting(kind) & kind_bit(check.kind)) != 0; break;
+            case FastForm::ScalarMask: accepted = (kinds_accepting(kind) & check.mask) != 0; break;
+            case FastForm::ExactType: accepted = loaded_type(kind) == reinterpret_cast<PyTypeObject*>(check.type); break;
+            default: break;
+        }
+        if (accepted) kinds |= static_cast<std::uint8_t>(1u << k);
+    }
+    return kinds;
+}
+
+// The test's form, before its JSON kinds are set.
+FastCheck fast_check_form(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                          const UnionTable* unions) {
     FastCheck check;
     if (is_scalar_kind(node.kind) && node.kind != Kind::Nothing) {
         check.form = FastForm::Scalar;
@@ -274,6 +294,15 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
         check.form = FastForm::ExactType;
         check.type = constants[node.index].get();
     }
+    return check;
+}
+
+}  // namespace
+
+FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                             const UnionTable* unions) {
+    FastCheck check = fast_check_form(node, constants, constant_count, unions);
+    check.json_kinds = json_kinds_accepted(check);
     return check;
 }
 

@@ -2,6 +2,7 @@
 // first membership check. They hold no Python objects.
 #pragma once
 #include "py/python.h"
+#include "json/tree.h"
 #include "py/ref.h"
 #include "schema/anchored_regex.h"
 #include "schema/schema.h"
@@ -37,6 +38,10 @@ struct UnionLiteralSets;
 struct FastCheck {
     FastForm form = FastForm::None;
     Kind kind = Kind::Anything;                   // Scalar
+    // The JSON node kinds (a bit per JsonKind) the test accepts by their
+    // kind alone, so that a JSON node is tested with one mask: under
+    // Scalar and ScalarMask no other node is a member.
+    std::uint8_t json_kinds = 0;
     std::uint32_t mask = 0;                       // ScalarMask: one bit per scalar kind
     union {
         const UnionLiteralSets* sets = nullptr;  // LiteralSets
@@ -49,6 +54,36 @@ inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<un
 
 // The kinds decided by a type test alone.
 inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
+
+// The scalar kinds whose type test accepts a JSON node of this kind: true
+// and false are ints too.
+inline std::uint32_t kinds_accepting(JsonKind kind) {
+    const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
+    switch (kind) {
+        case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
+        case JsonKind::Bool: return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
+        case JsonKind::Int:
+        case JsonKind::BigInt: return bits | kind_bit(Kind::Int);
+        case JsonKind::Float: return bits | kind_bit(Kind::Float);
+        case JsonKind::String: return bits | kind_bit(Kind::Str);
+        default: return bits;
+    }
+}
+
+// The exact type of the object a JSON node of this kind loads to.
+inline PyTypeObject* loaded_type(JsonKind kind) {
+    switch (kind) {
+        case JsonKind::Null: return Py_TYPE(Py_None);
+        case JsonKind::Bool: return &PyBool_Type;
+        case JsonKind::Int:
+        case JsonKind::BigInt: return &PyLong_Type;
+        case JsonKind::Float: return &PyFloat_Type;
+        case JsonKind::String: return &PyUnicode_Type;
+        case JsonKind::Array: return &PyList_Type;
+        case JsonKind::Object: return &PyDict_Type;
+    }
+    return nullptr;
+}
 
 // An open-addressing index: a power-of-two array of slots, each 0 (empty)
 // or an entry number plus one. An index without slots reads as one empty
@@ -161,7 +196,7 @@ private:
         }
     }
     bool holds(const Entry& e, std::string_view text) const {
-        return e.size == text.size() && std::memcmp(arena_.data() + e.offset, text.data(), text.size()) == 0;
+        return e.size == text.size() && same_text(arena_.data() + e.offset, text.data(), text.size());
     }
     // The bytes index, made now if no lookup by bytes made it before.
     const BytesIndex& bytes_index() const;
