@@ -7,6 +7,7 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kestrome {
 
@@ -244,21 +245,42 @@ bool is_plain_constant(PyObject* constant) {
 
 namespace {
 
-// The JSON node kinds the prepared test accepts by kind alone.
+// The JSON node kinds the prepared test accepts by kind alone, a bit per
+// node kind: for a scalar kind read from a table made at compile time
+// (prepared tests are made on every walk of a container).
+constexpr unsigned JSON_KIND_COUNT = static_cast<unsigned>(JsonKind::Object) + 1;
+constexpr unsigned SCALAR_KIND_COUNT = static_cast<unsigned>(Kind::Bytes) + 1;
+
+constexpr std::array<std::uint8_t, SCALAR_KIND_COUNT> JSON_KINDS_OF = [] {
+    std::array<std::uint8_t, SCALAR_KIND_COUNT> table{};
+    for (unsigned kind = 0; kind < SCALAR_KIND_COUNT; ++kind) {
+        for (unsigned k = 0; k < JSON_KIND_COUNT; ++k) {
+            if ((kinds_accepting(static_cast<JsonKind>(k)) & kind_bit(static_cast<Kind>(kind))) != 0) {
+                table[kind] = static_cast<std::uint8_t>(table[kind] | (1u << k));
+            }
+        }
+    }
+    return table;
+}();
+
 std::uint8_t json_kinds_accepted(const FastCheck& check) {
     std::uint8_t kinds = 0;
-    for (unsigned k = 0; k <= static_cast<unsigned>(JsonKind::Object); ++k) {
-        const auto kind = static_cast<JsonKind>(k);
-        bool accepted = false;
-        switch (check.form) {
-            case FastForm::Scalar: accepted = (kinds_accepting(kind) & kind_bit(check.kind)) != 0; break;
-            case FastForm::ScalarMask: accepted = (kinds_accepting(kind) & check.mask) != 0; break;
-            case FastForm::ExactType: accepted = loaded_type(kind) == reinterpret_cast<PyTypeObject*>(check.type); break;
-            default: break;
-        }
-        if (accepted) kinds |= static_cast<std::uint8_t>(1u << k);
+    switch (check.form) {
+        case FastForm::Scalar: return JSON_KINDS_OF[static_cast<unsigned>(check.kind)];
+        case FastForm::ScalarMask:
+            for (std::uint32_t mask = check.mask; mask != 0; mask &= mask - 1) {
+                kinds = static_cast<std::uint8_t>(kinds | JSON_KINDS_OF[static_cast<unsigned>(__builtin_ctz(mask))]);
+            }
+            return kinds;
+        case FastForm::ExactType:
+            for (unsigned k = 0; k < JSON_KIND_COUNT; ++k) {
+                if (loaded_type(static_cast<JsonKind>(k)) == reinterpret_cast<PyTypeObject*>(check.type)) {
+                    kinds = static_cast<std::uint8_t>(kinds | (1u << k));
+                }
+            }
+            return kinds;
+        default: return 0;
     }
-    return kinds;
 }
 
 // The test's form, before its JSON kinds are set.

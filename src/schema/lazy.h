@@ -57,7 +57,7 @@ inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
 
 // The scalar kinds whose type test accepts a JSON node of this kind: true
 // and false are ints too.
-inline std::uint32_t kinds_accepting(JsonKind kind) {
+constexpr std::uint32_t kinds_accepting(JsonKind kind) {
     const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
     switch (kind) {
         case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
