@@ -156,19 +156,19 @@ public:
     }
 
     [[gnu::always_inline]] const std::uint64_t* find(std::string_view text) const {
-        const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
-        if (index == nullptr) {
-            if (entries_.empty()) return nullptr;
-            index = &bytes_index();
-        }
-        const std::uint64_t hash = fx_hash_text(text);
-        const std::size_t mask = index->slots.mask();
-        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
-            const std::uint32_t at = index->slots[i];
-            if (at == 0) return nullptr;
-            const Entry& e = entries_[at - 1];
-            if (index->hashes[at - 1] == hash && holds(e, text)) return &e.value;
-        }
+        const Entry* e = entry_of(text);
+        return e != nullptr ? &e->value : nullptr;
+    }
+
+    // The same lookup by bytes, trying first the entry at `cursor`: texts
+    // often come in the order they were inserted (a document's keys in the
+    // order of the record's fields). The cursor moves past the entry found.
+    [[gnu::always_inline]] const std::uint64_t* find_next(std::string_view text, std::size_t& cursor) const {
+        if (cursor < entries_.size() && holds(entries_[cursor], text)) return &entries_[cursor++].value;
+        const Entry* e = entry_of(text);
+        if (e == nullptr) return nullptr;
+        cursor = static_cast<std::size_t>(e - entries_.data()) + 1;
+        return &e->value;
     }
 
     std::size_t size() const { return entries_.size(); }
@@ -193,6 +193,22 @@ private:
             if (at == 0) return nullptr;
             const Entry& e = entries_[at - 1];
             if (e.str_hash == str_hash && holds(e, text)) return &e;
+        }
+    }
+    // The entry of a text by its bytes alone.
+    [[gnu::always_inline]] const Entry* entry_of(std::string_view text) const {
+        const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
+        if (index == nullptr) {
+            if (entries_.empty()) return nullptr;
+            index = &bytes_index();
+        }
+        const std::uint64_t hash = fx_hash_text(text);
+        const std::size_t mask = index->slots.mask();
+        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+            const std::uint32_t at = index->slots[i];
+            if (at == 0) return nullptr;
+            const Entry& e = entries_[at - 1];
+            if (index->hashes[at - 1] == hash && holds(e, text)) return &e;
         }
     }
     bool holds(const Entry& e, std::string_view text) const {
