@@ -139,7 +139,7 @@ inline std::uint32_t accepting_kinds(JsonRef value) { return kinds_accepting(val
     return ((check.json_kinds >> static_cast<unsigned>(node.kind)) & 1u) != 0;
 }
 
-inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
+[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
     switch (value.node->kind) {
         case JsonKind::String: return sets.strs.find(value.tree->text(*value.node)) != nullptr;
         case JsonKind::Int: return sets.ints.contains(value.node->integer);

@@ -370,7 +370,7 @@ const TextIndex::BytesIndex& TextIndex::bytes_index() const {
     fresh->hashes.reserve(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        fresh->hashes.push_back(fx_hash_text(std::string_view(arena_.data() + e.offset, e.size)));
+        fresh->hashes.push_back(bytes_hash(std::string_view(arena_.data() + e.offset, e.size)));
         fresh->slots.place(fresh->hashes.back(), i);
     }
     BytesIndex* expected = nullptr;

@@ -119,7 +119,7 @@ private:
 };
 
 // Texts found from a Python str by the hash the str caches, and from UTF-8
-// bytes alone (a JSON string) by the Fx hash of the bytes. The texts are
+// bytes alone (a JSON string) by the Fx fold of the bytes. The texts are
 // copied into one arena; each hash index is a SlotArray, at most a quarter
 // full so that most lookups find their key, or an empty slot, at the first
 // probe. The bytes index serves only JSON: it is made on the first lookup by
@@ -183,7 +183,7 @@ private:
     };
     struct BytesIndex {
         SlotArray slots;
-        std::vector<std::uint64_t> hashes;  // Fx hash of each entry's text
+        std::vector<std::uint64_t> hashes;  // bytes_hash of each entry's text
     };
 
     [[gnu::always_inline]] const Entry* entry_of(std::string_view text, std::uint64_t str_hash) const {
@@ -195,6 +195,8 @@ private:
             if (e.str_hash == str_hash && holds(e, text)) return &e;
         }
     }
+    // The hash of the bytes index: the Fx fold of the bytes, already mixed.
+    static std::uint64_t bytes_hash(std::string_view text) { return fx_hash_bytes(text.data(), text.size()); }
     // The entry of a text by its bytes alone.
     [[gnu::always_inline]] const Entry* entry_of(std::string_view text) const {
         const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
@@ -202,7 +204,7 @@ private:
             if (entries_.empty()) return nullptr;
             index = &bytes_index();
         }
-        const std::uint64_t hash = fx_hash_text(text);
+        const std::uint64_t hash = bytes_hash(text);
         const std::size_t mask = index->slots.mask();
         for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
             const std::uint32_t at = index->slots[i];
