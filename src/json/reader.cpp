@@ -323,7 +323,8 @@ private:
     }
 
     // The digits after the point of a number whose integer part is read.
-    bool short_fraction(Value& out, bool negative, std::uint64_t mantissa, std::size_t int_digits, std::size_t i) {
+    [[gnu::always_inline]] bool short_fraction(Value& out, bool negative, std::uint64_t mantissa, std::size_t int_digits,
+                                               std::size_t i) {
         std::size_t frac_digits = 0;
         while (true) {
             if (i + 8 > n_) return false;
