@@ -280,6 +280,56 @@ JSON_CASES = [
 ]
 
 
+
+# Texts of every length class that a table compares inline (1 to 3, 4 to 7,
+# 8 to 16 bytes, longer), each also changed in one byte at its start, middle
+# and end, written with an escape, and non-ASCII.
+NAMES = ["k", "kq", "key", "key4", "seven_7", "eight888", "sixteen_16_bytes", "seventeen_17_bytes",
+         "a_name_of_thirty_three_bytes_long", "été", "日本語のキー"]
+
+
+def one_byte_changed(name, at):
+    return name[:at] + ("Z" if name[at] != "Z" else "Y") + name[at + 1:]
+
+
+def changed_names():
+    return [one_byte_changed(n, at) for n in NAMES for at in {0, len(n) // 2, len(n) - 1}]
+
+
+def escaped(name):
+    return "".join(f"\\u{ord(c):04x}" if i == len(name) - 1 else c for i, c in enumerate(name))
+
+
+def record_doc(names, value="1"):
+    return "{" + ", ".join(f'"{n}": {value}' for n in names) + "}"
+
+
+WIDE_RECORD = {name: int for name in NAMES}
+TEXT_CASES = [
+    ([WIDE_RECORD, {**WIDE_RECORD, "rest?": str}, {name + "?": int for name in NAMES}],
+     [record_doc(NAMES), record_doc(NAMES[::-1]), record_doc(NAMES[1:]), record_doc(NAMES, '"1"'),
+      record_doc([escaped(n) for n in NAMES]), record_doc(NAMES + [NAMES[0]]),
+      record_doc(NAMES) [:-1] + f', "{escaped(NAMES[3])}": "x"}}',
+      record_doc(NAMES + ["rest"])]
+     + [record_doc([c if n == NAMES[i // 3] else n for n in NAMES]) for i, c in enumerate(changed_names())]),
+    ([list[Literal[tuple(NAMES)]], list[Literal[tuple(NAMES) + (7,)]]],
+     [json.dumps(NAMES), json.dumps(NAMES[::-1], ensure_ascii=False), "[" + ", ".join(f'"{escaped(n)}"' for n in NAMES) + "]",
+      '["k", 7, "key"]', '[7]', '["k", 7.0]', '["k", null]']
+     + [json.dumps(NAMES[:3] + [c]) for c in changed_names()]),
+    ([dict[Literal[tuple(NAMES)], int]], [record_doc(NAMES), record_doc([escaped(n) for n in NAMES]),
+                                           record_doc([changed_names()[4]])]),
+]
+JSON_CASES += TEXT_CASES
+
+# Arrays whose items the kind of each node decides, with a run broken at
+# the first item and in the middle.
+JSON_CASES += [
+    ([list[int], list[float], list[str], list[bool], list[None], list[int | str], list[Optional[float]], list[anything]],
+     ["[]", "[1, 2, 3]", "[true, 1, 12345678901234567890123]", "[1.5, 2.5]", '["a", "b"]', "[null, null]",
+      "[1, 2, null, 3]", '["a", 1, 2.5, null, true, [], {}]', "[[1], 1]", "[{}, 1]"]),
+    ([{"a": int, "b": list[int]}, dict[str, list[float]]], ['{"a": 1, "b": [1, 2]}', '{"a": 1, "b": [1, 2.5]}',
+                                                            '{"a": [1], "b": []}', '{"a": 1.5, "b": [true]}']),
+]
 JSON_PAIRS = [(schema, doc) for schemas, docs in JSON_CASES for schema in (
     [union(*schemas)] if schemas is TAGGED_MEMBERS else schemas) for doc in docs]
 

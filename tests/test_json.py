@@ -860,6 +860,17 @@ def test_object_keys(doc):
     check_readings(doc)
 
 
+def test_documents_of_every_shape_in_turn():
+    """The tree's storage is kept between documents: a root whose children are all
+    scalars takes it differently from one with containers below it."""
+    docs = ["[1, 2, 3]", '{"a": [1, {"b": 2}], "c": 3}', '{"a": 1, "b": "x", "a": null}', "[[1, 2], [3]]", "[]",
+            "{}", '"x"', "[" + ", ".join(map(str, range(3000))) + "]", '[{"a": 1}, 2]', "[[]]", '[{}, "x"]']
+    for doc in docs + docs[::-1]:
+        check_readings(doc)
+        assert Validator(list[int]).is_valid_json(doc) is (doc.startswith("[") and "[" not in doc[1:]
+                                                          and "{" not in doc and '"' not in doc)
+
+
 @pytest.mark.parametrize("length", [1, 3, 4, 5, 7, 8, 9, 12, 16, 17, 33, 64, 65])
 def test_keys_of_one_length_that_differ_in_one_byte(length):
     """Many short keys that a shared cache of recent keys must tell apart by every byte."""

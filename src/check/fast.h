@@ -52,19 +52,7 @@ using py::str_utf8;
     return Py_TYPE(value) == type;
 }
 
-inline bool has_exact_type(JsonRef value, PyTypeObject* type) {
-    switch (value.node->kind) {
-        case JsonKind::Null: return type == Py_TYPE(Py_None);
-        case JsonKind::Bool: return type == &PyBool_Type;
-        case JsonKind::Int:
-        case JsonKind::BigInt: return type == &PyLong_Type;
-        case JsonKind::Float: return type == &PyFloat_Type;
-        case JsonKind::String: return type == &PyUnicode_Type;
-        case JsonKind::Array: return type == &PyList_Type;
-        case JsonKind::Object: return type == &PyDict_Type;
-    }
-    return false;
-}
+inline bool has_exact_type(JsonRef value, PyTypeObject* type) { return loaded_type(value.node->kind) == type; }
 
 // The scalar kinds whose type test accepts the value.
 inline std::uint32_t accepting_kinds(PyObject* value) {
@@ -144,20 +132,14 @@ inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) 
 
 // The same answers for JSON nodes, read from the node: no Python object is
 // made. Texts are found by their UTF-8 bytes.
-inline std::uint32_t accepting_kinds(JsonRef value) {
-    const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
-    switch (value.node->kind) {
-        case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
-        case JsonKind::Bool: return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
-        case JsonKind::Int:
-        case JsonKind::BigInt: return bits | kind_bit(Kind::Int);
-        case JsonKind::Float: return bits | kind_bit(Kind::Float);
-        case JsonKind::String: return bits | kind_bit(Kind::Str);
-        default: return bits;
-    }
+inline std::uint32_t accepting_kinds(JsonRef value) { return kinds_accepting(value.node->kind); }
+
+// Whether the node's kind alone makes it a member (json_kinds).
+[[gnu::always_inline]] inline bool kind_accepted(const FastCheck& check, const JsonNode& node) {
+    return ((check.json_kinds >> static_cast<unsigned>(node.kind)) & 1u) != 0;
 }
 
-inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
+[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
     switch (value.node->kind) {
         case JsonKind::String: return sets.strs.find(value.tree->text(*value.node)) != nullptr;
         case JsonKind::Int: return sets.ints.contains(value.node->integer);
@@ -181,21 +163,36 @@ inline std::optional<bool> constant_member(PyObject* constant, JsonRef value) {
     return false;  // an object equal only to itself is never made from JSON
 }
 
-inline std::optional<bool> fast_member(const FastCheck& check, JsonRef value) {
+// The tests that read more of a node than its kind.
+inline std::optional<bool> fast_member_by_value(const FastCheck& check, JsonRef value) {
     switch (check.form) {
-        case FastForm::None: return std::nullopt;
-        case FastForm::Scalar: return scalar_member(check.kind, value);
-        case FastForm::ScalarMask: return (accepting_kinds(value) & check.mask) != 0;
         case FastForm::LiteralSets: return literal_set_answer(*check.sets, value);
         case FastForm::IntRange:
             if (value.node->kind != JsonKind::Int) return std::nullopt;
             return value.node->integer >= check.lo && value.node->integer <= check.hi;
-        case FastForm::ExactType:
-            if (has_exact_type(value, reinterpret_cast<PyTypeObject*>(check.type))) return true;
-            return std::nullopt;
         case FastForm::Constant: return constant_member(check.type, value);
+        default: return std::nullopt;
     }
-    return std::nullopt;
+}
+
+[[gnu::always_inline]] inline std::optional<bool> fast_member(const FastCheck& check, JsonRef value) {
+    if (kind_accepted(check, *value.node)) return true;
+    switch (check.form) {
+        case FastForm::None: return std::nullopt;
+        case FastForm::Scalar:
+        case FastForm::ScalarMask: return false;
+        case FastForm::ExactType: return std::nullopt;
+        default: return fast_member_by_value(check, value);
+    }
+}
+
+// Whether the test certainly accepts the node: a mask test where its kind
+// decides.
+[[gnu::always_inline]] inline bool fast_accepts(const FastCheck& check, JsonRef value) {
+    if (kind_accepted(check, *value.node)) return true;
+    if (check.form < FastForm::LiteralSets || check.form == FastForm::ExactType) return false;
+    const std::optional<bool> answer = fast_member_by_value(check, value);
+    return answer && *answer;
 }
 
 // Whether the test certainly accepts the value.
@@ -240,6 +237,22 @@ inline std::size_t fast_accepted_run(const FastCheck& check, PyObject* const* it
         while (i < n && test(items[i])) ++i;
         return i;
     });
+}
+
+// The same for a run of a JSON tree's nodes: one loop over their kinds, and
+// for literal sets one over their texts.
+inline std::size_t fast_accepted_run(const FastCheck& check, const JsonTree& tree, const JsonNode* items,
+                                     std::size_t n) {
+    std::size_t i = 0;
+    while (i < n && kind_accepted(check, items[i])) ++i;
+    if (i == n || check.form < FastForm::LiteralSets || check.form == FastForm::ExactType) return i;
+    if (check.form == FastForm::LiteralSets) {
+        const UnionLiteralSets& sets = *check.sets;
+        while (i < n && literal_set_answer(sets, JsonRef{&tree, items + i}) == true) ++i;
+        return i;
+    }
+    while (i < n && fast_accepts(check, JsonRef{&tree, items + i})) ++i;
+    return i;
 }
 
 }  // namespace kestrome

@@ -323,7 +323,8 @@ private:
     }
 
     // The digits after the point of a number whose integer part is read.
-    bool short_fraction(Value& out, bool negative, std::uint64_t mantissa, std::size_t int_digits, std::size_t i) {
+    [[gnu::always_inline]] bool short_fraction(Value& out, bool negative, std::uint64_t mantissa, std::size_t int_digits,
+                                               std::size_t i) {
         std::size_t frac_digits = 0;
         while (true) {
             if (i + 8 > n_) return false;
@@ -773,34 +774,6 @@ struct KeySlot {
 };
 KeySlot key_cache[KEY_CACHE_SLOTS];
 
-// Equal texts of n bytes, read a word (or half of one) at a time from both
-// ends: short keys take two or four loads.
-inline bool same_text(const char* a, const char* b, std::size_t n) {
-    if (n >= 8) {
-        std::uint64_t x, y, u, v;
-        for (std::size_t k = 0; k + 8 < n; k += 8) {
-            std::memcpy(&x, a + k, 8);
-            std::memcpy(&y, b + k, 8);
-            if (x != y) return false;
-        }
-        std::memcpy(&u, a + n - 8, 8);
-        std::memcpy(&v, b + n - 8, 8);
-        return u == v;
-    }
-    if (n >= 4) {
-        std::uint32_t x, y, u, v;
-        std::memcpy(&x, a, 4);
-        std::memcpy(&y, b, 4);
-        std::memcpy(&u, a + n - 4, 4);
-        std::memcpy(&v, b + n - 4, 4);
-        return x == y && u == v;
-    }
-    for (std::size_t k = 0; k < n; ++k) {
-        if (a[k] != b[k]) return false;
-    }
-    return true;
-}
-
 py::Ref cached_key(std::string_view text) {
     KeySlot& slot = key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
     if (slot.size == text.size() && slot.key != nullptr && same_text(slot.text, text.data(), text.size())) {
@@ -900,6 +873,12 @@ struct TreeSink {
     }
     // Moves the nodes above `mark` to the tree; where their run starts.
     std::uint32_t move_run(std::size_t mark) {
+        if (mark == 0 && tree.nodes.empty()) {
+            // The whole stack is the run (a root whose children are all
+            // scalars): the tables trade places instead of copying it.
+            std::swap(tree.nodes, stack);
+            return 0;
+        }
         const auto first = static_cast<std::uint32_t>(tree.nodes.size());
         tree.nodes.append(stack.data() + mark, stack.size() - mark);
         stack.truncate(mark);

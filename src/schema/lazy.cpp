@@ -7,6 +7,7 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kestrome {
 
@@ -242,8 +243,49 @@ bool is_plain_constant(PyObject* constant) {
     return identity_is_equality(constant);
 }
 
-FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
-                             const UnionTable* unions) {
+namespace {
+
+// The JSON node kinds the prepared test accepts by kind alone, a bit per
+// node kind: for a scalar kind read from a table made at compile time
+// (prepared tests are made on every walk of a container).
+constexpr unsigned JSON_KIND_COUNT = static_cast<unsigned>(JsonKind::Object) + 1;
+constexpr unsigned SCALAR_KIND_COUNT = static_cast<unsigned>(Kind::Bytes) + 1;
+
+constexpr std::array<std::uint8_t, SCALAR_KIND_COUNT> JSON_KINDS_OF = [] {
+    std::array<std::uint8_t, SCALAR_KIND_COUNT> table{};
+    for (unsigned kind = 0; kind < SCALAR_KIND_COUNT; ++kind) {
+        for (unsigned k = 0; k < JSON_KIND_COUNT; ++k) {
+            if ((kinds_accepting(static_cast<JsonKind>(k)) & kind_bit(static_cast<Kind>(kind))) != 0) {
+                table[kind] = static_cast<std::uint8_t>(table[kind] | (1u << k));
+            }
+        }
+    }
+    return table;
+}();
+
+std::uint8_t json_kinds_accepted(const FastCheck& check) {
+    std::uint8_t kinds = 0;
+    switch (check.form) {
+        case FastForm::Scalar: return JSON_KINDS_OF[static_cast<unsigned>(check.kind)];
+        case FastForm::ScalarMask:
+            for (std::uint32_t mask = check.mask; mask != 0; mask &= mask - 1) {
+                kinds = static_cast<std::uint8_t>(kinds | JSON_KINDS_OF[static_cast<unsigned>(__builtin_ctz(mask))]);
+            }
+            return kinds;
+        case FastForm::ExactType:
+            for (unsigned k = 0; k < JSON_KIND_COUNT; ++k) {
+                if (loaded_type(static_cast<JsonKind>(k)) == reinterpret_cast<PyTypeObject*>(check.type)) {
+                    kinds = static_cast<std::uint8_t>(kinds | (1u << k));
+                }
+            }
+            return kinds;
+        default: return 0;
+    }
+}
+
+// The test's form, before its JSON kinds are set.
+FastCheck fast_check_form(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                          const UnionTable* unions) {
     FastCheck check;
     if (is_scalar_kind(node.kind) && node.kind != Kind::Nothing) {
         check.form = FastForm::Scalar;
@@ -274,6 +316,15 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
         check.form = FastForm::ExactType;
         check.type = constants[node.index].get();
     }
+    return check;
+}
+
+}  // namespace
+
+FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
+                             const UnionTable* unions) {
+    FastCheck check = fast_check_form(node, constants, constant_count, unions);
+    check.json_kinds = json_kinds_accepted(check);
     return check;
 }
 
@@ -319,7 +370,7 @@ const TextIndex::BytesIndex& TextIndex::bytes_index() const {
     fresh->hashes.reserve(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const Entry& e = entries_[i];
-        fresh->hashes.push_back(fx_hash_text(std::string_view(arena_.data() + e.offset, e.size)));
+        fresh->hashes.push_back(bytes_hash(std::string_view(arena_.data() + e.offset, e.size)));
         fresh->slots.place(fresh->hashes.back(), i);
     }
     BytesIndex* expected = nullptr;

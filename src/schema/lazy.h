@@ -2,6 +2,7 @@
 // first membership check. They hold no Python objects.
 #pragma once
 #include "py/python.h"
+#include "json/tree.h"
 #include "py/ref.h"
 #include "schema/anchored_regex.h"
 #include "schema/schema.h"
@@ -37,6 +38,10 @@ struct UnionLiteralSets;
 struct FastCheck {
     FastForm form = FastForm::None;
     Kind kind = Kind::Anything;                   // Scalar
+    // The JSON node kinds (a bit per JsonKind) the test accepts by their
+    // kind alone, so that a JSON node is tested with one mask: under
+    // Scalar and ScalarMask no other node is a member.
+    std::uint8_t json_kinds = 0;
     std::uint32_t mask = 0;                       // ScalarMask: one bit per scalar kind
     union {
         const UnionLiteralSets* sets = nullptr;  // LiteralSets
@@ -49,6 +54,36 @@ inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<un
 
 // The kinds decided by a type test alone.
 inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
+
+// The scalar kinds whose type test accepts a JSON node of this kind: true
+// and false are ints too.
+constexpr std::uint32_t kinds_accepting(JsonKind kind) {
+    const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
+    switch (kind) {
+        case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
+        case JsonKind::Bool: return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
+        case JsonKind::Int:
+        case JsonKind::BigInt: return bits | kind_bit(Kind::Int);
+        case JsonKind::Float: return bits | kind_bit(Kind::Float);
+        case JsonKind::String: return bits | kind_bit(Kind::Str);
+        default: return bits;
+    }
+}
+
+// The exact type of the object a JSON node of this kind loads to.
+inline PyTypeObject* loaded_type(JsonKind kind) {
+    switch (kind) {
+        case JsonKind::Null: return Py_TYPE(Py_None);
+        case JsonKind::Bool: return &PyBool_Type;
+        case JsonKind::Int:
+        case JsonKind::BigInt: return &PyLong_Type;
+        case JsonKind::Float: return &PyFloat_Type;
+        case JsonKind::String: return &PyUnicode_Type;
+        case JsonKind::Array: return &PyList_Type;
+        case JsonKind::Object: return &PyDict_Type;
+    }
+    return nullptr;
+}
 
 // An open-addressing index: a power-of-two array of slots, each 0 (empty)
 // or an entry number plus one. An index without slots reads as one empty
@@ -84,7 +119,7 @@ private:
 };
 
 // Texts found from a Python str by the hash the str caches, and from UTF-8
-// bytes alone (a JSON string) by the Fx hash of the bytes. The texts are
+// bytes alone (a JSON string) by the Fx fold of the bytes. The texts are
 // copied into one arena; each hash index is a SlotArray, at most a quarter
 // full so that most lookups find their key, or an empty slot, at the first
 // probe. The bytes index serves only JSON: it is made on the first lookup by
@@ -121,19 +156,19 @@ public:
     }
 
     [[gnu::always_inline]] const std::uint64_t* find(std::string_view text) const {
-        const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
-        if (index == nullptr) {
-            if (entries_.empty()) return nullptr;
-            index = &bytes_index();
-        }
-        const std::uint64_t hash = fx_hash_text(text);
-        const std::size_t mask = index->slots.mask();
-        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
-            const std::uint32_t at = index->slots[i];
-            if (at == 0) return nullptr;
-            const Entry& e = entries_[at - 1];
-            if (index->hashes[at - 1] == hash && holds(e, text)) return &e.value;
-        }
+        const Entry* e = entry_of(text);
+        return e != nullptr ? &e->value : nullptr;
+    }
+
+    // The same lookup by bytes, trying first the entry at `cursor`: texts
+    // often come in the order they were inserted (a document's keys in the
+    // order of the record's fields). The cursor moves past the entry found.
+    [[gnu::always_inline]] const std::uint64_t* find_next(std::string_view text, std::size_t& cursor) const {
+        if (cursor < entries_.size() && holds(entries_[cursor], text)) return &entries_[cursor++].value;
+        const Entry* e = entry_of(text);
+        if (e == nullptr) return nullptr;
+        cursor = static_cast<std::size_t>(e - entries_.data()) + 1;
+        return &e->value;
     }
 
     std::size_t size() const { return entries_.size(); }
@@ -148,7 +183,7 @@ private:
     };
     struct BytesIndex {
         SlotArray slots;
-        std::vector<std::uint64_t> hashes;  // Fx hash of each entry's text
+        std::vector<std::uint64_t> hashes;  // bytes_hash of each entry's text
     };
 
     [[gnu::always_inline]] const Entry* entry_of(std::string_view text, std::uint64_t str_hash) const {
@@ -160,8 +195,26 @@ private:
             if (e.str_hash == str_hash && holds(e, text)) return &e;
         }
     }
+    // The hash of the bytes index: the Fx fold of the bytes, already mixed.
+    static std::uint64_t bytes_hash(std::string_view text) { return fx_hash_bytes(text.data(), text.size()); }
+    // The entry of a text by its bytes alone.
+    [[gnu::always_inline]] const Entry* entry_of(std::string_view text) const {
+        const BytesIndex* index = by_bytes_.load(std::memory_order_acquire);
+        if (index == nullptr) {
+            if (entries_.empty()) return nullptr;
+            index = &bytes_index();
+        }
+        const std::uint64_t hash = bytes_hash(text);
+        const std::size_t mask = index->slots.mask();
+        for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+            const std::uint32_t at = index->slots[i];
+            if (at == 0) return nullptr;
+            const Entry& e = entries_[at - 1];
+            if (index->hashes[at - 1] == hash && holds(e, text)) return &e;
+        }
+    }
     bool holds(const Entry& e, std::string_view text) const {
-        return e.size == text.size() && std::memcmp(arena_.data() + e.offset, text.data(), text.size()) == 0;
+        return e.size == text.size() && same_text(arena_.data() + e.offset, text.data(), text.size());
     }
     // The bytes index, made now if no lookup by bytes made it before.
     const BytesIndex& bytes_index() const;
