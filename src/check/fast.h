@@ -5,6 +5,7 @@
 #include "json/tree.h"
 #include "py/values.h"
 
+#include <cstring>
 #include <optional>
 
 namespace kestrome {
@@ -99,12 +100,22 @@ inline const UnionLiteralSets* union_literal_sets(const Schema& node, const Walk
     return ctx.unions->find(union_key(node));
 }
 
+// Whether two exact strs hold the same text. A text has one canonical form
+// (its narrowest kind), so equal texts have equal kinds and bytes.
+inline bool exact_str_equal(PyObject* a, PyObject* b) {
+    if (!PyUnicode_IS_READY(a) || !PyUnicode_IS_READY(b)) [[unlikely]] return PyUnicode_Compare(a, b) == 0;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(a);
+    const int kind = PyUnicode_KIND(a);
+    if (n != PyUnicode_GET_LENGTH(b) || kind != static_cast<int>(PyUnicode_KIND(b))) return false;
+    return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * kind) == 0;
+}
+
 // Membership in a literal whose constant is plain (see is_plain_constant):
 // the exact type, then the type's own equality, all in C.
 inline bool constant_member(PyObject* constant, PyObject* value) {
     if (value == constant) return true;
     if (Py_TYPE(value) != Py_TYPE(constant)) return false;
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return PyUnicode_Compare(value, constant) == 0;
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return exact_str_equal(value, constant);
     if (Py_IS_TYPE(constant, &PyLong_Type)) return exact_int_value(value) == exact_int_value(constant);
     return false;
 }
