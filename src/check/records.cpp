@@ -105,6 +105,17 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
     });
 }
 
+// Whether the field at `position` is a list or tuple of one item type whose
+// prepared test certainly accepts every item of `item`.
+template <class V>
+bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item) {
+    using Values = ValueKind<V>;
+    if (names.items_checks.empty()) return false;
+    const ItemsCheck& check = names.items_checks[position];
+    if (check.items.form == FastForm::None || !Values::is_sequence(item, check.tuple)) return false;
+    return Values::accepted_run(check.items, item, check.tuple) == Values::length(item);
+}
+
 // True only when the record certainly accepts the mapping, decided without
 // Python code: every key plain text (so each names at most one field and no
 // key comparison runs code) and every entry accepted by a prepared test.
@@ -133,7 +144,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
             if (hit != nullptr) at = static_cast<std::size_t>(*hit);
         }
         if (at != NO_FIELD) {
-            if (!fast_accepts(names.field_checks[at], item)) return false;
+            if (!fast_accepts(names.field_checks[at], item) && !items_fast_accepted(names, at, item)) return false;
             if (fields[at].required && (Scan::keys_unique || met.meet(at))) ++required;
             continue;
         }
@@ -168,7 +179,8 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
         bool accepted;
         if (position != NO_FIELD) {
             const Field& field = fields[position];
-            accepted = with_checks && fast_accepts(names->field_checks[position], item);
+            accepted = with_checks && (fast_accepts(names->field_checks[position], item) ||
+                                       items_fast_accepted(*names, position, item));
             if (!accepted) {
                 entries.hold();
                 accepted = walk_child(field.schema, item, path, boolean, records);
