@@ -216,6 +216,16 @@ template <class V>
     return answer && *answer;
 }
 
+// Whether the value is an int within [lo, hi], read in place.
+[[gnu::always_inline]] inline bool int_in_range(PyObject* value, std::int64_t lo, std::int64_t hi) {
+    const std::optional<std::int64_t> v = exact_int_value(value);
+    return v && *v >= lo && *v <= hi;
+}
+
+inline bool int_in_range(JsonRef value, std::int64_t lo, std::int64_t hi) {
+    return value.node->kind == JsonKind::Int && value.node->integer >= lo && value.node->integer <= hi;
+}
+
 // Calls `scan(test)` with the prepared test as a function of one item that
 // is true only when the test certainly accepts it. The form is decided here,
 // once, so that a loop over many items runs one specialised body.
@@ -239,6 +249,10 @@ template <class V = PyObject*, class Scan>
     } else if (check.form == FastForm::ScalarMask) {
         const std::uint32_t mask = check.mask;
         return scan([mask](V v) { return (accepting_kinds(v) & mask) != 0; });
+    } else if (check.form == FastForm::IntRange) {
+        const std::int64_t lo = check.lo;
+        const std::int64_t hi = check.hi;
+        return scan([lo, hi](V v) { return int_in_range(v, lo, hi); });
     }
     return scan([&check](V v) { return fast_accepts(check, v); });
 }

@@ -107,12 +107,17 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
 
 // Whether the field at `position` is a list or tuple of one item type whose
 // prepared test certainly accepts every item of `item`.
+// The field stands for one more walk level: taken only below the nesting
+// limit, and counted in the peak that the memo of decisions reads.
 template <class V>
-bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item) {
+bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item, const WalkContext& ctx) {
     using Values = ValueKind<V>;
     if (names.items_checks.empty()) return false;
     const ItemsCheck& check = names.items_checks[position];
     if (check.items.form == FastForm::None || !Values::is_sequence(item, check.tuple)) return false;
+    WalkState& call = *ctx.call;
+    if (call.depth >= MAX_WALK_DEPTH) return false;
+    if (call.depth + 1 > call.peak) call.peak = call.depth + 1;
     return Values::accepted_run(check.items, item, check.tuple) == Values::length(item);
 }
 
@@ -144,7 +149,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
             if (hit != nullptr) at = static_cast<std::size_t>(*hit);
         }
         if (at != NO_FIELD) {
-            if (!fast_accepts(names.field_checks[at], item) && !items_fast_accepted(names, at, item)) return false;
+            if (!fast_accepts(names.field_checks[at], item) && !items_fast_accepted(names, at, item, ctx)) return false;
             if (fields[at].required && (Scan::keys_unique || met.meet(at))) ++required;
             continue;
         }
@@ -180,7 +185,7 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
         if (position != NO_FIELD) {
             const Field& field = fields[position];
             accepted = with_checks && (fast_accepts(names->field_checks[position], item) ||
-                                       items_fast_accepted(*names, position, item));
+                                       items_fast_accepted(*names, position, item, ctx));
             if (!accepted) {
                 entries.hold();
                 accepted = walk_child(field.schema, item, path, boolean, records);
