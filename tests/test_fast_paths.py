@@ -281,6 +281,14 @@ def test_sequence_fields_decided_in_place_agree_with_the_general_walk(value):
     )
 
 
+# A name written twice: its last field decides, whichever object the key is.
+@pytest.mark.parametrize("fields", [{"a": int, "a?": str}, {"a?": str, "a": int}, {"a": int, "b": list[int], "a?": str}])
+@pytest.mark.parametrize("value", [{"a": 1}, {"a": "x"}, {"a": 1, "b": [1]}, {"a": "x", "b": [1]}, {}])
+def test_repeated_field_names_decided_in_place_agree_with_the_general_walk(fields, value):
+    general_fields = {k: general(t) for k, t in fields.items()}
+    assert Validator(fields).is_valid(value) == Validator(general_fields).is_valid(value)
+
+
 def test_set_with_deleted_elements_is_read_in_place():
     s = set(range(100))
     for i in range(0, 100, 2):

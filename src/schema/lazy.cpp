@@ -358,6 +358,11 @@ FieldNameSet field_name_set_of(const Schema& record) {
         set.names.insert(field.name, text_hash(field.name), i);
         if (field.required) ++set.required_count;
     }
+    for (std::size_t i = 0; i < record.fields().size() && set.names_unique; ++i) {
+        const std::string& name = record.fields()[i].name;
+        const std::uint64_t* at = set.names.find(name, text_hash(name));
+        set.names_unique = at != nullptr && *at == i;
+    }
     return set;
 }
 

@@ -188,6 +188,7 @@ struct FieldNameSet {
     std::vector<ItemsCheck> items_checks;  // per field, when some field has one
     std::vector<FastCheck> clause_checks;  // key, value per clause
     bool all_fast = false;                 // every field and clause has a check with a form
+    bool names_unique = true;              // no name is written twice (the last would decide)
 };
 
 // The text tables are keyed by the interpreter's own str hash, which every
