@@ -82,10 +82,13 @@ inline constexpr std::size_t NO_FIELD = ~std::size_t{0};
 // field's own name object, or of its text), or NO_FIELD.
 template <class V, class Entries>
 [[gnu::always_inline]] inline std::size_t field_position(const Entries& entries, const TextIndex& names,
-                                                         const py::Ref* name_objects, std::size_t i,
+                                                         const py::Ref*& name_objects, std::size_t i,
                                                          std::size_t field_count) {
     if constexpr (std::is_same_v<V, PyObject*>) {
-        if (name_objects != nullptr && i < field_count && entries.key() == name_objects[i].get()) return i;
+        if (name_objects != nullptr) {
+            if (i < field_count && entries.key() == name_objects[i].get()) return i;
+            name_objects = nullptr;  // from the first miss on, by text
+        }
     }
     const std::uint64_t* hit = entries.find_in(names);
     return hit != nullptr ? static_cast<std::size_t>(*hit) : NO_FIELD;
@@ -141,8 +144,16 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
         const V item = entries.item();
         std::size_t at = NO_FIELD;
         if constexpr (std::is_same_v<V, PyObject*>) {
-            // The field's own name object is an exact str.
-            if (name_objects != nullptr && i < fields.size() && entries.key() == name_objects[i].get()) at = i;
+            // The field's own name object is an exact str. Keys that are not
+            // those objects (made at run time) are looked up by text from the
+            // first miss on.
+            if (name_objects != nullptr) {
+                if (i < fields.size() && entries.key() == name_objects[i].get()) {
+                    at = i;
+                } else {
+                    name_objects = nullptr;
+                }
+            }
         }
         if (at == NO_FIELD) {
             if (!entries.key_is_plain_text()) return false;
