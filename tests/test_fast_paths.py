@@ -241,6 +241,54 @@ def test_containers_decided_in_place_agree_with_the_general_walk(schema, value):
     assert fast.is_valid(value) == slow.is_valid(value)
 
 
+class Items(list):
+    pass
+
+
+# Fields that are lists or tuples of one item type are decided by a scan of
+# their items; keys are found by the identity of the field's name or by text.
+SEQUENCE_FIELDS = {"id": int, "tags": list[str], "pair?": tuple[int, ...], "kind": Literal["é", "ü€", "k"]}
+SEQUENCE_RECORD = Validator(SEQUENCE_FIELDS)
+SEQUENCE_GENERAL = Validator({k: general(t) for k, t in SEQUENCE_FIELDS.items()})
+
+
+@pytest.mark.parametrize(
+    "value",
+    [
+        {"id": 1, "tags": ["a", "b"], "kind": "k"},
+        {"id": 1, "tags": [], "pair": (1, 2), "kind": "é"},
+        {"id": 1, "tags": Items(["a"]), "kind": "ü€"},
+        {"id": 1, "tags": ["a", 2], "kind": "k"},
+        {"id": 1, "tags": ("a",), "kind": "k"},
+        {"id": 1, "tags": ["a"], "pair": [1, 2], "kind": "k"},
+        {"id": 1, "tags": ["a"], "pair": (1, "2"), "kind": "k"},
+        {"id": 1, "tags": [Key("a")], "kind": "k"},
+        {"id": 1, "tags": ["a"], "kind": "e"},
+        {"id": 1, "tags": ["a"], "kind": "ü"},
+        {"kind": "k", "tags": ["a"], "id": 1},
+        {"".join(["i", "d"]): 1, "".join(["ta", "gs"]): ["a"], "".join(["ki", "nd"]): "k"},
+        {"id": 1, "tags": ["a"], "kind": "k", "extra": 1},
+        {"id": 1, "tags": ["a"]},
+        {Key("id"): 1, "tags": ["a"], "kind": "k"},
+        {"id": 1, Key("tags"): ["a"], "kind": "k"},
+    ],
+)
+def test_sequence_fields_decided_in_place_agree_with_the_general_walk(value):
+    assert SEQUENCE_RECORD.is_valid(value) == SEQUENCE_GENERAL.is_valid(value)
+    assert Validator(list[SEQUENCE_FIELDS]).is_valid([value]) == SEQUENCE_GENERAL.is_valid(value)
+    assert SEQUENCE_RECORD.is_valid_json(json.dumps(value, default=list)) == SEQUENCE_GENERAL.is_valid(
+        json.loads(json.dumps(value, default=list))
+    )
+
+
+# A name written twice: its last field decides, whichever object the key is.
+@pytest.mark.parametrize("fields", [{"a": int, "a?": str}, {"a?": str, "a": int}, {"a": int, "b": list[int], "a?": str}])
+@pytest.mark.parametrize("value", [{"a": 1}, {"a": "x"}, {"a": 1, "b": [1]}, {"a": "x", "b": [1]}, {}])
+def test_repeated_field_names_decided_in_place_agree_with_the_general_walk(fields, value):
+    general_fields = {k: general(t) for k, t in fields.items()}
+    assert Validator(fields).is_valid(value) == Validator(general_fields).is_valid(value)
+
+
 def test_set_with_deleted_elements_is_read_in_place():
     s = set(range(100))
     for i in range(0, 100, 2):

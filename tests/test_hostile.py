@@ -87,6 +87,20 @@ def test_nesting_below_the_limit_is_walked_and_past_it_is_refused(v, wrap, leaf,
     assert outcomes(v, past) == (False, report, report)
 
 
+# A list field decided by a scan of its items is still one walk level: the
+# limit falls where it falls when the list is walked.
+def test_list_fields_decided_in_place_meet_the_limit_where_walked_lists_do():
+    fast = recursive(wrapped(120, lambda t: {"tags": list[int], "next?": t}))
+    walked = recursive(wrapped(120, lambda t: {"tags": list[intersection(int, anything)], "next?": t}))
+    seen = set()
+    for levels in range(NESTING_LIMIT - 20, NESTING_LIMIT):
+        value = nest(levels, lambda x: {"tags": [], "next": x}, {"tags": []})
+        outcome = outcomes(fast, value)
+        assert outcome == outcomes(walked, value), levels
+        seen.add(outcome[0])
+    assert seen == {True, False}
+
+
 def test_json_nested_past_the_limit_is_refused_in_every_json_mode():
     v = recursive(lambda t: union(int, list[deep_intersections(t)]))
     doc = json.dumps(nest(150, lambda x: [x], 1))  # within the reader's 200 levels, 9 walk levels each

@@ -5,6 +5,7 @@
 #include "json/tree.h"
 #include "py/values.h"
 
+#include <cstring>
 #include <optional>
 
 namespace kestrome {
@@ -87,12 +88,22 @@ inline const UnionLiteralSets* union_literal_sets(const Schema& node, const Walk
     return ctx.unions->find(union_key(node));
 }
 
+// Whether two exact strs hold the same text. A text has one canonical form
+// (its narrowest kind), so equal texts have equal kinds and bytes.
+inline bool exact_str_equal(PyObject* a, PyObject* b) {
+    if (!PyUnicode_IS_READY(a) || !PyUnicode_IS_READY(b)) [[unlikely]] return PyUnicode_Compare(a, b) == 0;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(a);
+    const int kind = PyUnicode_KIND(a);
+    if (n != PyUnicode_GET_LENGTH(b) || kind != static_cast<int>(PyUnicode_KIND(b))) return false;
+    return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * kind) == 0;
+}
+
 // Membership in a literal whose constant is plain (see is_plain_constant):
 // the exact type, then the type's own equality, all in C.
 inline bool constant_member(PyObject* constant, PyObject* value) {
     if (value == constant) return true;
     if (Py_TYPE(value) != Py_TYPE(constant)) return false;
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return PyUnicode_Compare(value, constant) == 0;
+    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return exact_str_equal(value, constant);
     if (Py_IS_TYPE(constant, &PyLong_Type)) return exact_int_value(value) == exact_int_value(constant);
     return false;
 }
@@ -202,6 +213,16 @@ template <class V>
     return answer && *answer;
 }
 
+// Whether the value is an int within [lo, hi], read in place.
+[[gnu::always_inline]] inline bool int_in_range(PyObject* value, std::int64_t lo, std::int64_t hi) {
+    const std::optional<std::int64_t> v = exact_int_value(value);
+    return v && *v >= lo && *v <= hi;
+}
+
+inline bool int_in_range(JsonRef value, std::int64_t lo, std::int64_t hi) {
+    return value.node->kind == JsonKind::Int && value.node->integer >= lo && value.node->integer <= hi;
+}
+
 // Calls `scan(test)` with the prepared test as a function of one item that
 // is true only when the test certainly accepts it. The form is decided here,
 // once, so that a loop over many items runs one specialised body.
@@ -225,6 +246,10 @@ template <class V = PyObject*, class Scan>
     } else if (check.form == FastForm::ScalarMask) {
         const std::uint32_t mask = check.mask;
         return scan([mask](V v) { return (accepting_kinds(v) & mask) != 0; });
+    } else if (check.form == FastForm::IntRange) {
+        const std::int64_t lo = check.lo;
+        const std::int64_t hi = check.hi;
+        return scan([lo, hi](V v) { return int_in_range(v, lo, hi); });
     }
     return scan([&check](V v) { return fast_accepts(check, v); });
 }

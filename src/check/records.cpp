@@ -65,6 +65,35 @@ private:
     std::vector<bool> high_;
 };
 
+// The str objects the validator made for a record's field names, in order,
+// or null (also when a name is written twice: its last field decides). Dict
+// keys written as literals are those very (interned) objects, and dicts
+// mostly hold them in the fields' order: the key of entry i is tried against
+// field i's name by identity before its text is looked up.
+inline const py::Ref* field_name_objects(const Schema& node, const FieldNameSet& names, const WalkContext& ctx) {
+    if (ctx.name_strs == nullptr || node.fields().empty() || !names.names_unique) return nullptr;
+    const std::uint32_t* first = ctx.name_strs->first.find(node.fields().data());
+    return first != nullptr ? ctx.name_strs->strs.data() + *first : nullptr;
+}
+
+inline constexpr std::size_t NO_FIELD = ~std::size_t{0};
+
+// The position of the field the key of entry i names (the key being the
+// field's own name object, or of its text), or NO_FIELD.
+template <class V, class Entries>
+[[gnu::always_inline]] inline std::size_t field_position(const Entries& entries, const TextIndex& names,
+                                                         const py::Ref*& name_objects, std::size_t i,
+                                                         std::size_t field_count) {
+    if constexpr (std::is_same_v<V, PyObject*>) {
+        if (name_objects != nullptr) {
+            if (i < field_count && entries.key() == name_objects[i].get()) return i;
+            name_objects = nullptr;  // from the first miss on, by text
+        }
+    }
+    const std::uint64_t* hit = entries.find_in(names);
+    return hit != nullptr ? static_cast<std::size_t>(*hit) : NO_FIELD;
+}
+
 // A record of one clause and no field (dict[K, V]) whose tests both have a
 // form: one loop specialised on both.
 template <class V>
@@ -80,29 +109,61 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
     });
 }
 
+// Whether the field at `position` is a list or tuple of one item type whose
+// prepared test certainly accepts every item of `item`.
+// The field stands for one more walk level: taken only below the nesting
+// limit, and counted in the peak that the memo of decisions reads.
+template <class V>
+bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item, const WalkContext& ctx) {
+    using Values = ValueKind<V>;
+    if (names.items_checks.empty()) return false;
+    const ItemsCheck& check = names.items_checks[position];
+    if (check.items.form == FastForm::None || !Values::is_sequence(item, check.tuple)) return false;
+    WalkState& call = *ctx.call;
+    if (call.depth >= MAX_WALK_DEPTH) return false;
+    if (call.depth + 1 > call.peak) call.peak = call.depth + 1;
+    return Values::accepted_run(check.items, item, check.tuple) == Values::length(item);
+}
+
 // True only when the record certainly accepts the mapping, decided without
 // Python code: every key plain text (so each names at most one field and no
 // key comparison runs code) and every entry accepted by a prepared test.
 // Where keys can repeat, a failing entry may be one a later entry replaces:
 // the general pass decides those.
 template <class V>
-bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value) {
+bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx) {
     using Scan = typename ValueKind<V>::Scan;
     // Read once: the accessor checks the node's body on every call.
     const std::vector<Field>& fields = node.fields();
     if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
+    const py::Ref* name_objects = field_name_objects(node, names, ctx);
     std::uint64_t required = 0;
     RequiredFieldsMet met(fields.size());
     Scan entries(value);
-    while (entries.next()) {
-        if (!entries.key_is_plain_text()) return false;
+    for (std::size_t i = 0; entries.next(); ++i) {
         const V item = entries.item();
-        if (!fields.empty()) {
-            if (const std::uint64_t* hit = entries.find_in(names.names)) {
-                if (!fast_accepts(names.field_checks[*hit], item)) return false;
-                if (fields[*hit].required && (Scan::keys_unique || met.meet(*hit))) ++required;
-                continue;
+        std::size_t at = NO_FIELD;
+        if constexpr (std::is_same_v<V, PyObject*>) {
+            // The field's own name object is an exact str. Keys that are not
+            // those objects (made at run time) are looked up by text from the
+            // first miss on.
+            if (name_objects != nullptr) {
+                if (i < fields.size() && entries.key() == name_objects[i].get()) {
+                    at = i;
+                } else {
+                    name_objects = nullptr;
+                }
             }
+        }
+        if (at == NO_FIELD) {
+            if (!entries.key_is_plain_text()) return false;
+            const std::uint64_t* hit = fields.empty() ? nullptr : entries.find_in(names.names);
+            if (hit != nullptr) at = static_cast<std::size_t>(*hit);
+        }
+        if (at != NO_FIELD) {
+            if (!fast_accepts(names.field_checks[at], item) && !items_fast_accepted(names, at, item, ctx)) return false;
+            if (fields[at].required && (Scan::keys_unique || met.meet(at))) ++required;
+            continue;
         }
         if (!clauses_fast_accept(names, entries.key(), item)) return false;
     }
@@ -122,23 +183,26 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
     const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
     std::uint64_t remaining = with_names ? names->required_count : 0;
     RequiredFieldsMet met(field_count);
+    const py::Ref* name_objects = with_names ? field_name_objects(node, *names, ctx) : nullptr;
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;
     Records records;
     typename ValueKind<V>::Entries entries(value);
-    while (entries.next()) {
+    for (std::size_t i = 0; entries.next(); ++i) {
         const V item = entries.item();
-        const std::uint64_t* position = with_names ? entries.find_in(names->names) : nullptr;
+        const std::size_t position =
+            with_names ? field_position<V>(entries, names->names, name_objects, i, field_count) : NO_FIELD;
         bool accepted;
-        if (position != nullptr) {
-            const Field& field = fields[*position];
-            accepted = with_checks && fast_accepts(names->field_checks[*position], item);
+        if (position != NO_FIELD) {
+            const Field& field = fields[position];
+            accepted = with_checks && (fast_accepts(names->field_checks[position], item) ||
+                                       items_fast_accepted(*names, position, item, ctx));
             if (!accepted) {
                 entries.hold();
                 accepted = walk_child(field.schema, item, path, boolean, records);
             }
-            if (accepted && field.required && met.meet(*position) && remaining > 0) --remaining;
+            if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
         } else if (node.clauses().empty()) {
             accepted = false;
         } else {
@@ -166,7 +230,7 @@ template <class V>
 bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     if (!ValueKind<V>::is_mapping(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
-    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value)) return true;
+    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value, ctx)) return true;
     if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
     return record_entries_pass(node, value, names, ctx);
 }

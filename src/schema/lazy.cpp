@@ -155,6 +155,15 @@ void add_record_entry(const Schema& node, LazyPrecompute& tables) {
     tables.field_names.try_emplace(record_key(node), field_name_set_of(node));
 }
 
+// The items' test of a list or tuple of one item type, or none.
+template <class Prepare>
+ItemsCheck items_check_of(const Schema& field, const Prepare& prepare) {
+    if (field.kind != Kind::Sequence) return {};
+    const std::optional<LinearShape> linear = linearize_seq_shape(field.shape());
+    if (!linear || linear->prefix_len != 0 || linear->tail == nullptr) return {};
+    return ItemsCheck{prepare(*linear->tail), field.tuple_flag == TUPLE_FLAG};
+}
+
 // The prepared tests of a record's fields and clauses, once the union
 // table is complete (its entries no longer move).
 void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
@@ -171,9 +180,17 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
         set->clause_checks.push_back(prepare(c.value));
     }
     set->all_fast = true;
-    for (const auto* checks : {&set->field_checks, &set->clause_checks}) {
-        for (const FastCheck& c : *checks) set->all_fast = set->all_fast && c.form != FastForm::None;
+    for (std::size_t i = 0; i < node.fields().size(); ++i) {
+        if (set->field_checks[i].form != FastForm::None) continue;
+        const ItemsCheck items = items_check_of(node.fields()[i].schema, prepare);
+        if (items.items.form == FastForm::None) {
+            set->all_fast = false;
+            continue;
+        }
+        set->items_checks.resize(node.fields().size());
+        set->items_checks[i] = items;
     }
+    for (const FastCheck& c : set->clause_checks) set->all_fast = set->all_fast && c.form != FastForm::None;
 }
 
 // Bounds of a refinement of int whose every constraint is a bound that is
@@ -391,6 +408,11 @@ FieldNameSet field_name_set_of(const Schema& record) {
         const Field& field = record.fields()[i];
         set.names.insert(field.name, text_hash(field.name), i);
         if (field.required) ++set.required_count;
+    }
+    for (std::size_t i = 0; i < record.fields().size() && set.names_unique; ++i) {
+        const std::string& name = record.fields()[i].name;
+        const std::uint64_t* at = set.names.find(name, text_hash(name));
+        set.names_unique = at != nullptr && *at == i;
     }
     return set;
 }

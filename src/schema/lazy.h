@@ -227,12 +227,21 @@ private:
 
 // Field name to the position of its (last) field; number of required fields;
 // the prepared test of each field, and of each clause's key and value.
+// The items' test of a field that is a list or a tuple of one item type,
+// with no other constraint: such a field is decided by a scan of its items.
+struct ItemsCheck {
+    FastCheck items;
+    bool tuple = false;
+};
+
 struct FieldNameSet {
     TextIndex names;
     std::uint64_t required_count = 0;
     std::vector<FastCheck> field_checks;
+    std::vector<ItemsCheck> items_checks;  // per field, when some field has one
     std::vector<FastCheck> clause_checks;  // key, value per clause
-    bool all_fast = false;                 // every check above has a form
+    bool all_fast = false;                 // every field and clause has a check with a form
+    bool names_unique = true;              // no name is written twice (the last would decide)
 };
 
 // The text tables are keyed by the interpreter's own str hash, which every
