@@ -81,9 +81,9 @@ inline constexpr std::size_t NO_FIELD = ~std::size_t{0};
 // The position of the field the key of entry i names (the key being the
 // field's own name object, or of its text), or NO_FIELD.
 template <class V, class Entries>
-[[gnu::always_inline]] inline std::size_t field_position(const Entries& entries, const TextIndex& names,
-                                                         const py::Ref*& name_objects, std::size_t i,
-                                                         std::size_t field_count) {
+[[gnu::always_inline]] inline std::size_t field_position(Entries& entries, const TextIndex& names,
+                                                   const py::Ref*& name_objects, std::size_t i,
+                                                   std::size_t field_count) {
     if constexpr (std::is_same_v<V, PyObject*>) {
         if (name_objects != nullptr) {
             if (i < field_count && entries.key() == name_objects[i].get()) return i;
