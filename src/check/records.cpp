@@ -116,9 +116,9 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
 template <class V>
 bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item, const WalkContext& ctx) {
     using Values = ValueKind<V>;
-    if (names.items_checks.empty()) return false;
-    const ItemsCheck& check = names.items_checks[position];
-    if (check.items.form == FastForm::None || !Values::is_sequence(item, check.tuple)) return false;
+    if (names.items_index.empty() || names.items_index[position] == 0) return false;
+    const ItemsCheck& check = names.items_checks[names.items_index[position] - 1];
+    if (!Values::is_sequence(item, check.tuple)) return false;
     WalkState& call = *ctx.call;
     if (call.depth >= MAX_WALK_DEPTH) return false;
     if (call.depth + 1 > call.peak) call.peak = call.depth + 1;

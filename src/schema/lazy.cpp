@@ -180,16 +180,20 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
         set->clause_checks.push_back(prepare(c.value));
     }
     set->all_fast = true;
-    for (std::size_t i = 0; i < node.fields().size(); ++i) {
+    const std::size_t field_count = node.fields().size();
+    for (std::size_t i = 0; i < field_count; ++i) {
         if (set->field_checks[i].form != FastForm::None) continue;
-        const ItemsCheck items = items_check_of(node.fields()[i].schema, prepare);
+        const ItemsCheck items = field_count < UINT16_MAX ? items_check_of(node.fields()[i].schema, prepare)
+                                                          : ItemsCheck{};
         if (items.items.form == FastForm::None) {
             set->all_fast = false;
             continue;
         }
-        set->items_checks.resize(node.fields().size());
-        set->items_checks[i] = items;
+        if (set->items_index.empty()) set->items_index.assign(field_count, 0);
+        set->items_checks.push_back(items);
+        set->items_index[i] = static_cast<std::uint16_t>(set->items_checks.size());
     }
+    set->items_checks.shrink_to_fit();
     for (const FastCheck& c : set->clause_checks) set->all_fast = set->all_fast && c.form != FastForm::None;
 }
 

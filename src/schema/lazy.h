@@ -238,7 +238,11 @@ struct FieldNameSet {
     TextIndex names;
     std::uint64_t required_count = 0;
     std::vector<FastCheck> field_checks;
-    std::vector<ItemsCheck> items_checks;  // per field, when some field has one
+    // Only the fields that have an items' test keep one: items_index holds,
+    // per field, 1 + its place in items_checks or 0 (empty when no field has
+    // one), so that a wide record of scalars pays two bytes a field for it.
+    std::vector<std::uint16_t> items_index;
+    std::vector<ItemsCheck> items_checks;
     std::vector<FastCheck> clause_checks;  // key, value per clause
     bool all_fast = false;                 // every field and clause has a check with a form
     bool names_unique = true;              // no name is written twice (the last would decide)
