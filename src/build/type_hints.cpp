@@ -174,7 +174,10 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
         if (d != Settled::No) return py::Ref();
     }
     py::Ref hints = py::Ref::steal(PyDict_New());
-    if (!hints) return hints;
+    if (!hints) {
+        py::discard_error();  // get_type_hints is called next and meets the same failure
+        return hints;
+    }
     for (Py_ssize_t i = PyTuple_GET_SIZE(mro) - 1; i >= 0; --i) {
         PyObject* base = PyTuple_GET_ITEM(mro, i);
         PyObject* dict = PyType_Check(base) ? reinterpret_cast<PyTypeObject*>(base)->tp_dict : nullptr;
