@@ -505,6 +505,41 @@ def test_validate_json_returns_none():
     assert v.validate_json(b"[1, 2]") is None
 
 
+@pytest.mark.parametrize(
+    "schema, doc",
+    [
+        ({"a": int}, '{"a": "x", "a": 1}'),
+        (dict[str, list[int]], '{"k": [1, 2], "m": []}'),
+        (Annotated[int, Meta(ge=3)], "3"),
+        (Annotated[float, Meta(gt=decimal.Decimal("0.5"))], "0.75"),
+        (Annotated[str, Meta(pattern="a+")], '"aaa"'),
+        (Literal["a", 1, None, True], "true"),
+        (int, "1" + "0" * 30),
+        (recursive(lambda t: list[t]), nested(128)),
+    ],
+)
+def test_members_validate_as_their_parsed_value_does(schema, doc):
+    v = Validator(schema)
+    assert v.validate(json.loads(doc)) is None
+    assert v.validate_json(doc) is None
+    assert v.load(doc) == json.loads(doc)
+
+
+@pytest.mark.parametrize("doc", ["[1, 2]", "[1, -1, 0]"])
+def test_validate_json_calls_a_predicate_as_validate_does(doc):
+    calls = []
+    v = Validator(list[Annotated[int, lambda x: calls.append(x) or x > 0]])
+    outcomes = []
+    for check in (lambda: v.validate(json.loads(doc)), lambda: v.validate_json(doc)):
+        calls.clear()
+        try:
+            check()
+            outcomes.append((None, list(calls)))
+        except ValidationError as e:
+            outcomes.append((summary(e), list(calls)))
+    assert outcomes[0] == outcomes[1]
+
+
 # --- non-members: the same report as validate of the parsed value
 
 

@@ -421,6 +421,53 @@ FieldNameSet field_name_set_of(const Schema& record) {
     return set;
 }
 
+namespace {
+
+bool is_exact_number(PyObject* value) { return PyLong_CheckExact(value) || PyFloat_CheckExact(value); }
+
+// Whether checking this node itself (not its children) may call Python code.
+bool node_may_run_python(const Schema& node, const std::vector<py::Ref>& constants) {
+    const auto constant = [&](std::uint64_t index) {
+        return index < constants.size() ? constants[index].get() : nullptr;
+    };
+    switch (node.kind) {
+        case Kind::Literal: {
+            PyObject* value = constant(node.index);
+            return value == nullptr || !is_plain_constant(value);
+        }
+        case Kind::Instance: {
+            // isinstance() against a class whose metaclass is type itself
+            // runs no Python code.
+            PyObject* cls = constant(node.index);
+            return cls == nullptr || !Py_IS_TYPE(cls, &PyType_Type);
+        }
+        case Kind::Object:
+        case Kind::Placeholder: return true;
+        case Kind::Refinement:
+            for (const Constraint& c : node.constraints()) {
+                switch (c.kind) {
+                    case ConstraintKind::Predicate: return true;
+                    case ConstraintKind::Ge:
+                    case ConstraintKind::Gt:
+                    case ConstraintKind::Le:
+                    case ConstraintKind::Lt:
+                    case ConstraintKind::MultipleOf: {
+                        PyObject* bound = constant(c.value);
+                        if (bound == nullptr || !is_exact_number(bound)) return true;
+                        break;
+                    }
+                    case ConstraintKind::MinLen:
+                    case ConstraintKind::MaxLen:
+                    case ConstraintKind::Regex: break;
+                }
+            }
+            return false;
+        default: return false;
+    }
+}
+
+}  // namespace
+
 LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
     LazyPrecompute tables;
     const auto for_all_trees = [&](auto&& visit) {
@@ -431,6 +478,11 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
     for_all_trees([&](const Schema& node) {
         if (node.kind == Kind::Record) add_record_checks(node, state.constants, tables);
     });
+    bool may_run_python = false;
+    for_all_trees([&](const Schema& node) {
+        may_run_python = may_run_python || node_may_run_python(node, state.constants);
+    });
+    tables.may_run_python = may_run_python;
     return tables;
 }
 

@@ -300,6 +300,12 @@ struct LazyPrecompute {
     UnionTable unions;           // keyed by the union's member storage
     TaggedUnionTable tagged;     // keyed by the union's member storage
     RegexTable regexes;          // by pattern text and by constraint
+    // Whether checking a value may call Python code (a predicate, a literal
+    // or bound of a type with its own comparison, an instance test that a
+    // metaclass may answer, an object's attributes). Without such a check
+    // the walk over a JSON document's tree decides exactly what the walk
+    // over the Python objects it parses to would.
+    bool may_run_python = true;
 };
 
 // Identity keys of the tables.

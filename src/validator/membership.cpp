@@ -125,9 +125,14 @@ int is_valid_json_body(const ValidatorState& state, PyObject* data) {
     return is_json_member(state, lease.tree());
 }
 
-// validate_json and load: the parsed document once checked, or an empty
-// reference with the exception pending.
-py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name) {
+// What validate_json and load return.
+enum class JsonResult { Document, Nothing };
+
+// validate_json and load: the parsed document once checked (or None, when
+// only the verdict is asked for), or an empty reference with the exception
+// pending.
+py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* name,
+                     JsonResult result) {
     const py::FunctionDescription desc{"Validator", name, DATA_PARAMETER, 1, FAIL_FAST_PARAMETER, false};
     PyObject* parsed[2];
     bool fail_fast;
@@ -136,9 +141,18 @@ py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     }
     const ValidatorState* state = live_state(self);
     if (state == nullptr) return py::Ref();
+    // When no check can call Python code, walking the document's tree
+    // decides what walking its Python objects would, without making them:
+    // a member needs nothing more. Anything else (a malformed document, a
+    // non-member) takes the road below for its report.
+    if (result == JsonResult::Nothing && !state->lazy.get_or_build(*state).may_run_python) {
+        const int member = is_valid_json_body(*state, parsed[0]);
+        if (member < 0) return py::Ref();
+        if (member == 1) return py::Ref::borrow(Py_None);
+    }
     py::Ref document = parse_json_input(parsed[0]);
     if (!document || !validate_core(*state, document.get(), fail_fast)) return py::Ref();
-    return document;
+    return result == JsonResult::Document ? std::move(document) : py::Ref::borrow(Py_None);
 }
 
 constexpr char VALIDATE_DOC[] =
@@ -221,8 +235,8 @@ PyObject* ensure(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 constexpr char VALIDATE_JSON_DOC[] =
     "validate_json($self, data, *, fail_fast=False)\n--\n\n"
     "Check that the JSON document `data` parses to a member of this validator's schema.\n\n"
-    "The document is parsed into Python objects once and checked as validate() checks a\n"
-    "Python value. `fail_fast` behaves as it does for `validate`.\n\n"
+    "The outcome is that of validate() on the value the document parses to.\n"
+    "`fail_fast` behaves as it does for `validate`.\n\n"
     "Args:\n"
     "    data: the document, a str or bytes object.\n"
     "    fail_fast: stop at the first failure (a bool, keyword only).\n\n"
@@ -235,8 +249,7 @@ constexpr char VALIDATE_JSON_DOC[] =
 
 PyObject* validate_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::guard_entry<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (!checked_json(self, args, nargs, kwnames, "validate_json")) return nullptr;
-        Py_RETURN_NONE;
+        return checked_json(self, args, nargs, kwnames, "validate_json", JsonResult::Nothing).release();
     });
 }
 
@@ -256,7 +269,7 @@ constexpr char LOAD_DOC[] =
     "        the failures of the parsed value.";
 
 PyObject* load(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::guard_entry<PyObject*>(nullptr, [&] { return checked_json(self, args, nargs, kwnames, "load").release(); });
+    return py::guard_entry<PyObject*>(nullptr, [&] { return checked_json(self, args, nargs, kwnames, "load", JsonResult::Document).release(); });
 }
 
 constexpr char IS_VALID_JSON_DOC[] =
