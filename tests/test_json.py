@@ -491,6 +491,21 @@ def test_load_returns_a_fresh_object_each_call():
     assert v.load('{"a": 1}') == {"a": 1}
 
 
+def test_loads_of_validators_sharing_key_texts_alternate_correctly():
+    # Each validator's field names are put into the reader's cache of keys;
+    # documents read in between, by other validators or none, must not see
+    # the wrong text or lose a key.
+    names = [f"k{i}" for i in range(300)] + ["id", "name", "x" * 64, "y" * 65, "\u00e9t\u00e9"]
+    wide = Validator({**{n: int for n in names}})
+    narrow = Validator({"id": int, "name": str})
+    docs = [json.dumps({n: i for i, n in enumerate(names)}), '{"name": "a", "id": 1}', '{"id": 2, "name": "b"}']
+    for _ in range(3):
+        for v, doc in [(wide, docs[0]), (narrow, docs[1]), (anything, docs[0]), (narrow, docs[2])]:
+            loaded = v.load(doc)
+            assert loaded == json.loads(doc)
+            assert list(loaded) == list(json.loads(doc))
+
+
 def test_load_returns_the_object_the_predicate_saw():
     seen = []
     v = Validator(Annotated[list[int], lambda x: seen.append(x) or True])

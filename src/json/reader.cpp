@@ -773,16 +773,26 @@ struct KeySlot {
     std::size_t size = 0;
 };
 KeySlot key_cache[KEY_CACHE_SLOTS];
+std::uint64_t key_cache_replaced = 0;  // keys put in since the process began
+
+KeySlot& key_slot(std::string_view text) {
+    return key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
+}
+
+void put_key(KeySlot& slot, py::Ref key, std::size_t size) {
+    Py_XSETREF(slot.key, key.release());
+    slot.text = static_cast<const char*>(PyUnicode_DATA(slot.key));
+    slot.size = size;
+    ++key_cache_replaced;
+}
 
 py::Ref cached_key(std::string_view text) {
-    KeySlot& slot = key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
+    KeySlot& slot = key_slot(text);
     if (slot.size == text.size() && slot.key != nullptr && same_text(slot.text, text.data(), text.size())) {
         return py::Ref::borrow(slot.key);
     }
     py::Ref key = make_json_str(text, true);
-    Py_XSETREF(slot.key, py::Ref(key).release());
-    slot.text = static_cast<const char*>(PyUnicode_DATA(slot.key));
-    slot.size = text.size();
+    put_key(slot, key, text.size());
     return key;
 }
 
@@ -793,6 +803,26 @@ py::Ref json_key(std::string_view text, bool ascii) {
 }
 
 py::Ref json_key(std::string_view text) { return json_key(text, all_ascii(text)); }
+
+}  // namespace
+
+std::uint64_t prefer_json_keys(const py::Ref* strs, std::size_t count, std::uint64_t replaced_before) {
+    if (replaced_before == key_cache_replaced) return replaced_before;
+    // A bounded share of the cache, so that a wide schema costs little per call.
+    count = std::min(count, KEY_CACHE_SLOTS / 8);
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* s = strs[i].get();
+        if (s == nullptr || !PyUnicode_CheckExact(s) || !PyUnicode_IS_COMPACT_ASCII(s)) continue;
+        const std::string_view text(static_cast<const char*>(PyUnicode_DATA(s)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
+        if (text.size() > MAX_CACHED_KEY) continue;
+        KeySlot& slot = key_slot(text);
+        if (slot.key != s) put_key(slot, py::Ref::borrow(s), text.size());
+    }
+    return key_cache_replaced;
+}
+
+namespace {
 
 // Builds Python objects directly. The children of the open containers wait
 // on one stack (an object's as key, value pairs) until their container

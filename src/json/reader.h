@@ -5,6 +5,7 @@
 #include "py/ref.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,13 @@ struct JsonError {
 // The document as one new Python object, or an empty reference with `error`
 // set. Failing to create a Python object is an internal failure.
 py::Ref parse_json_python(std::string_view input, JsonError& error);
+
+// Object keys are shared through a process-wide cache of recent keys. This
+// puts the given str objects into it for their texts, so that a document
+// read next hands them out as its keys (a validator's own field names, which
+// its walk then finds by identity). Returns the cache's count of replaced
+// keys after the change: while it stays the same, nothing was pushed out.
+std::uint64_t prefer_json_keys(const py::Ref* strs, std::size_t count, std::uint64_t replaced_before);
 
 // The document as a value tree; false with `error` set.
 bool parse_json_tree(std::string_view input, JsonTree& tree, JsonError& error);

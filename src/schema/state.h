@@ -35,6 +35,9 @@ std::vector<py::Ref> copy_constants(const std::vector<py::Ref>& constants);
 struct FieldNameStrs {
     std::vector<py::Ref> strs;
     PointerMap<std::uint32_t> first;  // field storage -> index of its first name
+    // The JSON key cache's count of replaced keys when these names were last
+    // put into it (under the interpreter lock): unchanged, they are still there.
+    mutable std::uint64_t keys_preferred_at = ~std::uint64_t{0};
 
     // The name of field i of a record or object, or null when none could be
     // made.

@@ -150,6 +150,10 @@ py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (member < 0) return py::Ref();
         if (member == 1) return py::Ref::borrow(Py_None);
     }
+    // The document's keys that name fields come out as the very str objects
+    // the walk compares by identity.
+    const FieldNameStrs& names = state->name_strs;
+    names.keys_preferred_at = prefer_json_keys(names.strs.data(), names.strs.size(), names.keys_preferred_at);
     py::Ref document = parse_json_input(parsed[0]);
     if (!document || !validate_core(*state, document.get(), fail_fast)) return py::Ref();
     return result == JsonResult::Document ? std::move(document) : py::Ref::borrow(Py_None);
