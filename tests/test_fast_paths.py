@@ -172,6 +172,31 @@ def test_tagged_union_agrees_with_the_general_walk(value):
         TAGGED.validate(value)
 
 
+# The tag is the last field of the first member: its key is found by the
+# very str object of that field's name, keys in any order.
+TAG_LAST = [{"x": str, "n?": str, "type": Literal["a"]}, {"type": Literal["b"], "y": str}]
+
+
+@pytest.mark.parametrize(
+    "value",
+    [
+        {"x": "b", "type": "a"},
+        {"type": "a", "x": "b"},
+        {"x": "b", "n": "b", "type": "a"},
+        {"n": "b", "x": "b", "type": "a"},
+        {"type": "b", "y": "s"},
+        {"y": "s", "type": "b"},
+        {"x": "a", "type": "b"},
+        {"n": "a", "y": "s", "type": "b"},
+        {"x": "b"},
+        {"".join(["ty", "pe"]): "a", "x": "b"},
+    ],
+)
+def test_tagged_union_finds_a_tag_that_is_not_the_first_field(value):
+    tagged, untagged = Validator(union(*TAG_LAST)), Validator(union(*[general(m) for m in TAG_LAST]))
+    assert tagged.is_valid(value) == untagged.is_valid(value)
+
+
 def test_tagged_union_reports_the_closest_member():
     with pytest.raises(ValidationError) as e:
         TAGGED.validate({"type": "a", "x": "1"})

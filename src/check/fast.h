@@ -95,7 +95,8 @@ inline bool exact_str_equal(PyObject* a, PyObject* b) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(a);
     const int kind = PyUnicode_KIND(a);
     if (n != PyUnicode_GET_LENGTH(b) || kind != static_cast<int>(PyUnicode_KIND(b))) return false;
-    return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * kind) == 0;
+    return same_text(static_cast<const char*>(PyUnicode_DATA(a)), static_cast<const char*>(PyUnicode_DATA(b)),
+                     static_cast<std::size_t>(n) * static_cast<std::size_t>(kind));
 }
 
 // Membership in a literal whose constant is plain (see is_plain_constant):

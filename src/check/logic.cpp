@@ -46,12 +46,15 @@ const Schema* member_of_tag(const TaggedUnion& tagged, const Schema& node, V tag
 // entry or its value is no tag. Reads entries and texts only, so no Python
 // code runs.
 template <class V>
-const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, V value) {
+const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, V value, const WalkContext& ctx) {
     using Values = ValueKind<V>;
     if (!Values::is_mapping(value)) return nullptr;
+    PyObject* field_object = ctx.name_strs != nullptr && tagged.field_object_at != FieldNameSet::NO_NAME_OBJECTS
+                                 ? ctx.name_strs->strs[tagged.field_object_at].get()
+                                 : nullptr;
     typename Values::Scan entries(value);
     while (entries.next()) {
-        if (!entries.key_is(tagged.field, tagged.field_hash) || entries.replaced_later()) continue;
+        if (!entries.key_is(tagged.field, tagged.field_hash, field_object) || entries.replaced_later()) continue;
         return member_of_tag(tagged, node, entries.item());
     }
     return nullptr;
@@ -65,11 +68,13 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     // every member requires the tag field with a literal set of its own.
     bool first_pass = true;
     const TaggedUnion* tagged = ctx.tagged->empty() ? nullptr : ctx.tagged->find(union_key(node));
-    if (const Schema* member = tagged != nullptr ? tagged_member(*tagged, node, value) : nullptr) {
+    if (const Schema* member = tagged != nullptr ? tagged_member(*tagged, node, value, ctx) : nullptr) {
+        // In boolean mode the member's walk can use the path and records
+        // (neither is touched) and the context itself.
+        if (!ctx.makes_records()) return walk_value(*member, value, path, ctx, records);
         Path scratch_path;
         Records scratch_records;
         if (walk_value(*member, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
-        if (!ctx.makes_records()) return false;
         first_pass = false;
     }
     // The literal sets give the first pass's answer without Python code.

@@ -70,10 +70,9 @@ private:
 // keys written as literals are those very (interned) objects, and dicts
 // mostly hold them in the fields' order: the key of entry i is tried against
 // field i's name by identity before its text is looked up.
-inline const py::Ref* field_name_objects(const Schema& node, const FieldNameSet& names, const WalkContext& ctx) {
-    if (ctx.name_strs == nullptr || node.fields().empty() || !names.names_unique) return nullptr;
-    const std::uint32_t* first = ctx.name_strs->first.find(node.fields().data());
-    return first != nullptr ? ctx.name_strs->strs.data() + *first : nullptr;
+inline const py::Ref* field_name_objects(const FieldNameSet& names, const WalkContext& ctx) {
+    if (ctx.name_strs == nullptr || names.name_objects_at == FieldNameSet::NO_NAME_OBJECTS) return nullptr;
+    return ctx.name_strs->strs.data() + names.name_objects_at;
 }
 
 inline constexpr std::size_t NO_FIELD = ~std::size_t{0};
@@ -136,7 +135,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
     // Read once: the accessor checks the node's body on every call.
     const std::vector<Field>& fields = node.fields();
     if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
-    const py::Ref* name_objects = field_name_objects(node, names, ctx);
+    const py::Ref* name_objects = field_name_objects(names, ctx);
     std::uint64_t required = 0;
     RequiredFieldsMet met(fields.size());
     Scan entries(value);
@@ -183,7 +182,7 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
     const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
     std::uint64_t remaining = with_names ? names->required_count : 0;
     RequiredFieldsMet met(field_count);
-    const py::Ref* name_objects = with_names ? field_name_objects(node, *names, ctx) : nullptr;
+    const py::Ref* name_objects = with_names ? field_name_objects(*names, ctx) : nullptr;
     const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
     const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
     Path path;

@@ -118,11 +118,13 @@ struct ValueKind<PyObject*> {
         bool key_is_plain_text() const { return PyUnicode_CheckExact(key_) != 0; }
         static constexpr bool keys_unique = true;
         bool replaced_later() const { return false; }
-        // Whether the key is a str of this text (and str hash).
-        bool key_is(std::string_view text, std::uint64_t hash) const {
+        // Whether the key is `object` (the validator's own str for the
+        // text, when it has one) or a str of this text (and str hash).
+        bool key_is(std::string_view text, std::uint64_t hash, PyObject* object) const {
+            if (key_ == object) return true;
             if (!PyUnicode_Check(key_) || str_hash(key_) != hash) return false;
             const std::optional<std::string_view> own = str_utf8(key_);
-            return own && *own == text;
+            return own && own->size() == text.size() && same_text(own->data(), text.data(), text.size());
         }
 
     private:
@@ -210,7 +212,10 @@ struct ValueKind<JsonRef> {
             return index.find_next(tree_.key(*entry_), next_text_);
         }
         bool key_is_plain_text() const { return true; }
-        bool key_is(std::string_view text, std::uint64_t) const { return tree_.key(*entry_) == text; }
+        bool key_is(std::string_view text, std::uint64_t, PyObject*) const {
+            const std::string_view key = tree_.key(*entry_);
+            return key.size() == text.size() && same_text(key.data(), text.data(), text.size());
+        }
         static constexpr bool keys_unique = false;
         // Whether a later entry has the same key.
         bool replaced_later() const {

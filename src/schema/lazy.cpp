@@ -117,9 +117,16 @@ bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
     return false;
 }
 
+// Where a record's field-name objects start in the validator's table.
+std::uint32_t name_objects_at(const Schema& node, const FieldNameStrs& name_strs) {
+    const std::uint32_t* first = node.fields().empty() ? nullptr : name_strs.first.find(node.fields().data());
+    return first != nullptr ? *first : FieldNameSet::NO_NAME_OBJECTS;
+}
+
 // The tag table of a union, tried with each required field of its first
 // record as the tag, in order.
-void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants, const FieldNameStrs& name_strs,
+                      LazyPrecompute& tables) {
     if (node.members().size() < 2) return;
     std::vector<std::vector<const Schema*>> records(node.members().size());
     for (std::size_t i = 0; i < node.members().size(); ++i) {
@@ -144,15 +151,22 @@ void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants,
         if (ok) {
             tagged.field = candidate.name;
             tagged.field_hash = text_hash(candidate.name);
+            const Schema& first = *records[0][0];
+            const std::uint32_t at = name_objects_at(first, name_strs);
+            if (at != FieldNameSet::NO_NAME_OBJECTS) {
+                tagged.field_object_at = at + static_cast<std::uint32_t>(&candidate - first.fields().data());
+            }
             tables.tagged.try_emplace(union_key(node), std::move(tagged));
             return;
         }
     }
 }
 
-void add_record_entry(const Schema& node, LazyPrecompute& tables) {
+void add_record_entry(const Schema& node, const FieldNameStrs& name_strs, LazyPrecompute& tables) {
     if (node.fields().empty() && node.clauses().empty()) return;
-    tables.field_names.try_emplace(record_key(node), field_name_set_of(node));
+    FieldNameSet set = field_name_set_of(node);
+    if (set.names_unique) set.name_objects_at = name_objects_at(node, name_strs);
+    tables.field_names.try_emplace(record_key(node), std::move(set));
 }
 
 // The items' test of a list or tuple of one item type, or none.
@@ -233,13 +247,14 @@ void visit_tree(const Schema& node, F& visit) {
     });
 }
 
-void add_entries(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+void add_entries(const Schema& node, const std::vector<py::Ref>& constants, const FieldNameStrs& name_strs,
+                 LazyPrecompute& tables) {
     switch (node.kind) {
         case Kind::Union:
             add_union_entry(node, constants, tables);
-            add_tagged_entry(node, constants, tables);
+            add_tagged_entry(node, constants, name_strs, tables);
             break;
-        case Kind::Record: add_record_entry(node, tables); break;
+        case Kind::Record: add_record_entry(node, name_strs, tables); break;
         case Kind::Refinement:
             for (const Constraint& c : node.constraints()) {
                 if (c.kind != ConstraintKind::Regex) continue;
@@ -474,7 +489,7 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
         visit_tree(state.root, visit);
         for (const Schema& d : state.definitions) visit_tree(d, visit);
     };
-    for_all_trees([&](const Schema& node) { add_entries(node, state.constants, tables); });
+    for_all_trees([&](const Schema& node) { add_entries(node, state.constants, state.name_strs, tables); });
     for_all_trees([&](const Schema& node) {
         if (node.kind == Kind::Record) add_record_checks(node, state.constants, tables);
     });

@@ -246,6 +246,10 @@ struct FieldNameSet {
     std::vector<FastCheck> clause_checks;  // key, value per clause
     bool all_fast = false;                 // every field and clause has a check with a form
     bool names_unique = true;              // no name is written twice (the last would decide)
+    // Where the validator's str objects for these names start in its
+    // FieldNameStrs, or NO_NAME_OBJECTS (names written twice, none made).
+    std::uint32_t name_objects_at = NO_NAME_OBJECTS;
+    static constexpr std::uint32_t NO_NAME_OBJECTS = ~std::uint32_t{0};
 };
 
 // The text tables are keyed by the interpreter's own str hash, which every
@@ -275,6 +279,10 @@ struct UnionLiteralSets {
 struct TaggedUnion {
     std::string field;
     std::uint64_t field_hash = 0;
+    // The tag field's name as the validator's str object (an index into its
+    // FieldNameStrs, or FieldNameSet::NO_NAME_OBJECTS): dict keys written as
+    // literals are that very object.
+    std::uint32_t field_object_at = FieldNameSet::NO_NAME_OBJECTS;
     TextIndex strs;
     std::unordered_map<std::int64_t, std::uint32_t, FxWordHash> ints;
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
