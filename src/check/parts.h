@@ -26,6 +26,13 @@ KESTROME_KIND_WALK(walk_placeholder);
 
 #undef KESTROME_KIND_WALK
 
+// The leading items of a list or tuple that the record of `names` certainly
+// accepts, each decided by the record's prepared pass alone one walk level
+// below the current one (records.cpp).
+struct FieldNameSet;
+template <class V>
+std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tuple, const WalkContext& ctx);
+
 // In the file that defines a kind's walk: its instances for both value kinds.
 #define KESTROME_INSTANTIATE_WALK(name)                                                              \
     template bool name<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&); \

@@ -108,19 +108,45 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
     });
 }
 
-// Whether the field at `position` is a list or tuple of one item type whose
-// prepared test certainly accepts every item of `item`.
-// The field stands for one more walk level: taken only below the nesting
-// limit, and counted in the peak that the memo of decisions reads.
+template <class V>
+bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx);
+
+// Whether the record of `names` certainly accepts `value`, decided by its
+// prepared pass one walk level below the current one: taken only below the
+// nesting limit, and counted in the peak that the memo of decisions reads.
+// The nested passes follow the schema's own nesting of records (a back edge
+// has no prepared pass), and the nesting limit bounds them too.
+template <class V>
+bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx) {
+    WalkState& call = *ctx.call;
+    if (!names.all_fast || call.depth >= MAX_WALK_DEPTH || !ValueKind<V>::is_mapping(value)) return false;
+    ++call.depth;
+    if (call.depth > call.peak) call.peak = call.depth;
+    const bool accepted = record_fast_accepts(*names.node, names, value, ctx);
+    --call.depth;
+    return accepted;
+}
+
+// Whether the field at `position` is certainly accepted by its part check:
+// a list or tuple of one item type whose prepared test accepts every item,
+// a record, or a list or tuple of records, whose prepared passes accept it.
+// The list stands for one more walk level, as above.
 template <class V>
 bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item, const WalkContext& ctx) {
     using Values = ValueKind<V>;
     if (names.items_index.empty() || names.items_index[position] == 0) return false;
     const ItemsCheck& check = names.items_checks[names.items_index[position] - 1];
+    if (check.whole) return record_accepts_below(*check.record, item, ctx);
     if (!Values::is_sequence(item, check.tuple)) return false;
     WalkState& call = *ctx.call;
     if (call.depth >= MAX_WALK_DEPTH) return false;
     if (call.depth + 1 > call.peak) call.peak = call.depth + 1;
+    if (check.record != nullptr) {
+        ++call.depth;
+        const bool accepted = records_accepted_run(*check.record, item, check.tuple, ctx) == Values::length(item);
+        --call.depth;
+        return accepted;
+    }
     return Values::accepted_run(check.items, item, check.tuple) == Values::length(item);
 }
 
@@ -168,6 +194,22 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
     }
     return required == names.required_count;
 }
+
+}  // namespace
+
+template <class V>
+std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tuple, const WalkContext& ctx) {
+    using Values = ValueKind<V>;
+    const std::size_t n = Values::length(sequence);
+    std::size_t i = 0;
+    while (i < n && record_accepts_below(names, Values::item(sequence, tuple, i), ctx)) ++i;
+    return i;
+}
+
+template std::size_t records_accepted_run<PyObject*>(const FieldNameSet&, PyObject*, bool, const WalkContext&);
+template std::size_t records_accepted_run<JsonRef>(const FieldNameSet&, JsonRef, bool, const WalkContext&);
+
+namespace {
 
 // The entries of a mapping against the fields (named by `names`, null for a
 // record without fields or tables) and the clauses. Entries decided by a

@@ -86,6 +86,12 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
     if (n == 0 && has_tail && tail_check.form != FastForm::None) {
         start = Values::accepted_run(tail_check, value, tuple);
         if (start == len) return true;
+    } else if (n == 0 && has_tail && linear->tail->kind == Kind::Record) {
+        // Records decided by their prepared pass skip a walk level each.
+        if (const FieldNameSet* names = ctx.field_names->find(record_key(*linear->tail))) {
+            start = records_accepted_run(*names, value, tuple, ctx);
+            if (start == len) return true;
+        }
     }
     const auto held = Values::hold(value);
     bool ok = true;

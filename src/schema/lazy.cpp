@@ -165,17 +165,26 @@ void add_tagged_entry(const Schema& node, const std::vector<py::Ref>& constants,
 void add_record_entry(const Schema& node, const FieldNameStrs& name_strs, LazyPrecompute& tables) {
     if (node.fields().empty() && node.clauses().empty()) return;
     FieldNameSet set = field_name_set_of(node);
+    set.node = &node;
     if (set.names_unique) set.name_objects_at = name_objects_at(node, name_strs);
     tables.field_names.try_emplace(record_key(node), std::move(set));
 }
 
-// The items' test of a list or tuple of one item type, or none.
+// The items' test of a list or tuple of one item type, or the pass of a
+// record (or of each record of a list or tuple of them), or none.
 template <class Prepare>
-ItemsCheck items_check_of(const Schema& field, const Prepare& prepare) {
+ItemsCheck items_check_of(const Schema& field, const Prepare& prepare, const FieldNameTable& field_names) {
+    const auto record_names = [&](const Schema& record) -> const FieldNameSet* {
+        return record.kind == Kind::Record ? field_names.find(record_key(record)) : nullptr;
+    };
+    if (const FieldNameSet* names = record_names(field)) return ItemsCheck{{}, false, true, names};
     if (field.kind != Kind::Sequence) return {};
     const std::optional<LinearShape> linear = linearize_seq_shape(field.shape());
     if (!linear || linear->prefix_len != 0 || linear->tail == nullptr) return {};
-    return ItemsCheck{prepare(*linear->tail), field.tuple_flag == TUPLE_FLAG};
+    const bool tuple = field.tuple_flag == TUPLE_FLAG;
+    ItemsCheck check{prepare(*linear->tail), tuple, false, nullptr};
+    if (check.items.form == FastForm::None) check.record = record_names(*linear->tail);
+    return check;
 }
 
 // The prepared tests of a record's fields and clauses, once the union
@@ -197,9 +206,10 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
     const std::size_t field_count = node.fields().size();
     for (std::size_t i = 0; i < field_count; ++i) {
         if (set->field_checks[i].form != FastForm::None) continue;
-        const ItemsCheck items = field_count < UINT16_MAX ? items_check_of(node.fields()[i].schema, prepare)
-                                                          : ItemsCheck{};
-        if (items.items.form == FastForm::None) {
+        const ItemsCheck items = field_count < UINT16_MAX
+                                     ? items_check_of(node.fields()[i].schema, prepare, tables.field_names)
+                                     : ItemsCheck{};
+        if (items.items.form == FastForm::None && items.record == nullptr) {
             set->all_fast = false;
             continue;
         }

@@ -229,9 +229,14 @@ private:
 // the prepared test of each field, and of each clause's key and value.
 // The items' test of a field that is a list or a tuple of one item type,
 // with no other constraint: such a field is decided by a scan of its items.
+// A field that is a record, or a list or tuple of records, is decided by
+// that record's own prepared pass (`record`; `whole` for the record itself).
+struct FieldNameSet;
 struct ItemsCheck {
     FastCheck items;
     bool tuple = false;
+    bool whole = false;
+    const FieldNameSet* record = nullptr;
 };
 
 struct FieldNameSet {
@@ -250,6 +255,7 @@ struct FieldNameSet {
     // FieldNameStrs, or NO_NAME_OBJECTS (names written twice, none made).
     std::uint32_t name_objects_at = NO_NAME_OBJECTS;
     static constexpr std::uint32_t NO_NAME_OBJECTS = ~std::uint32_t{0};
+    const Schema* node = nullptr;  // the record these names are of
 };
 
 // The text tables are keyed by the interpreter's own str hash, which every
