@@ -169,10 +169,11 @@ def kestrome_json_cases(schema) -> list[Case]:
              v.is_valid_json, "walks a value tree in place; builds no Python objects"),
         Case("kestrome validate_json", "try:\n    f(x)\nexcept E:\n    pass",
              {"f": v.validate_json, "x": None, "E": E}, _raises(v.validate_json, E),
-             "parses to Python objects, then checks them; all errors"),
+             "a member decided on the value tree when no check calls Python code; "
+             "else, and for the report, as load; all errors"),
         Case("kestrome load", "try:\n    f(x)\nexcept E:\n    pass",
              {"f": v.load, "x": None, "E": E}, load_verdict,
-             "as validate_json, and returns the parsed value"),
+             "parses to Python objects, then checks them; returns the parsed value"),
     ]
 
 
