@@ -65,6 +65,13 @@ private:
     std::vector<bool> high_;
 };
 
+// For mappings whose keys cannot repeat (a dict's): every field met is met
+// for the first time, and nothing need be kept.
+struct KeysNeverRepeat {
+    explicit KeysNeverRepeat(std::size_t) {}
+    static bool meet(std::size_t) { return true; }
+};
+
 // The str objects the validator made for a record's field names, in order,
 // or null (also when a name is written twice: its last field decides). Dict
 // keys written as literals are those very (interned) objects, and dicts
@@ -163,7 +170,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
     if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
     const py::Ref* name_objects = field_name_objects(names, ctx);
     std::uint64_t required = 0;
-    RequiredFieldsMet met(fields.size());
+    std::conditional_t<Scan::keys_unique, KeysNeverRepeat, RequiredFieldsMet> met(fields.size());
     Scan entries(value);
     for (std::size_t i = 0; entries.next(); ++i) {
         const V item = entries.item();
@@ -187,7 +194,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
         }
         if (at != NO_FIELD) {
             if (!fast_accepts(names.field_checks[at], item) && !items_fast_accepted(names, at, item, ctx)) return false;
-            if (fields[at].required && (Scan::keys_unique || met.meet(at))) ++required;
+            if (fields[at].required && met.meet(at)) ++required;
             continue;
         }
         if (!clauses_fast_accept(names, entries.key(), item)) return false;
