@@ -64,6 +64,10 @@ struct WalkState {
     std::uint32_t depth;   // walk_value levels open on the thread
     std::uint32_t peak;    // the deepest level reached since a definition's walk began
     std::uint32_t nesting_refusals = 0;
+    // Records deeper than this skip their prepared passes: the general pass of
+    // a record whose prepared pass failed is running, and the passes of the
+    // records inside it would each descend its subtree again.
+    std::uint32_t fast_floor = MAX_WALK_DEPTH;
     std::uint64_t open_pairs = 0;  // names the open recursion pairs: 0 none, else the push that made them
     std::uint64_t pushes = 0;
     DecisionMemo memo;

@@ -126,7 +126,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
 template <class V>
 bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx) {
     WalkState& call = *ctx.call;
-    if (!names.all_fast || call.depth >= MAX_WALK_DEPTH || !ValueKind<V>::is_mapping(value)) return false;
+    if (!names.all_fast || call.depth >= call.fast_floor || !ValueKind<V>::is_mapping(value)) return false;
     ++call.depth;
     if (call.depth > call.peak) call.peak = call.depth;
     const bool accepted = record_fast_accepts(*names.node, names, value, ctx);
@@ -278,7 +278,14 @@ template <class V>
 bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     if (!ValueKind<V>::is_mapping(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
-    if (names != nullptr && names->all_fast && record_fast_accepts(node, *names, value, ctx)) return true;
+    WalkState& call = *ctx.call;
+    if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
+        if (record_fast_accepts(node, *names, value, ctx)) return true;
+        const std::uint32_t floor = std::exchange(call.fast_floor, call.depth);
+        const bool accepted = record_entries_pass(node, value, names, ctx);
+        call.fast_floor = floor;
+        return accepted;
+    }
     if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
     return record_entries_pass(node, value, names, ctx);
 }
@@ -353,7 +360,14 @@ template <class V>
 template <class V>
 bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (record_boolean_pass(node, value, ctx)) return true;
-    if (ctx.makes_records()) report_record_errors(node, value, path, ctx, records);
+    if (ctx.makes_records()) {
+        // The records inside are walked again for the report: their prepared
+        // passes, tried once above, are skipped.
+        WalkState& call = *ctx.call;
+        const std::uint32_t floor = std::exchange(call.fast_floor, std::min(call.fast_floor, call.depth));
+        report_record_errors(node, value, path, ctx, records);
+        call.fast_floor = floor;
+    }
     return false;
 }
 

@@ -500,9 +500,21 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
         for (const Schema& d : state.definitions) visit_tree(d, visit);
     };
     for_all_trees([&](const Schema& node) { add_entries(node, state.constants, state.name_strs, tables); });
+    std::vector<const Schema*> records;  // parents before the records inside them
     for_all_trees([&](const Schema& node) {
-        if (node.kind == Kind::Record) add_record_checks(node, state.constants, tables);
+        if (node.kind != Kind::Record) return;
+        add_record_checks(node, state.constants, tables);
+        records.push_back(&node);
     });
+    // A record's pass decides a record inside it only when that one's pass
+    // decides it all: otherwise every try would descend only to give up.
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        FieldNameSet* set = tables.field_names.find_mut(record_key(**it));
+        if (set == nullptr || !set->all_fast) continue;
+        for (const ItemsCheck& check : set->items_checks) {
+            if (check.record != nullptr && !check.record->all_fast) set->all_fast = false;
+        }
+    }
     bool may_run_python = false;
     for_all_trees([&](const Schema& node) {
         may_run_python = may_run_python || node_may_run_python(node, state.constants);
