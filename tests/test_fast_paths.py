@@ -379,6 +379,20 @@ def lists_of(t):
     return list[list[list[list[list[list[list[t]]]]]]]
 
 
+def test_a_deep_failure_below_records_decided_in_place_is_reported_once_at_its_path():
+    schema, good, bad = int, 1, "x"
+    for _ in range(100):
+        schema = {"a": schema, "t": list[int]}
+        good, bad = {"a": good, "t": [1]}, {"a": bad, "t": [1]}
+    v = Validator(list[schema])
+    assert v.is_valid([good, good])
+    with pytest.raises(ValidationError) as e:
+        v.validate([good, bad, good, bad])
+    assert [(d["code"], d["path"]) for d in e.value.errors] == [
+        ("int_type", (i,) + ("a",) * 100) for i in (1, 3)
+    ]
+
+
 class PlainKey(str):
     """A str subclass with str's own hash: found by text, but no record's prepared pass takes it."""
 
