@@ -69,9 +69,15 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     bool first_pass = true;
     const TaggedUnion* tagged = ctx.tagged->empty() ? nullptr : ctx.tagged->find(union_key(node));
     if (const Schema* member = tagged != nullptr ? tagged_member(*tagged, node, value, ctx) : nullptr) {
-        // In boolean mode the member's walk can use the path and records
-        // (neither is touched) and the context itself.
-        if (!ctx.makes_records()) return walk_value(*member, value, path, ctx, records);
+        // In boolean mode a record member's prepared pass may decide at once,
+        // and the member's walk can use the path and records (neither is
+        // touched) and the context itself.
+        if (!ctx.makes_records()) {
+            const auto at = static_cast<std::size_t>(member - node.members().data());
+            const FieldNameSet* names = at < tagged->member_names.size() ? tagged->member_names[at] : nullptr;
+            if (names != nullptr && record_accepts_below(*names, value, ctx)) return true;
+            return walk_value(*member, value, path, ctx, records);
+        }
         Path scratch_path;
         Records scratch_records;
         if (walk_value(*member, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;

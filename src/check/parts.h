@@ -33,6 +33,11 @@ struct FieldNameSet;
 template <class V>
 std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tuple, const WalkContext& ctx);
 
+// Whether the record of `names` certainly accepts `value`, decided by its
+// prepared pass one walk level below the current one (records.cpp).
+template <class V>
+bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx);
+
 // In the file that defines a kind's walk: its instances for both value kinds.
 #define KESTROME_INSTANTIATE_WALK(name)                                                              \
     template bool name<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&); \

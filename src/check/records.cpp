@@ -118,11 +118,12 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
 template <class V>
 bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx);
 
-// Whether the record of `names` certainly accepts `value`, decided by its
-// prepared pass one walk level below the current one: taken only below the
-// nesting limit, and counted in the peak that the memo of decisions reads.
-// The nested passes follow the schema's own nesting of records (a back edge
-// has no prepared pass), and the nesting limit bounds them too.
+}  // namespace
+
+// Taken only below the nesting limit and the floor of failed passes, and
+// counted in the peak that the memo of decisions reads. The nested passes
+// follow the schema's own nesting of records (a back edge has no prepared
+// pass), and the nesting limit bounds them too.
 template <class V>
 bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx) {
     WalkState& call = *ctx.call;
@@ -133,6 +134,11 @@ bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext&
     --call.depth;
     return accepted;
 }
+
+template bool record_accepts_below<PyObject*>(const FieldNameSet&, PyObject*, const WalkContext&);
+template bool record_accepts_below<JsonRef>(const FieldNameSet&, JsonRef, const WalkContext&);
+
+namespace {
 
 // Whether the field at `position` is certainly accepted by its part check:
 // a list or tuple of one item type whose prepared test accepts every item,

@@ -506,6 +506,14 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
         add_record_checks(node, state.constants, tables);
         records.push_back(&node);
     });
+    for_all_trees([&](const Schema& node) {
+        TaggedUnion* tagged = node.kind == Kind::Union ? tables.tagged.find_mut(union_key(node)) : nullptr;
+        if (tagged == nullptr) return;
+        for (const Schema& member : node.members()) {
+            tagged->member_names.push_back(member.kind == Kind::Record ? tables.field_names.find(record_key(member))
+                                                                       : nullptr);
+        }
+    });
     // A record's pass decides a record inside it only when that one's pass
     // decides it all: otherwise every try would descend only to give up.
     for (auto it = records.rbegin(); it != records.rend(); ++it) {

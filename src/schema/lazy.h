@@ -289,6 +289,9 @@ struct TaggedUnion {
     // FieldNameStrs, or FieldNameSet::NO_NAME_OBJECTS): dict keys written as
     // literals are that very object.
     std::uint32_t field_object_at = FieldNameSet::NO_NAME_OBJECTS;
+    // Each member's field names when the member is a record (else null):
+    // the member a tag selects is decided by its prepared pass at once.
+    std::vector<const FieldNameSet*> member_names;
     TextIndex strs;
     std::unordered_map<std::int64_t, std::uint32_t, FxWordHash> ints;
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
