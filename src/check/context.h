@@ -9,7 +9,9 @@
 #include "schema/lazy.h"
 #include "schema/state.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace kestrome {
@@ -76,6 +78,20 @@ struct WalkState {
     ~WalkState() { innermost() = outer; }
     WalkState(const WalkState&) = delete;
     WalkState& operator=(const WalkState&) = delete;
+
+    // Lowers fast_floor to `level` (never raises it) for its lifetime.
+    class FastFloorGuard {
+    public:
+        FastFloorGuard(WalkState& call, std::uint32_t level)
+            : call_(call), saved_(std::exchange(call.fast_floor, std::min(call.fast_floor, level))) {}
+        ~FastFloorGuard() { call_.fast_floor = saved_; }
+        FastFloorGuard(const FastFloorGuard&) = delete;
+        FastFloorGuard& operator=(const FastFloorGuard&) = delete;
+
+    private:
+        WalkState& call_;
+        std::uint32_t saved_;
+    };
 
     WalkContext context(const ValidatorState& state, const LazyPrecompute& tables, WalkMode mode) {
         return context(state.constants, state.definitions, &state.name_strs, tables, mode);

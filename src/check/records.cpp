@@ -287,10 +287,9 @@ bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     WalkState& call = *ctx.call;
     if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
         if (record_fast_accepts(node, *names, value, ctx)) return true;
-        const std::uint32_t floor = std::exchange(call.fast_floor, call.depth);
-        const bool accepted = record_entries_pass(node, value, names, ctx);
-        call.fast_floor = floor;
-        return accepted;
+        // The general pass decides; the records inside skip their passes.
+        const WalkState::FastFloorGuard floor(call, call.depth);
+        return record_entries_pass(node, value, names, ctx);
     }
     if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
     return record_entries_pass(node, value, names, ctx);
@@ -369,10 +368,8 @@ bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx
     if (ctx.makes_records()) {
         // The records inside are walked again for the report: their prepared
         // passes, tried once above, are skipped.
-        WalkState& call = *ctx.call;
-        const std::uint32_t floor = std::exchange(call.fast_floor, std::min(call.fast_floor, call.depth));
+        const WalkState::FastFloorGuard floor(*ctx.call, ctx.call->depth);
         report_record_errors(node, value, path, ctx, records);
-        call.fast_floor = floor;
     }
     return false;
 }

@@ -124,7 +124,7 @@ struct ValueKind<PyObject*> {
             if (key_ == object) return true;
             if (!PyUnicode_Check(key_) || str_hash(key_) != hash) return false;
             const std::optional<std::string_view> own = str_utf8(key_);
-            return own && own->size() == text.size() && same_text(own->data(), text.data(), text.size());
+            return own && same_text(*own, text);
         }
 
     private:
@@ -212,10 +212,7 @@ struct ValueKind<JsonRef> {
             return index.find_next(tree_.key(*entry_), next_text_);
         }
         bool key_is_plain_text() const { return true; }
-        bool key_is(std::string_view text, std::uint64_t, PyObject*) const {
-            const std::string_view key = tree_.key(*entry_);
-            return key.size() == text.size() && same_text(key.data(), text.data(), text.size());
-        }
+        bool key_is(std::string_view text, std::uint64_t, PyObject*) const { return same_text(tree_.key(*entry_), text); }
         static constexpr bool keys_unique = false;
         // Whether a later entry has the same key.
         bool replaced_later() const {

@@ -779,10 +779,11 @@ KeySlot& key_slot(std::string_view text) {
     return key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
 }
 
-void put_key(KeySlot& slot, py::Ref key, std::size_t size) {
+// Puts an ASCII str into the slot.
+void put_key(KeySlot& slot, py::Ref key) {
     Py_XSETREF(slot.key, key.release());
     slot.text = static_cast<const char*>(PyUnicode_DATA(slot.key));
-    slot.size = size;
+    slot.size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot.key));
     ++key_cache_replaced;
 }
 
@@ -792,7 +793,7 @@ py::Ref cached_key(std::string_view text) {
         return py::Ref::borrow(slot.key);
     }
     py::Ref key = make_json_str(text, true);
-    put_key(slot, key, text.size());
+    put_key(slot, key);
     return key;
 }
 
@@ -817,7 +818,7 @@ std::uint64_t prefer_json_keys(const py::Ref* strs, std::size_t count, std::uint
                                     static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
         if (text.size() > MAX_CACHED_KEY) continue;
         KeySlot& slot = key_slot(text);
-        if (slot.key != s) put_key(slot, py::Ref::borrow(s), text.size());
+        if (slot.key != s) put_key(slot, py::Ref::borrow(s));
     }
     return key_cache_replaced;
 }

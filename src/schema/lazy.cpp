@@ -188,10 +188,11 @@ ItemsCheck items_check_of(const Schema& field, const Prepare& prepare, const Fie
 }
 
 // The prepared tests of a record's fields and clauses, once the union
-// table is complete (its entries no longer move).
-void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+// table is complete (its entries no longer move). Returns the record's set
+// when this filled it, else null.
+FieldNameSet* add_record_checks(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
     FieldNameSet* set = tables.field_names.find_mut(record_key(node));
-    if (set == nullptr || !set->field_checks.empty() || !set->clause_checks.empty()) return;
+    if (set == nullptr || !set->field_checks.empty() || !set->clause_checks.empty()) return nullptr;
     const auto prepare = [&](const Schema& s) {
         return prepare_fast_check(s, constants.data(), constants.size(), &tables.unions);
     };
@@ -219,6 +220,7 @@ void add_record_checks(const Schema& node, const std::vector<py::Ref>& constants
     }
     set->items_checks.shrink_to_fit();
     for (const FastCheck& c : set->clause_checks) set->all_fast = set->all_fast && c.form != FastForm::None;
+    return set;
 }
 
 // Bounds of a refinement of int whose every constraint is a bound that is
@@ -499,35 +501,31 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
         visit_tree(state.root, visit);
         for (const Schema& d : state.definitions) visit_tree(d, visit);
     };
-    for_all_trees([&](const Schema& node) { add_entries(node, state.constants, state.name_strs, tables); });
-    std::vector<const Schema*> records;  // parents before the records inside them
+    bool may_run_python = false;
     for_all_trees([&](const Schema& node) {
-        if (node.kind != Kind::Record) return;
-        add_record_checks(node, state.constants, tables);
-        records.push_back(&node);
+        add_entries(node, state.constants, state.name_strs, tables);
+        may_run_python = may_run_python || node_may_run_python(node, state.constants);
     });
+    tables.may_run_python = may_run_python;
+    // The tables' entries no longer move: their addresses can be kept.
+    std::vector<FieldNameSet*> record_sets;  // parents before the records inside them
     for_all_trees([&](const Schema& node) {
-        TaggedUnion* tagged = node.kind == Kind::Union ? tables.tagged.find_mut(union_key(node)) : nullptr;
-        if (tagged == nullptr) return;
-        for (const Schema& member : node.members()) {
-            tagged->member_names.push_back(member.kind == Kind::Record ? tables.field_names.find(record_key(member))
-                                                                       : nullptr);
+        if (node.kind == Kind::Record) {
+            if (FieldNameSet* set = add_record_checks(node, state.constants, tables)) record_sets.push_back(set);
+        } else if (TaggedUnion* tagged = node.kind == Kind::Union ? tables.tagged.find_mut(union_key(node)) : nullptr) {
+            for (const Schema& member : node.members()) {
+                tagged->member_names.push_back(
+                    member.kind == Kind::Record ? tables.field_names.find(record_key(member)) : nullptr);
+            }
         }
     });
     // A record's pass decides a record inside it only when that one's pass
     // decides it all: otherwise every try would descend only to give up.
-    for (auto it = records.rbegin(); it != records.rend(); ++it) {
-        FieldNameSet* set = tables.field_names.find_mut(record_key(**it));
-        if (set == nullptr || !set->all_fast) continue;
-        for (const ItemsCheck& check : set->items_checks) {
-            if (check.record != nullptr && !check.record->all_fast) set->all_fast = false;
+    for (auto it = record_sets.rbegin(); it != record_sets.rend(); ++it) {
+        for (const ItemsCheck& check : (*it)->items_checks) {
+            if (check.record != nullptr && !check.record->all_fast) (*it)->all_fast = false;
         }
     }
-    bool may_run_python = false;
-    for_all_trees([&](const Schema& node) {
-        may_run_python = may_run_python || node_may_run_python(node, state.constants);
-    });
-    tables.may_run_python = may_run_python;
     return tables;
 }
 

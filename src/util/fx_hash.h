@@ -96,6 +96,10 @@ inline bool same_text(const char* a, const char* b, std::size_t n) {
     return true;
 }
 
+inline bool same_text(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && same_text(a.data(), b.data(), a.size());
+}
+
 // Hashers for the standard containers; the text one also serves
 // heterogeneous lookups by std::string_view.
 struct FxPointerHash {
