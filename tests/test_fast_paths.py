@@ -446,6 +446,61 @@ def test_set_with_deleted_elements_is_read_in_place():
     assert not Validator(set[int]).is_valid(s)
 
 
+class Slots:
+    def __init__(self, a, b):
+        self.a = a
+        self.b = b
+
+
+class Mapping(dict):
+    pass
+
+
+def with_deleted(extra, **items):
+    made = {"zz": extra, **items, "yy": extra}
+    del made["zz"], made["yy"]
+    return made
+
+
+def grown_then_emptied(**items):
+    made = {f"k{i}": object() for i in range(300)}
+    made.update(items)
+    for i in range(300):
+        del made[f"k{i}"]
+    return made
+
+
+def replaced(**items):
+    made = {key: object() for key in items}
+    made.update(items)
+    return made
+
+
+# The same entries held in dict tables of every form: fresh, with deleted
+# entries (whose old values must not be read), emptied after growing, values
+# replaced in place, an instance's split table, a dict subclass, str
+# subclass keys and a key of another type.
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda a, b: {"a": a, "b": b},
+        lambda a, b: with_deleted(object(), a=a, b=b),
+        lambda a, b: grown_then_emptied(a=a, b=b),
+        lambda a, b: replaced(a=a, b=b),
+        lambda a, b: vars(Slots(a, b)),
+        lambda a, b: Mapping(a=a, b=b),
+        lambda a, b: {Key("a"): a, "b": b},
+    ],
+)
+@pytest.mark.parametrize("a, b, member", [(1, "x", True), (1, 2, False), ("1", "x", False)])
+def test_dict_tables_of_every_form_are_read_alike(make, a, b, member):
+    for schema in ({"a": int, "b": str}, {"a": int, "b?": str}, dict[str, int | str], {"kind?": int, "a": int, "b": str}):
+        assert Validator(schema).is_valid(make(a, b)) == Validator(general(schema)).is_valid(make(a, b))
+    assert Validator({"a": int, "b": str}).is_valid(make(a, b)) is member
+    assert Validator(dict[str, int]).is_valid({**with_deleted("x", a=1), "c": 2})
+    assert Validator(list[{"a": int}]).is_valid([with_deleted("x", a=1)] * 3)
+
+
 def test_failing_items_after_a_run_are_reported_at_their_index():
     with pytest.raises(ValidationError) as e:
         Validator(list[float]).validate([1.0, 2.0, "x", 3.0, None])

@@ -104,10 +104,26 @@ struct ValueKind<PyObject*> {
 
     // The entries for a loop that runs no Python code, read without the
     // guards against changes that only Python code could make.
+    // Dicts whose keys are all exact strs are read in place.
     class Scan {
     public:
-        explicit Scan(PyObject* dict) : dict_(dict) {}
-        [[gnu::always_inline]] bool next() { return PyDict_Next(dict_, &pos_, &key_, &item_) != 0; }
+        explicit Scan(PyObject* dict) : dict_(dict) {
+            if (!py::in_place_entries_of(dict, run_)) run_ = {};
+        }
+        [[gnu::always_inline]] bool next() {
+            if (run_.first != nullptr) {
+                while (run_.first != run_.last) {
+                    const py::InPlaceEntry* entry = run_.first++;
+                    if (entry->value != nullptr) {
+                        key_ = entry->key;
+                        item_ = entry->value;
+                        return true;
+                    }
+                }
+                return false;
+            }
+            return PyDict_Next(dict_, &pos_, &key_, &item_) != 0;
+        }
         PyObject* key() const { return key_; }
         PyObject* item() const { return item_; }
         [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
@@ -129,6 +145,7 @@ struct ValueKind<PyObject*> {
 
     private:
         PyObject* dict_;
+        py::InPlaceEntries run_;
         Py_ssize_t pos_ = 0;
         PyObject* key_ = nullptr;
         PyObject* item_ = nullptr;

@@ -1,6 +1,7 @@
 // Module initialisation: one multi-phase definition with one exec slot.
 #include "exception/validation_error.h"
 #include "module/combinators.h"
+#include "py/dict_iter.h"
 #include "py/error.h"
 #include "schema/state.h"
 #include "validator/validator_object.h"
@@ -74,6 +75,7 @@ int module_exec_slot(PyObject* module) {
             py::set_type_mismatch(module, reinterpret_cast<PyObject*>(&PyModule_Type));
             return -1;
         }
+        py::check_in_place_entries();
         return populate_module(module) ? 0 : -1;
     });
 }
