@@ -172,6 +172,23 @@ def test_tagged_union_agrees_with_the_general_walk(value):
         TAGGED.validate(value)
 
 
+@pytest.mark.parametrize(
+    "doc",
+    [
+        '{"type": "a", "x": 1}',
+        '{"type": "zz", "type": "a", "x": 1}',
+        '{"type": "a", "type": "zz", "x": 1}',
+        '{"type": "a", "x": 1, "type": "b"}',
+        '{"type": 1, "type": "a", "x": 1}',
+        '{"type": "b", "x": 1, "type": "a"}',
+    ],
+)
+def test_tagged_union_in_json_judges_the_last_of_repeated_tags(doc):
+    member = UNTAGGED.is_valid(json.loads(doc))
+    assert TAGGED.is_valid_json(doc) is member
+    assert TAGGED.is_valid(json.loads(doc)) is member
+
+
 # The tag is the last field of the first member: its key is found by the
 # very str object of that field's name, keys in any order.
 TAG_LAST = [{"x": str, "n?": str, "type": Literal["a"]}, {"type": Literal["b"], "y": str}]
@@ -182,6 +199,8 @@ TAG_LAST = [{"x": str, "n?": str, "type": Literal["a"]}, {"type": Literal["b"], 
     [
         {"x": "b", "type": "a"},
         {"type": "a", "x": "b"},
+        {"x": 1, "type": "a"},
+        {"type": "a", "x": 1},
         {"x": "b", "n": "b", "type": "a"},
         {"n": "b", "x": "b", "type": "a"},
         {"type": "b", "y": "s"},

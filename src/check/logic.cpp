@@ -75,7 +75,7 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
         if (!ctx.makes_records()) {
             const auto at = static_cast<std::size_t>(member - node.members().data());
             const FieldNameSet* names = at < tagged->member_names.size() ? tagged->member_names[at] : nullptr;
-            if (names != nullptr && record_accepts_below(*names, value, ctx)) return true;
+            if (names != nullptr && record_accepts_below(*names, value, ctx, tagged->member_tag_at[at])) return true;
             return walk_value(*member, value, path, ctx, records);
         }
         Path scratch_path;

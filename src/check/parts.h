@@ -34,9 +34,11 @@ template <class V>
 std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tuple, const WalkContext& ctx);
 
 // Whether the record of `names` certainly accepts `value`, decided by its
-// prepared pass one walk level below the current one (records.cpp).
+// prepared pass one walk level below the current one (records.cpp). The
+// field at `accepted_at`, unless NO_FIELD, is known to hold a value its test
+// accepts, and is not tested again.
 template <class V>
-bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx);
+bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx, std::size_t accepted_at = NO_FIELD);
 
 // In the file that defines a kind's walk: its instances for both value kinds.
 #define KESTROME_INSTANTIATE_WALK(name)                                                              \

@@ -82,8 +82,6 @@ inline const py::Ref* field_name_objects(const FieldNameSet& names, const WalkCo
     return ctx.name_strs->strs.data() + names.name_objects_at;
 }
 
-inline constexpr std::size_t NO_FIELD = ~std::size_t{0};
-
 // The position of the field the key of entry i names (the key being the
 // field's own name object, or of its text), or NO_FIELD.
 template <class V, class Entries>
@@ -115,28 +113,40 @@ bool dict_fast_accepts(const FieldNameSet& names, V value) {
     });
 }
 
-template <class V>
-bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx);
+// No field known to be accepted: the common pass, with nothing to compare.
+struct NoneAccepted {};
+constexpr bool is_known_accepted(NoneAccepted, std::size_t) { return false; }
+inline bool is_known_accepted(std::size_t accepted_at, std::size_t at) { return at == accepted_at; }
 
-}  // namespace
+template <class V, class Accepted>
+bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx,
+                         Accepted accepted_at);
 
 // Taken only below the nesting limit and the floor of failed passes, and
 // counted in the peak that the memo of decisions reads. The nested passes
 // follow the schema's own nesting of records (a back edge has no prepared
 // pass), and the nesting limit bounds them too.
-template <class V>
-bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx) {
+template <class V, class Accepted>
+bool record_pass_below(const FieldNameSet& names, V value, const WalkContext& ctx, Accepted accepted_at) {
     WalkState& call = *ctx.call;
     if (!names.all_fast || call.depth >= call.fast_floor || !ValueKind<V>::is_mapping(value)) return false;
     ++call.depth;
     if (call.depth > call.peak) call.peak = call.depth;
-    const bool accepted = record_fast_accepts(*names.node, names, value, ctx);
+    const bool accepted = record_fast_accepts(*names.node, names, value, ctx, accepted_at);
     --call.depth;
     return accepted;
 }
 
-template bool record_accepts_below<PyObject*>(const FieldNameSet&, PyObject*, const WalkContext&);
-template bool record_accepts_below<JsonRef>(const FieldNameSet&, JsonRef, const WalkContext&);
+}  // namespace
+
+template <class V>
+bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx, std::size_t accepted_at) {
+    return accepted_at == NO_FIELD ? record_pass_below(names, value, ctx, NoneAccepted{})
+                                   : record_pass_below(names, value, ctx, accepted_at);
+}
+
+template bool record_accepts_below<PyObject*>(const FieldNameSet&, PyObject*, const WalkContext&, std::size_t);
+template bool record_accepts_below<JsonRef>(const FieldNameSet&, JsonRef, const WalkContext&, std::size_t);
 
 namespace {
 
@@ -149,7 +159,7 @@ bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item
     using Values = ValueKind<V>;
     if (names.items_index.empty() || names.items_index[position] == 0) return false;
     const ItemsCheck& check = names.items_checks[names.items_index[position] - 1];
-    if (check.whole) return record_accepts_below(*check.record, item, ctx);
+    if (check.whole) return record_pass_below(*check.record, item, ctx, NoneAccepted{});
     if (!Values::is_sequence(item, check.tuple)) return false;
     WalkState& call = *ctx.call;
     if (call.depth >= MAX_WALK_DEPTH) return false;
@@ -167,9 +177,11 @@ bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item
 // Python code: every key plain text (so each names at most one field and no
 // key comparison runs code) and every entry accepted by a prepared test.
 // Where keys can repeat, a failing entry may be one a later entry replaces:
-// the general pass decides those.
-template <class V>
-bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx) {
+// the general pass decides those. The field at `accepted_at` (or NO_FIELD)
+// is known to hold a value its test accepts.
+template <class V, class Accepted>
+bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx,
+                         Accepted accepted_at) {
     using Scan = typename ValueKind<V>::Scan;
     // Read once: the accessor checks the node's body on every call.
     const std::vector<Field>& fields = node.fields();
@@ -199,7 +211,10 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
             if (hit != nullptr) at = static_cast<std::size_t>(*hit);
         }
         if (at != NO_FIELD) {
-            if (!fast_accepts(names.field_checks[at], item) && !items_fast_accepted(names, at, item, ctx)) return false;
+            if (!is_known_accepted(accepted_at, at) && !fast_accepts(names.field_checks[at], item) &&
+                !items_fast_accepted(names, at, item, ctx)) {
+                return false;
+            }
             if (fields[at].required && met.meet(at)) ++required;
             continue;
         }
@@ -215,7 +230,7 @@ std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tup
     using Values = ValueKind<V>;
     const std::size_t n = Values::length(sequence);
     std::size_t i = 0;
-    while (i < n && record_accepts_below(names, Values::item(sequence, tuple, i), ctx)) ++i;
+    while (i < n && record_pass_below(names, Values::item(sequence, tuple, i), ctx, NoneAccepted{})) ++i;
     return i;
 }
 
@@ -286,7 +301,7 @@ bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
     WalkState& call = *ctx.call;
     if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
-        if (record_fast_accepts(node, *names, value, ctx)) return true;
+        if (record_fast_accepts(node, *names, value, ctx, NoneAccepted{})) return true;
         // The general pass decides; the records inside skip their passes.
         const WalkState::FastFloorGuard floor(call, call.depth);
         return record_entries_pass(node, value, names, ctx);

@@ -514,8 +514,11 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
             if (FieldNameSet* set = add_record_checks(node, state.constants, tables)) record_sets.push_back(set);
         } else if (TaggedUnion* tagged = node.kind == Kind::Union ? tables.tagged.find_mut(union_key(node)) : nullptr) {
             for (const Schema& member : node.members()) {
-                tagged->member_names.push_back(
-                    member.kind == Kind::Record ? tables.field_names.find(record_key(member)) : nullptr);
+                const bool record = member.kind == Kind::Record;
+                tagged->member_names.push_back(record ? tables.field_names.find(record_key(member)) : nullptr);
+                const Field* tag = record ? sole_required_field(member, tagged->field) : nullptr;
+                tagged->member_tag_at.push_back(tag != nullptr ? static_cast<std::size_t>(tag - member.fields().data())
+                                                               : NO_FIELD);
             }
         }
     });

@@ -231,6 +231,9 @@ private:
 // with no other constraint: such a field is decided by a scan of its items.
 // A field that is a record, or a list or tuple of records, is decided by
 // that record's own prepared pass (`record`; `whole` for the record itself).
+// No field position.
+inline constexpr std::size_t NO_FIELD = ~std::size_t{0};
+
 struct FieldNameSet;
 struct ItemsCheck {
     FastCheck items;
@@ -292,6 +295,10 @@ struct TaggedUnion {
     // Each member's field names when the member is a record (else null):
     // the member a tag selects is decided by its prepared pass at once.
     std::vector<const FieldNameSet*> member_names;
+    // Beside each, the position of the tag field among the record's fields
+    // (or NO_FIELD): a tag that selects a member is one its tag field
+    // accepts, so the member's pass need not test it again.
+    std::vector<std::size_t> member_tag_at;
     TextIndex strs;
     std::unordered_map<std::int64_t, std::uint32_t, FxWordHash> ints;
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
