@@ -60,7 +60,42 @@ const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, V val
     return nullptr;
 }
 
+// Whether the selected member's prepared pass accepts the value, one walk
+// level below the current one.
+template <class V>
+bool tagged_member_accepts(const TaggedUnion& tagged, const Schema& node, const Schema& member, V value,
+                           const WalkContext& ctx) {
+    const auto at = static_cast<std::size_t>(&member - node.members().data());
+    const FieldNameSet* names = at < tagged.member_names.size() ? tagged.member_names[at] : nullptr;
+    return names != nullptr && record_accepts_below(*names, value, ctx, tagged.member_tag_at[at]);
+}
+
 }  // namespace
+
+template <class V>
+std::size_t tagged_accepted_run(const TaggedUnion& tagged, const Schema& node, V sequence, bool tuple,
+                                const WalkContext& ctx) {
+    using Values = ValueKind<V>;
+    WalkState& call = *ctx.call;
+    if (call.depth + 1 > MAX_WALK_DEPTH) return 0;
+    // The union's level, as the walk of each item would open it.
+    ++call.depth;
+    if (call.depth > call.peak) call.peak = call.depth;
+    const std::size_t n = Values::length(sequence);
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+        const V item = Values::item(sequence, tuple, i);
+        const Schema* member = tagged_member(tagged, node, item, ctx);
+        if (member == nullptr || !tagged_member_accepts(tagged, node, *member, item, ctx)) break;
+    }
+    --call.depth;
+    return i;
+}
+
+template std::size_t tagged_accepted_run<PyObject*>(const TaggedUnion&, const Schema&, PyObject*, bool,
+                                                    const WalkContext&);
+template std::size_t tagged_accepted_run<JsonRef>(const TaggedUnion&, const Schema&, JsonRef, bool,
+                                                  const WalkContext&);
 
 template <class V>
 bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
@@ -73,9 +108,7 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
         // and the member's walk can use the path and records (neither is
         // touched) and the context itself.
         if (!ctx.makes_records()) {
-            const auto at = static_cast<std::size_t>(member - node.members().data());
-            const FieldNameSet* names = at < tagged->member_names.size() ? tagged->member_names[at] : nullptr;
-            if (names != nullptr && record_accepts_below(*names, value, ctx, tagged->member_tag_at[at])) return true;
+            if (tagged_member_accepts(*tagged, node, *member, value, ctx)) return true;
             return walk_value(*member, value, path, ctx, records);
         }
         Path scratch_path;

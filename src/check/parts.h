@@ -40,6 +40,14 @@ std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tup
 template <class V>
 bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx, std::size_t accepted_at = NO_FIELD);
 
+// The leading items of a list or tuple that a tagged union certainly
+// accepts, each decided by the prepared pass of the member its tag selects,
+// the union's level and the record's below the current one (logic.cpp).
+struct TaggedUnion;
+template <class V>
+std::size_t tagged_accepted_run(const TaggedUnion& tagged, const Schema& node, V sequence, bool tuple,
+                                const WalkContext& ctx);
+
 // In the file that defines a kind's walk: its instances for both value kinds.
 #define KESTROME_INSTANTIATE_WALK(name)                                                              \
     template bool name<PyObject*>(const Schema&, PyObject*, Path&, const WalkContext&, Records&); \

@@ -92,6 +92,12 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
             start = records_accepted_run(*names, value, tuple, ctx);
             if (start == len) return true;
         }
+    } else if (n == 0 && has_tail && linear->tail->kind == Kind::Union && !ctx.tagged->empty()) {
+        // So are the members a tagged union's tags select.
+        if (const TaggedUnion* tagged = ctx.tagged->find(union_key(*linear->tail))) {
+            start = tagged_accepted_run(*tagged, *linear->tail, value, tuple, ctx);
+            if (start == len) return true;
+        }
     }
     const auto held = Values::hold(value);
     bool ok = true;
