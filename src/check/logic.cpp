@@ -66,8 +66,8 @@ template <class V>
 bool tagged_member_accepts(const TaggedUnion& tagged, const Schema& node, const Schema& member, V value,
                            const WalkContext& ctx) {
     const auto at = static_cast<std::size_t>(&member - node.members().data());
-    const FieldNameSet* names = at < tagged.member_names.size() ? tagged.member_names[at] : nullptr;
-    return names != nullptr && record_accepts_below(*names, value, ctx, tagged.member_tag_at[at]);
+    const TaggedMemberPass* pass = at < tagged.member_passes.size() ? &tagged.member_passes[at] : nullptr;
+    return pass != nullptr && pass->names != nullptr && record_accepts_below(*pass->names, value, ctx, pass->tag_at);
 }
 
 }  // namespace

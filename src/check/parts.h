@@ -38,7 +38,7 @@ std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tup
 // field at `accepted_at`, unless NO_FIELD, is known to hold a value its test
 // accepts, and is not tested again.
 template <class V>
-bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx, std::size_t accepted_at = NO_FIELD);
+bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx, std::size_t accepted_at);
 
 // The leading items of a list or tuple that a tagged union certainly
 // accepts, each decided by the prepared pass of the member its tag selects,

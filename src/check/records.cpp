@@ -141,8 +141,7 @@ bool record_pass_below(const FieldNameSet& names, V value, const WalkContext& ct
 
 template <class V>
 bool record_accepts_below(const FieldNameSet& names, V value, const WalkContext& ctx, std::size_t accepted_at) {
-    return accepted_at == NO_FIELD ? record_pass_below(names, value, ctx, NoneAccepted{})
-                                   : record_pass_below(names, value, ctx, accepted_at);
+    return record_pass_below(names, value, ctx, accepted_at);
 }
 
 template bool record_accepts_below<PyObject*>(const FieldNameSet&, PyObject*, const WalkContext&, std::size_t);

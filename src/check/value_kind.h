@@ -103,13 +103,11 @@ struct ValueKind<PyObject*> {
     };
 
     // The entries for a loop that runs no Python code, read without the
-    // guards against changes that only Python code could make.
-    // Dicts whose keys are all exact strs are read in place.
+    // guards against changes that only Python code could make; dicts whose
+    // keys are all exact strs are read in place (else run_ stays empty).
     class Scan {
     public:
-        explicit Scan(PyObject* dict) : dict_(dict) {
-            if (!py::in_place_entries_of(dict, run_)) run_ = {};
-        }
+        explicit Scan(PyObject* dict) : dict_(dict) { py::in_place_entries_of(dict, run_); }
         [[gnu::always_inline]] bool next() {
             if (run_.first != nullptr) {
                 while (run_.first != run_.last) {

@@ -514,11 +514,13 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
             if (FieldNameSet* set = add_record_checks(node, state.constants, tables)) record_sets.push_back(set);
         } else if (TaggedUnion* tagged = node.kind == Kind::Union ? tables.tagged.find_mut(union_key(node)) : nullptr) {
             for (const Schema& member : node.members()) {
-                const bool record = member.kind == Kind::Record;
-                tagged->member_names.push_back(record ? tables.field_names.find(record_key(member)) : nullptr);
-                const Field* tag = record ? sole_required_field(member, tagged->field) : nullptr;
-                tagged->member_tag_at.push_back(tag != nullptr ? static_cast<std::size_t>(tag - member.fields().data())
-                                                               : NO_FIELD);
+                TaggedMemberPass pass;
+                const Field* tag = member.kind == Kind::Record ? sole_required_field(member, tagged->field) : nullptr;
+                if (tag != nullptr) {
+                    pass.names = tables.field_names.find(record_key(member));
+                    pass.tag_at = static_cast<std::size_t>(tag - member.fields().data());
+                }
+                tagged->member_passes.push_back(pass);
             }
         }
     });

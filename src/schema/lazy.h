@@ -280,6 +280,14 @@ struct UnionLiteralSets {
     TextIndex strs;
 };
 
+// A record member's field names (null when the member is not a record),
+// and the position of the tag field among its fields: a tag that selects
+// the member is one its tag field accepts, so the pass need not test it.
+struct TaggedMemberPass {
+    const FieldNameSet* names = nullptr;
+    std::size_t tag_at = NO_FIELD;
+};
+
 // A union whose members are records (or unions of records) that each
 // require one field of the same name, its schema a literal set disjoint from
 // every other member's: the member that a tag value selects. Tags are keyed
@@ -292,13 +300,9 @@ struct TaggedUnion {
     // FieldNameStrs, or FieldNameSet::NO_NAME_OBJECTS): dict keys written as
     // literals are that very object.
     std::uint32_t field_object_at = FieldNameSet::NO_NAME_OBJECTS;
-    // Each member's field names when the member is a record (else null):
-    // the member a tag selects is decided by its prepared pass at once.
-    std::vector<const FieldNameSet*> member_names;
-    // Beside each, the position of the tag field among the record's fields
-    // (or NO_FIELD): a tag that selects a member is one its tag field
-    // accepts, so the member's pass need not test it again.
-    std::vector<std::size_t> member_tag_at;
+    // Per member, its prepared pass when the member is a record: the member
+    // a tag selects is decided by it at once.
+    std::vector<TaggedMemberPass> member_passes;
     TextIndex strs;
     std::unordered_map<std::int64_t, std::uint32_t, FxWordHash> ints;
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
