@@ -11,8 +11,11 @@ $(VENV)/.ready: requirements-test.txt
 	$(PY) -m pip install -q -r requirements-test.txt
 	touch $@
 
+# Developer builds treat warnings as errors.
+WERROR := -C cmake.define.KESTROME_WERROR=ON
+
 build: $(VENV)/.ready
-	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	$(PY) -m pip install -q --no-build-isolation --no-deps $(WERROR) .
 
 test: build
 	$(VENV)/bin/pytest -q
@@ -36,7 +39,7 @@ SAN_ENV := LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-f
 
 sanitize: $(VENV)/.ready
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(SAN_DIR)/site \
-	  -C build-dir=$(SAN_DIR)/cmake -C cmake.define.CMAKE_CXX_FLAGS="$(SAN_FLAGS)" \
+	  -C build-dir=$(SAN_DIR)/cmake -C cmake.define.CMAKE_CXX_FLAGS="$(SAN_FLAGS)" $(WERROR) \
 	  -C cmake.define.CMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" .
 	rm -f $(SAN_REPORT).*
 	$(SAN_ENV) $(VENV)/bin/pytest -q -p no:cacheprovider -k "$(SAN_DESELECT)" $(PYTEST_ARGS) \

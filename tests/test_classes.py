@@ -3,6 +3,7 @@ protocols and plain classes."""
 
 import dataclasses
 import enum
+import sys
 import typing
 from typing import Annotated, ClassVar, Literal, NamedTuple, NotRequired, Protocol, Required, TypedDict
 
@@ -555,9 +556,21 @@ class MetaUnchecked(metaclass=NoCheckMeta):
     x: int
 
 
+class Text(str):
+    pass
+
+
+@dataclasses.dataclass
+class TextHint:
+    x: int
+
+
+TextHint.__annotations__["x"] = Text("int")  # a forward reference to get_type_hints
+
+
 @pytest.mark.parametrize(
     "cls", [Movie, Partial, Child, Shapes, Forward, Point, Point3, Tagged, Empty, Pair, Base, Override, Unchecked,
-            MetaUnchecked])
+            MetaUnchecked, TextHint])
 def test_hints_match_those_of_get_type_hints_itself(monkeypatch, cls):
     read = Validator(cls)
     real = typing.get_type_hints
@@ -565,6 +578,32 @@ def test_hints_match_those_of_get_type_hints_itself(monkeypatch, cls):
     asked = Validator(cls)
     assert repr(read) == repr(asked)
     assert hash(read) == hash(asked)
+
+
+def get_type_hints_calls(build):
+    """How many times typing.get_type_hints runs while `build` runs."""
+    code, calls = typing.get_type_hints.__code__, []
+
+    def profile(frame, event, arg):
+        if event == "call" and frame.f_code is code:
+            calls.append(1)
+
+    sys.setprofile(profile)
+    try:
+        build()
+    finally:
+        sys.setprofile(None)
+    return len(calls)
+
+
+@pytest.mark.parametrize(
+    "cls, settled",
+    [(Base, True), (Override, True), (Shapes, True), (Movie, True), (Point, True), (Empty, True),
+     (Forward, False), (TextHint, False)],
+)
+def test_settled_hints_are_read_without_running_get_type_hints(cls, settled):
+    Validator(cls)  # annotations made on demand are made once, by the first compile
+    assert (get_type_hints_calls(lambda: Validator(cls)) == 0) is settled
 
 
 @pytest.mark.parametrize("cls", [Unchecked, MetaUnchecked])

@@ -60,13 +60,16 @@ def test_import_hook_that_builds_a_validator_during_first_compile_fails_clearly(
                         raise
                 return None
 
-        sys.modules.pop("collections.abc", None)
+        # From 3.14 on the module is made by its package's import and cannot
+        # be found again: put it back once the hook has been seen.
+        saved = sys.modules.pop("collections.abc")
         sys.meta_path.insert(0, Finder())
         try:
             Validator(int)
         except RuntimeError as e:
             print("outer:", e)
         sys.meta_path.pop(0)
+        sys.modules.setdefault("collections.abc", saved)
         print("hook saw", len(seen))
         print("afterwards:", repr(Validator(list[int])), Validator(int).is_valid(3))
         """

@@ -195,8 +195,8 @@ enum class Road : std::uint8_t {
 struct SpecRoad {
     Road road;
     Kind leaf = Kind::Any;  // for Road::Leaf
-    py::Ref origin;         // for Road::Form and Road::Generic
-    py::Ref args;           // for Road::Form
+    py::Ref origin{};       // for Road::Form and Road::Generic
+    py::Ref args{};         // for Road::Form
 };
 
 py::Result<SpecRoad> find_road(PyObject* spec, const TypingNames& names) {

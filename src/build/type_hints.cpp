@@ -19,6 +19,10 @@ struct HintTypes {
     PyObject* args = nullptr;           // "__args__"
     PyObject* origin = nullptr;         // "__origin__"
     PyObject* unpacked = nullptr;       // "__unpacked__"
+    // Where a class keeps annotations made on demand, and its annotate
+    // function: "__annotations_cache__", then "__annotate__", "__annotate_func__".
+    PyObject* annotations_cache = nullptr;
+    PyObject* annotate_names[2] = {};
     // Names whose presence in a class or its metaclass changes what
     // get_type_hints reads: "__no_type_check__", then the metaclass's own
     // "__mro__", "__dict__", "__getattribute__", "__getattr__".
@@ -44,7 +48,8 @@ bool resolve_hint_types(HintTypes& out) {
     if (!classes) return false;
     PyObject* texts[] = {interned("__annotations__"), interned("__args__"),    interned("__origin__"),
                          interned("__unpacked__"),    interned("__no_type_check__"), interned("__mro__"),
-                         interned("__dict__"),        interned("__getattribute__"),  interned("__getattr__")};
+                         interned("__dict__"),        interned("__getattribute__"),  interned("__getattr__"),
+                         interned("__annotations_cache__"), interned("__annotate__"), interned("__annotate_func__")};
     for (PyObject* text : texts) {
         if (text == nullptr) return false;
     }
@@ -57,6 +62,9 @@ bool resolve_hint_types(HintTypes& out) {
     out.unpacked = texts[3];
     out.class_names[0] = texts[4];
     for (int i = 0; i < 4; ++i) out.meta_names[i] = texts[5 + i];
+    out.annotations_cache = texts[9];
+    out.annotate_names[0] = texts[10];
+    out.annotate_names[1] = texts[11];
     return true;
 }
 
@@ -97,7 +105,8 @@ Settled settled_hint(PyObject* t, const HintTypes& types, const TypingNames& nam
         type == &PyFloat_Type || type == &PyType_Type) {
         return Settled::Yes;
     }
-    if (type == &PyUnicode_Type) return in_builtin_alias ? Settled::No : Settled::Yes;
+    // A builtin alias makes a forward reference of any str among its arguments.
+    if (PyUnicode_Check(t)) return in_builtin_alias ? Settled::No : Settled::Yes;
     if (type == &Py_GenericAliasType) {
         py::Ref origin = py::Ref::steal(PyObject_GetAttr(t, types.origin));
         if (!origin) return Settled::Failed;
@@ -123,6 +132,16 @@ Settled settled_hint(PyObject* t, const HintTypes& types, const TypingNames& nam
     return alias == 1 ? Settled::No : Settled::Yes;
 }
 
+// A class's own namespace, held: from 3.12 on a static builtin type keeps
+// it apart from tp_dict. Empty with no error pending where it has none.
+py::Ref own_dict(PyObject* type) {
+#if PY_VERSION_HEX >= 0x030C0000
+    return py::Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(type)));
+#else
+    return py::Ref::borrow(reinterpret_cast<PyTypeObject*>(type)->tp_dict);
+#endif
+}
+
 // Whether any class of the tuple `mro` (borrowed), skipping `type` and
 // `object`, defines one of `names` in its own dict.
 Settled defines_any(PyObject* mro, PyObject* const* names, std::size_t count) {
@@ -134,10 +153,10 @@ Settled defines_any(PyObject* mro, PyObject* const* names, std::size_t count) {
             continue;
         }
         if (!PyType_Check(base)) return Settled::Yes;
-        PyObject* dict = reinterpret_cast<PyTypeObject*>(base)->tp_dict;
-        if (dict == nullptr) return Settled::Yes;
+        const py::Ref dict = own_dict(base);
+        if (!dict) return Settled::Yes;
         for (std::size_t k = 0; k < count; ++k) {
-            const int has = PyDict_Contains(dict, names[k]);
+            const int has = PyDict_Contains(dict.get(), names[k]);
             if (has < 0) return Settled::Failed;
             if (has == 1) return Settled::Yes;
         }
@@ -145,16 +164,42 @@ Settled defines_any(PyObject* mro, PyObject* const* names, std::size_t count) {
     return Settled::No;
 }
 
-// The hints read from the annotations as get_type_hints reads a class's:
-// each class of its MRO from the last, its own __annotations__, None read
-// as NoneType, later classes overriding earlier ones in place. Empty with
-// no error pending when something would need get_type_hints itself.
-py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const TypingNames& names) {
+// Looks up `name` in a class's own dict (exact dict, no code run); Failed
+// with the error pending when the lookup fails.
+Settled own_entry(PyObject* dict, PyObject* name, py::Ref& out) {
+    out = py::Ref::borrow(PyDict_GetItemWithError(dict, name));
+    if (!out && PyErr_Occurred()) return Settled::Failed;
+    return out ? Settled::Yes : Settled::No;
+}
+
+// The annotations a class holds in its own dict (`dict`, held), as the
+// interpreter reads them without running code: Yes with `out` set, or
+// empty where it has none; No where reading them would run code.
+Settled own_annotations(PyObject* dict, const HintTypes& types, py::Ref& out) {
+    Settled found = own_entry(dict, types.annotations, out);
+    if (found != Settled::No) return found;
 #if PY_VERSION_HEX >= 0x030E0000
-    // Annotations made on demand: only get_type_hints knows how to read them.
-    (void)cls, (void)types, (void)names;
-    return py::Ref();
+    // Annotations are made on demand by the class's annotate function, and
+    // kept once made; a class that has none of its own has no function.
+    found = own_entry(dict, types.annotations_cache, out);
+    if (found != Settled::No) return found;
+    py::Ref annotate;
+    for (PyObject* name : types.annotate_names) {
+        found = own_entry(dict, name, annotate);
+        if (found == Settled::Failed) return found;
+        if (found == Settled::Yes && annotate.get() != Py_None) return Settled::No;
+    }
 #else
+    (void)types;
+#endif
+    return Settled::Yes;
+}
+
+// The hints read from the annotations as get_type_hints reads a class's:
+// each class of its MRO from the last, its own annotations, None read as
+// NoneType, later classes overriding earlier ones in place. Empty with no
+// error pending when something would need get_type_hints itself.
+py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const TypingNames& names) {
     if (!PyType_Check(cls)) return py::Ref();
     PyTypeObject* meta = Py_TYPE(cls);
     if (meta->tp_getattro != PyType_Type.tp_getattro) return py::Ref();
@@ -180,13 +225,13 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
     }
     for (Py_ssize_t i = PyTuple_GET_SIZE(mro) - 1; i >= 0; --i) {
         PyObject* base = PyTuple_GET_ITEM(mro, i);
-        PyObject* dict = PyType_Check(base) ? reinterpret_cast<PyTypeObject*>(base)->tp_dict : nullptr;
-        if (dict == nullptr) return py::Ref();
-        const py::Ref annotations = py::Ref::borrow(PyDict_GetItemWithError(dict, types.annotations));
-        if (!annotations && PyErr_Occurred()) {
-            py::discard_error();
-            return py::Ref();
-        }
+        if (!PyType_Check(base)) return py::Ref();
+        const py::Ref dict = own_dict(base);
+        if (!dict) return py::Ref();
+        py::Ref annotations;
+        const Settled own = own_annotations(dict.get(), types, annotations);
+        if (own == Settled::Failed) py::discard_error();
+        if (own != Settled::Yes) return py::Ref();
         if (!annotations) continue;
         if (!PyDict_CheckExact(annotations.get())) return py::Ref();
         Py_ssize_t pos = 0;
@@ -195,7 +240,8 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
         while (PyDict_Next(annotations.get(), &pos, &name, &value)) {
             const py::Ref held_name = py::Ref::borrow(name);
             const py::Ref held_value = py::Ref::borrow(value);
-            if (!PyUnicode_CheckExact(name) || PyUnicode_CheckExact(value)) return py::Ref();
+            // A str of any class is a forward reference to get_type_hints.
+            if (!PyUnicode_CheckExact(name) || PyUnicode_Check(value)) return py::Ref();
             if (value == Py_None) value = reinterpret_cast<PyObject*>(Py_TYPE(Py_None));
             const Settled settled = settled_hint(value, types, names, false, 0);
             if (settled == Settled::Failed) py::discard_error();
@@ -207,7 +253,6 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
         }
     }
     return hints;
-#endif
 }
 
 // Whether `function` is typing's own get_type_hints, not a replacement.

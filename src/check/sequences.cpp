@@ -99,7 +99,7 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
             if (start == len) return true;
         }
     }
-    const auto held = Values::hold(value);
+    [[maybe_unused]] const auto held = Values::hold(value);
     bool ok = true;
     for (std::size_t i = start; i < len; ++i) {
         if (*ctx.stop) return false;
@@ -114,7 +114,7 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         if (fast && (*fast || !ctx.makes_records())) {
             member = *fast;
         } else {
-            const auto held_item = Values::hold(item);
+            [[maybe_unused]] const auto held_item = Values::hold(item);
             member = walk_part(schema, item, [i] { return PathSegment::at(i); }, path, ctx, records);
         }
         if (!member) {

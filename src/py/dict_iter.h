@@ -13,7 +13,7 @@ namespace kestrome::py {
 // (dicts made by literals, by dict(), by a JSON reader) keeps them as one
 // array of key, value pairs, deleted ones with no value. Stepping through it
 // costs a few instructions per entry where PyDict_Next costs about sixty.
-// The table's layout is CPython's own (the same from 3.11 to 3.13 in their
+// The table's layout is CPython's own (the same from 3.11 to 3.15 in their
 // default builds); it is checked once at import against PyDict_Next on
 // probe dicts, and where it is not the one expected every dict is read
 // through PyDict_Next.
@@ -27,7 +27,7 @@ struct InPlaceEntries {
     const InPlaceEntry* last = nullptr;
 };
 
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x03100000 && !defined(Py_GIL_DISABLED)
 #define KESTROME_IN_PLACE_ENTRIES 1
 
 // The head of a dict's key table: its size, the width of its index

@@ -102,16 +102,16 @@ std::string format_parse_error(std::u32string_view pattern, const ParseError& er
 
     std::vector<std::vector<Located>> by_line(line_count);
     std::vector<Located> multi_line;
-    std::vector<Span> spans{error.span};
-    if (error.aux) spans.push_back(*error.aux);
-    for (const Span& s : spans) {
+    auto place = [&](const Span& s) {
         const Located loc{locate(pattern, s.start), locate(pattern, s.end)};
         if (loc.start.line == loc.end.line) {
             if (loc.start.line - 1 < by_line.size()) by_line[loc.start.line - 1].push_back(loc);
         } else {
             multi_line.push_back(loc);
         }
-    }
+    };
+    place(error.span);
+    if (error.aux) place(*error.aux);
     auto order = [](const Located& a, const Located& b) {
         return std::tie(a.start.line, a.start.column, a.end.line, a.end.column) <
                std::tie(b.start.line, b.start.column, b.end.line, b.end.column);

@@ -3,6 +3,7 @@
 #include "py/ref.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
