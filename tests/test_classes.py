@@ -606,6 +606,26 @@ def test_settled_hints_are_read_without_running_get_type_hints(cls, settled):
     assert (get_type_hints_calls(lambda: Validator(cls)) == 0) is settled
 
 
+@pytest.mark.parametrize("make", [
+    lambda: TypedDict("Fresh", {"a": int, "b": list[str]}),
+    lambda: dataclasses.make_dataclass("Fresh", [("a", int), ("b", list[int])]),
+    lambda: type("Fresh", (Base,), {"__annotations__": {"z": Colour}}),
+])
+def test_fresh_classes_are_read_without_running_get_type_hints(make):
+    cls = make()
+    assert get_type_hints_calls(lambda: Validator(cls)) == 0
+
+
+@pytest.mark.skipif(sys.version_info < (3, 14), reason="annotations are evaluated when the class is made")
+def test_annotations_that_fail_when_made_fail_the_compile_as_get_type_hints_does():
+    namespace = {"TypedDict": TypedDict}
+    exec("class Late(TypedDict):\n    a: Undefined\n", namespace)
+    with pytest.raises(NameError, match="Undefined"):
+        Validator(namespace["Late"])
+    namespace["Undefined"] = int
+    assert Validator(namespace["Late"]).is_valid({"a": 1})
+
+
 @pytest.mark.parametrize("cls", [Unchecked, MetaUnchecked])
 def test_classes_marked_no_type_check_have_no_hints(cls):
     assert hash(Validator(cls)) == expected_hash(obj(0))

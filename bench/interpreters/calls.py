@@ -4,7 +4,6 @@ N = 0 and N = K; the difference of the two totals divided by K is the cost of on
 whatever the interpreter's start-up and the preparation cost.
 Needs only kestrome, so that it runs on any interpreter the package builds on."""
 
-from __future__ import annotations
 
 import dataclasses
 import random

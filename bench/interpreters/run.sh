@@ -18,6 +18,8 @@ if [ ! -x "$ROOT/usr/bin/valgrind" ]; then
         apt-get install -y -qq valgrind >/dev/null
 fi
 cp bench/interpreters/calls.py "$ROOT/tmp/kestrome-calls.py"
+mount --bind /proc "$ROOT/proc"  # valgrind reads it
+trap 'umount "$ROOT/proc"' EXIT
 
 # Total instructions of one run: `count PREFIX... -- PYTHON SCRIPT WORKLOAD N`.
 count() {
@@ -31,8 +33,8 @@ callgrind=(valgrind --tool=callgrind --callgrind-out-file=/dev/null)
 per_call() {  # per_call WORKLOAD RUNNER...
     local workload="$1"; shift
     local base full
-    base="$(count "$@" "$workload" 0 "$K")"
-    full="$(count "$@" "$workload" "$K" "$K")"
+    base="$(count "$@" "$workload" 0 "$K")" || exit 1
+    full="$(count "$@" "$workload" "$K" "$K")" || exit 1
     echo $(( (full - base) / K ))
 }
 

@@ -23,6 +23,7 @@ struct HintTypes {
     // function: "__annotations_cache__", then "__annotate__", "__annotate_func__".
     PyObject* annotations_cache = nullptr;
     PyObject* annotate_names[2] = {};
+    PyObject* annotations_getter = nullptr;  // type.__dict__["__annotations__"], from 3.14 on
     // Names whose presence in a class or its metaclass changes what
     // get_type_hints reads: "__no_type_check__", then the metaclass's own
     // "__mro__", "__dict__", "__getattribute__", "__getattr__".
@@ -65,6 +66,16 @@ bool resolve_hint_types(HintTypes& out) {
     out.annotations_cache = texts[9];
     out.annotate_names[0] = texts[10];
     out.annotate_names[1] = texts[11];
+#if PY_VERSION_HEX >= 0x030E0000
+    const py::Ref type_dict = py::Ref::steal(PyType_GetDict(&PyType_Type));
+    if (!type_dict) return false;
+    out.annotations_getter = PyDict_GetItemWithError(type_dict.get(), texts[0]);
+    if (out.annotations_getter == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "type has no __annotations__ getter");
+        return false;
+    }
+    Py_INCREF(out.annotations_getter);
+#endif
     return true;
 }
 
@@ -172,10 +183,10 @@ Settled own_entry(PyObject* dict, PyObject* name, py::Ref& out) {
     return out ? Settled::Yes : Settled::No;
 }
 
-// The annotations a class holds in its own dict (`dict`, held), as the
-// interpreter reads them without running code: Yes with `out` set, or
-// empty where it has none; No where reading them would run code.
-Settled own_annotations(PyObject* dict, const HintTypes& types, py::Ref& out) {
+// The annotations of the class `cls`, whose own dict is `dict` (held), as
+// get_type_hints reads them: Yes with `out` set, or empty where it has none;
+// No where only get_type_hints can tell.
+Settled own_annotations(PyObject* cls, PyObject* dict, const HintTypes& types, py::Ref& out) {
     Settled found = own_entry(dict, types.annotations, out);
     if (found != Settled::No) return found;
 #if PY_VERSION_HEX >= 0x030E0000
@@ -187,10 +198,18 @@ Settled own_annotations(PyObject* dict, const HintTypes& types, py::Ref& out) {
     for (PyObject* name : types.annotate_names) {
         found = own_entry(dict, name, annotate);
         if (found == Settled::Failed) return found;
-        if (found == Settled::Yes && annotate.get() != Py_None) return Settled::No;
+        if (found == Settled::Yes && annotate.get() != Py_None) {
+            // Made by type's own __annotations__ getter, which calls the
+            // function and keeps what it gives: get_type_hints reads each
+            // class's annotations through that getter first, too.
+            descrgetfunc get = Py_TYPE(types.annotations_getter)->tp_descr_get;
+            if (get == nullptr) return Settled::No;
+            out = py::Ref::steal(get(types.annotations_getter, cls, reinterpret_cast<PyObject*>(Py_TYPE(cls))));
+            return out ? Settled::Yes : Settled::Failed;
+        }
     }
 #else
-    (void)types;
+    (void)types, (void)cls;
 #endif
     return Settled::Yes;
 }
@@ -229,7 +248,7 @@ py::Ref hints_from_annotations(PyObject* cls, const HintTypes& types, const Typi
         const py::Ref dict = own_dict(base);
         if (!dict) return py::Ref();
         py::Ref annotations;
-        const Settled own = own_annotations(dict.get(), types, annotations);
+        const Settled own = own_annotations(base, dict.get(), types, annotations);
         if (own == Settled::Failed) py::discard_error();
         if (own != Settled::Yes) return py::Ref();
         if (!annotations) continue;

@@ -11,7 +11,9 @@ namespace kestrome {
 // exception pending. When the function found is typing's own and the class's
 // annotations hold nothing it would evaluate (no string, no forward
 // reference), its answer is read from the annotations directly instead: the
-// same entries in the same order, without running its Python code.
+// same entries in the same order, without running its Python code. From 3.14
+// on, annotations not yet made are made by type's own getter, as
+// get_type_hints makes them.
 py::Ref fetch_type_hints(PyObject* cls, const TypingNames& names);
 
 }  // namespace kestrome
