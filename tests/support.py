@@ -221,11 +221,8 @@ def same_json_value(a, b):
 
 
 # The walk's deepest legal nesting must fit well inside a thread of 2 MiB;
-# the sanitizers' stack redzones make every frame several times larger. A
-# report renders the offending value with repr(), which CPython 3.13 bounds
-# only by its C recursion limit of thousands of levels, not by the stack: a
-# value nested that deep cannot be rendered on a 2 MiB thread there.
-STACK_SIZE = 2 * 1024 * 1024 * (4 if os.environ.get("KESTROME_SANITIZED") or sys.version_info >= (3, 13) else 1)
+# the sanitizers' stack redzones make every frame several times larger.
+STACK_SIZE = 2 * 1024 * 1024 * (4 if os.environ.get("KESTROME_SANITIZED") else 1)
 
 
 def on_small_stack(f):

@@ -968,6 +968,33 @@ def test_deep_emptiness_is_capped():
     assert on_small_stack(lambda: deep.is_subtype_of(int)) is False
 
 
+def nested_fields(levels, leaf):
+    for _ in range(levels):
+        leaf = {"a": leaf}
+    return leaf
+
+
+@pytest.mark.parametrize("start", ["decision", "walk"])
+def test_a_decision_asked_inside_a_decision_continues_its_depth(start):
+    """A predicate that decides again, about deep records, whenever it is
+    asked: each decision continues the depth of the one it runs in, so the
+    loop ends within the cap ("not proven" at the bottom) on a small stack."""
+    calls = []
+
+    def decides_again(x):
+        calls.append(x)
+        sub.is_subtype_of(sup)
+        return True
+
+    sub = Validator(nested_fields(40, Literal[1]))
+    sup = nested_fields(40, Annotated[int, decides_again])
+    if start == "decision":
+        assert on_small_stack(lambda: sub.is_subtype_of(sup)) is True
+    else:
+        assert on_small_stack(lambda: Validator(sup).is_valid(nested_fields(40, 1))) is True
+    assert 0 < len(calls) < 100
+
+
 @pytest.mark.parametrize(
     "members, expected",
     [

@@ -5,10 +5,10 @@ import pickle
 import pytest
 
 import kestrome
-from kestrome import ValidationError, Validator
+from kestrome import ValidationError, Validator, recursive
 from kestrome import _kestrome
 
-from support import failure
+from support import failure, on_small_stack
 
 
 def test_type_identity_and_metadata():
@@ -109,6 +109,102 @@ def test_value_text(value, text):
     assert e.value == text
     assert e.errors[0]["value"] == text
     assert str(e) == f"expected int, got {text} [int_type]"
+
+
+def cut(text):
+    return text if len(text) <= 80 else text[:80] + "..."
+
+
+class OwnList(list):
+    pass
+
+
+class OwnRepr(list):
+    def __repr__(self):
+        return "own"
+
+
+def cyclic_list():
+    a = [1]
+    a.append(a)
+    return a
+
+
+def cyclic_dict():
+    d = {"k": 1}
+    d["d"] = d
+    return d
+
+
+# Containers are written part by part; the text is their repr() all the same.
+@pytest.mark.parametrize(
+    "value",
+    [
+        [],
+        [1, "a", None, 1.5, b"b"],
+        (),
+        (1,),
+        (1, (2,), ()),
+        {},
+        {"a": [1, (2,)], 3: {}},
+        set(),
+        {1},
+        frozenset(),
+        frozenset({frozenset({1})}),
+        list(range(100)),
+        {i: str(i) * 3 for i in range(30)},
+        [Repr("y" * 79), 1],
+        [Repr("€" * 81)],
+        cyclic_list(),
+        cyclic_dict(),
+        OwnList([1, OwnList([2])]),
+        [OwnRepr([1])],
+    ],
+    ids=repr,
+)
+def test_value_text_of_a_container(value):
+    assert failure(Validator(int), value).value == cut(repr(value))
+
+
+def test_value_text_of_a_container_whose_part_raises():
+    assert failure(Validator(int), [1, {"a": Repr(exc=ValueError())}]).value == "<unrepresentable>"
+
+
+def nest(levels, wrap, leaf):
+    for _ in range(levels):
+        leaf = wrap(leaf)
+    return leaf
+
+
+# A value far deeper than its repr() could go on the native stack still has
+# the text its repr() begins with.
+@pytest.mark.parametrize(
+    "wrap",
+    [lambda x: [x], lambda x: (x,), lambda x: {"a": x}, lambda x: frozenset([x])],
+    ids=["list", "tuple", "dict", "frozenset"],
+)
+def test_value_text_of_a_deep_container(wrap):
+    deep = nest(100_000, wrap, 0)
+    assert on_small_stack(lambda: failure(Validator(int), deep).value) == cut(repr(nest(100, wrap, 0)))
+
+
+def test_a_report_of_a_deep_value_fits_the_stack_the_walk_left():
+    v = recursive(lambda t: {"a": t | None})
+    e = on_small_stack(lambda: failure(v, nest(16256, lambda x: {"a": x}, None)))
+    assert e.value == cut(repr(nest(100, lambda x: {"a": x}, None)))
+
+
+def test_value_text_asks_for_no_part_past_the_cut():
+    calls = []
+
+    class Counted:
+        def __repr__(self):
+            calls.append(1)
+            return "c"
+
+    value = [Counted() for _ in range(1000)]
+    assert failure(Validator(int), value).value == cut("[" + ", ".join(["c"] * 1000) + "]")
+    assert len(calls) == 28  # "[c" and 27 times ", c" make the first 81 characters
 
 
 class IterRaisingSet(set):

@@ -102,7 +102,7 @@ bool decide_empty(const Schema& root, const LeafOracle& oracle, const std::vecto
 EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
                                DefinitionStack& stack, WorkBudget& budget) {
     if (!budget.step()) return NOT_EMPTY_INEXACT;
-    const DepthLevel level(budget);
+    const DepthLevel level;
     if (!level.held()) return NOT_EMPTY_INEXACT;
     const auto required_field_empty = [&](const std::vector<Field>& fields) {
         for (const Field& f : fields) {

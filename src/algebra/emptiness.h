@@ -15,16 +15,18 @@ inline constexpr KindMask ALL_KINDS = 127;
 
 inline constexpr std::uint32_t WORK_BUDGET = 1000000;
 
-// Native recursion levels a decision may hold open, emptiness questions and
-// inclusion steps together; deeper, a question answers "not proven". One
-// level costs a few hundred bytes of stack (measured), so the deepest
-// decision stays well within 1 MiB (about 330 KiB at the cap, on the
-// deepest path: records nested in records).
+// Native recursion levels decisions may hold open on a thread, emptiness
+// questions and inclusion steps together; deeper, a question answers "not
+// proven". A decision that Python code starts inside another (a predicate
+// asked about a literal that decides again) continues the count of the one
+// it runs in, so that such a loop ends with bounded stack. One level costs
+// a few hundred bytes of stack (measured), so the deepest decision stays
+// well within 1 MiB (about 330 KiB at the cap, on the deepest path: records
+// nested in records).
 inline constexpr std::uint32_t MAX_DECISION_DEPTH = 1000;
 
 struct WorkBudget {
     std::uint32_t remaining = WORK_BUDGET;
-    std::uint32_t depth = 0;
     // Takes one step; false when the budget is spent.
     bool step() {
         if (remaining == 0) return false;
@@ -37,18 +39,21 @@ struct WorkBudget {
 // the question not to be pursued) past the depth cap.
 class DepthLevel {
 public:
-    explicit DepthLevel(WorkBudget& budget) : budget_(budget), held_(budget.depth < MAX_DECISION_DEPTH) {
-        if (held_) ++budget_.depth;
+    DepthLevel() : held_(open_levels() < MAX_DECISION_DEPTH) {
+        if (held_) ++open_levels();
     }
     ~DepthLevel() {
-        if (held_) --budget_.depth;
+        if (held_) --open_levels();
     }
     DepthLevel(const DepthLevel&) = delete;
     DepthLevel& operator=(const DepthLevel&) = delete;
     bool held() const { return held_; }
 
 private:
-    WorkBudget& budget_;
+    static std::uint32_t& open_levels() {
+        static thread_local std::uint32_t levels = 0;
+        return levels;
+    }
     bool held_;
 };
 

@@ -456,7 +456,7 @@ Step subtype_step(const Schema& sub, const Schema& sup, const SubtypeContext& cx
 
 bool subtype_rec(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     if (!cx.budget.step()) return false;
-    const DepthLevel level(cx.budget);
+    const DepthLevel level;
     if (!level.held()) return false;
     const Schema* a = &sub;
     const Schema* b = &sup;

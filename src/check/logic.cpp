@@ -133,25 +133,32 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     }
     if (!ctx.makes_records()) return false;
 
-    // Report the member that got deepest into the value.
+    // Report the member that got deepest into the value. A member that met
+    // the nesting cap was not decided, so none of the others' failures is
+    // the answer: the first such member's records, which hold the refusal,
+    // are reported instead.
     const WalkContext collect = ctx.scratch(WalkMode::Collect);
     const std::size_t base = path.size();
     const std::size_t count = std::min(node.members().size(), MAX_UNION_REPORT_MEMBERS);
     Records best;
     std::size_t best_depth = 0;
+    bool best_refused = false;
     for (std::size_t i = 0; i < count; ++i) {
         Records candidate;
+        const std::uint32_t refusals = ctx.call->nesting_refusals;
         walk_value(node.members()[i], value, path, collect, candidate);
+        const bool refused = ctx.call->nesting_refusals != refusals;
         std::size_t depth = 0;
         for (const ErrorRecord& r : candidate) {
             if (r.path.size() > base) depth = std::max(depth, r.path.size() - base);
         }
-        if (i == 0 || depth > best_depth) {
+        if (i == 0 || (refused && !best_refused) || (refused == best_refused && depth > best_depth)) {
             best = std::move(candidate);
             best_depth = depth;
+            best_refused = refused;
         }
     }
-    if (best_depth > 0) {
+    if (best_depth > 0 || (best_refused && !best.empty())) {
         for (ErrorRecord& r : best) records.push_back(std::move(r));
     } else {
         push_record("union_error", "one of: " + describe_union_members(node.members()), value_ref_repr(value), path,

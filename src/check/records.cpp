@@ -3,23 +3,21 @@
 #include "check/step.h"
 #include "check/value_kind.h"
 
+#include <memory>
+
 namespace kestrome {
 
 namespace {
 
-// Whether the key and the value fit the clause, in boolean mode.
+// Whether the key and the value fit some clause, in boolean mode (which
+// leaves the caller's scratch path and records as they are).
 template <class V>
-bool walk_catch_all_pair(V key, V value, const CatchAll& clause, const WalkContext& boolean) {
-    Path path;
-    Records records;
-    if (!walk_child(clause.key, key, path, boolean, records)) return false;
-    return walk_child(clause.value, value, path, boolean, records);
-}
-
-template <class V>
-bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext& boolean) {
+bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext& boolean, Path& path,
+                          Records& records) {
     for (const CatchAll& clause : node.clauses()) {
-        if (walk_catch_all_pair(key, value, clause, boolean)) return true;
+        if (walk_child(clause.key, key, path, boolean, records) && walk_child(clause.value, value, path, boolean, records)) {
+            return true;
+        }
     }
     return false;
 }
@@ -243,7 +241,19 @@ namespace {
 // prepared test run no Python code and need no reference; any other is held
 // while the general walk runs.
 template <class V>
-bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& ctx) {
+bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& boolean);
+
+// A pass asked in a recording mode runs in a boolean copy of the context,
+// made here so that the frame of each boolean level holds none.
+template <class V>
+[[gnu::noinline]] bool record_entries_pass_from(const Schema& node, V value, const FieldNameSet* names,
+                                                const WalkContext& ctx) {
+    return record_entries_pass(node, value, names, ctx.scratch(WalkMode::Boolean));
+}
+
+template <class V>
+bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& boolean) {
+    if (boolean.mode != WalkMode::Boolean) return record_entries_pass_from(node, value, names, boolean);
     const Field* const fields = node.fields().data();
     const std::size_t field_count = node.fields().size();
     const bool with_names = names != nullptr && field_count > 0;
@@ -251,9 +261,7 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
     const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
     std::uint64_t remaining = with_names ? names->required_count : 0;
     RequiredFieldsMet met(field_count);
-    const py::Ref* name_objects = with_names ? field_name_objects(*names, ctx) : nullptr;
-    const WalkContext scratch = ctx.scratch(WalkMode::Boolean);
-    const WalkContext& boolean = ctx.mode == WalkMode::Boolean ? ctx : scratch;
+    const py::Ref* name_objects = with_names ? field_name_objects(*names, boolean) : nullptr;
     Path path;
     Records records;
     typename ValueKind<V>::Entries entries(value);
@@ -265,7 +273,7 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
         if (position != NO_FIELD) {
             const Field& field = fields[position];
             accepted = with_checks && (fast_accepts(names->field_checks[position], item) ||
-                                       items_fast_accepted(*names, position, item, ctx));
+                                       items_fast_accepted(*names, position, item, boolean));
             if (!accepted) {
                 entries.hold();
                 accepted = walk_child(field.schema, item, path, boolean, records);
@@ -278,7 +286,7 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
             accepted = with_clause_checks && clauses_fast_accept(*names, key, item);
             if (!accepted) {
                 entries.hold();
-                accepted = accepted_by_a_clause(key, item, node, boolean);
+                accepted = accepted_by_a_clause(key, item, node, boolean, path, records);
             }
         }
         if (!accepted && !entries.replaced_later()) return false;
@@ -321,6 +329,58 @@ std::optional<std::string> str_text(V key) {
     return display_text(text.get());
 }
 
+// The texts of an undeclared key, made out of line: the report of a clause
+// recurses through the loop below, whose frame stays small without them.
+template <class V>
+[[gnu::noinline]] void push_undeclared_key(V key, Path& path) {
+    const std::optional<std::string> text = str_text(key);
+    path.push_back(PathSegment::named(text ? truncate_chars(*text, 40) : value_ref_repr(key)));
+}
+
+template <class V>
+[[gnu::noinline]] void push_extra_forbidden(V key, const Path& path, Records& records) {
+    std::string text = str_text(key).value_or(std::string());
+    std::string quoted = debug_quote(text);
+    records.push_back(
+        make_key_error_record(path, std::move(text), "extra_forbidden", "no unexpected key", std::move(quoted)));
+}
+
+// The entries no field declares, against the clauses. Out of line and with
+// the names gathered off the stack, so that the frame of each level of a
+// report through fields stays small.
+template <class V>
+[[gnu::noinline]] void report_undeclared_entries(const Schema& node, V value, Path& path, const WalkContext& ctx,
+                                                 Records& records) {
+    using Values = ValueKind<V>;
+    const bool fail_fast = ctx.mode == WalkMode::FailFast;
+    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
+    std::unique_ptr<FieldNameSet> local;  // only without lookup tables
+    if (declared == nullptr) {
+        local = std::make_unique<FieldNameSet>(field_name_set_of(node));
+        declared = local.get();
+    }
+    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+    Path scratch_path;
+    Records scratch_records;
+    typename Values::Entries entries(value);
+    while (entries.next()) {
+        entries.hold();
+        if (entries.replaced_later() || entries.find_in(declared->names)) continue;
+        const V key = entries.key();
+        const V item = entries.item();
+        if (accepted_by_a_clause(key, item, node, boolean, scratch_path, scratch_records)) continue;
+        if (!node.clauses().empty()) {
+            push_undeclared_key(key, path);
+            walk_value(node.clauses()[0].key, key, path, ctx, records);
+            walk_value(node.clauses()[0].value, item, path, ctx, records);
+            path.pop_back();
+        } else {
+            push_extra_forbidden(key, path, records);
+        }
+        if (fail_fast && !records.empty()) return;
+    }
+}
+
 template <class V>
 [[gnu::noinline]] void report_record_errors(const Schema& node, V value, Path& path, const WalkContext& ctx,
                                             Records& records) {
@@ -343,35 +403,7 @@ template <class V>
         }
         if (fail_fast && !records.empty()) return;
     }
-    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
-    std::optional<FieldNameSet> local;  // only without lookup tables
-    if (declared == nullptr) {
-        local = field_name_set_of(node);
-        declared = &*local;
-    }
-    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
-    typename Values::Entries entries(value);
-    while (entries.next()) {
-        entries.hold();
-        if (entries.replaced_later() || entries.find_in(declared->names)) continue;
-        const V key = entries.key();
-        const V item = entries.item();
-        if (accepted_by_a_clause(key, item, node, boolean)) continue;
-        if (!node.clauses().empty()) {
-            const std::optional<std::string> text = str_text(key);
-            std::string segment = text ? truncate_chars(*text, 40) : value_ref_repr(key);
-            path.push_back(PathSegment::named(std::move(segment)));
-            walk_value(node.clauses()[0].key, key, path, ctx, records);
-            walk_value(node.clauses()[0].value, item, path, ctx, records);
-            path.pop_back();
-        } else {
-            std::string text = str_text(key).value_or(std::string());
-            std::string quoted = debug_quote(text);
-            records.push_back(make_key_error_record(path, std::move(text), "extra_forbidden", "no unexpected key",
-                                                    std::move(quoted)));
-        }
-        if (fail_fast && !records.empty()) return;
-    }
+    report_undeclared_entries(node, value, path, ctx, records);
 }
 
 }  // namespace

@@ -161,7 +161,159 @@ std::string truncate_chars(std::string_view text, std::size_t n) {
     return std::string(text);
 }
 
+namespace {
+
+constexpr std::size_t VALUE_TEXT_CHARS = 80;
+
+// The built-in containers whose repr() is the built-in one.
+enum class ReprShape : std::uint8_t { Other, List, Tuple, Dict, Set, FrozenSet };
+
+ReprShape repr_shape(PyObject* obj) {
+    const reprfunc repr = Py_TYPE(obj)->tp_repr;
+    if (PyList_Check(obj) && repr == PyList_Type.tp_repr) return ReprShape::List;
+    if (PyTuple_Check(obj) && repr == PyTuple_Type.tp_repr) return ReprShape::Tuple;
+    if (PyDict_Check(obj) && repr == PyDict_Type.tp_repr) return ReprShape::Dict;
+    if (PySet_CheckExact(obj)) return ReprShape::Set;
+    if (PyFrozenSet_CheckExact(obj)) return ReprShape::FrozenSet;
+    return ReprShape::Other;
+}
+
+// A container marked as being written, as the built-in repr marks it, so
+// that one met again inside itself is written "[...]".
+class ReprMark {
+public:
+    explicit ReprMark(PyObject* obj) : obj_(obj), status_(Py_ReprEnter(obj)) {}
+    ~ReprMark() {
+        if (status_ == 0) Py_ReprLeave(obj_);
+    }
+    ReprMark(const ReprMark&) = delete;
+    ReprMark& operator=(const ReprMark&) = delete;
+    int status() const { return status_; }  // 0 marked now, 1 met again, -1 raised
+
+private:
+    PyObject* obj_;
+    int status_;
+};
+
+// The text of repr() of a built-in container, written part by part as the
+// built-in repr writes it and only as far as the cut needs: the built-in
+// repr of a deeply nested container recurses once per level on the native
+// stack, far past what a walk that reports it has left, and takes time for
+// every part. Each level writes a character before it descends, so at most
+// VALUE_TEXT_CHARS + 1 levels are open. Other values are asked for repr().
+class ReprWriter {
+public:
+    // False when a repr() raised (the exception is pending).
+    bool write(PyObject* obj) {
+        switch (repr_shape(obj)) {
+            case ReprShape::List: return write_list(obj);
+            case ReprShape::Tuple: return write_tuple(obj);
+            case ReprShape::Dict: return write_dict(obj);
+            case ReprShape::Set: return write_set(obj, "{", "}", "set");
+            case ReprShape::FrozenSet: return write_set(obj, "frozenset({", "})", "frozenset");
+            case ReprShape::Other: break;
+        }
+        const py::Ref repr = py::Ref::steal(PyObject_Repr(obj));
+        if (!repr) return false;
+        append(display_text(repr.get()));
+        return true;
+    }
+    std::string text() const { return truncate_chars(out_, VALUE_TEXT_CHARS); }
+
+private:
+    bool full() const { return chars_ > VALUE_TEXT_CHARS; }
+    void append(std::string_view text) {
+        out_ += text;
+        for (const char c : text) chars_ += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    bool put(std::string_view text) {
+        append(text);
+        return true;
+    }
+    // A part of a container: its separator, then its text.
+    bool write_part(PyObject* part, bool first) {
+        if (!first) append(", ");
+        const py::Ref held = py::Ref::borrow(part);
+        return write(held.get());
+    }
+
+    bool write_list(PyObject* list) {
+        if (PyList_GET_SIZE(list) == 0) return put("[]");
+        const ReprMark mark(list);
+        if (mark.status() != 0) return mark.status() > 0 && put("[...]");
+        append("[");
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list) && !full(); ++i) {
+            if (!write_part(PyList_GET_ITEM(list, i), i == 0)) return false;
+        }
+        append("]");
+        return true;
+    }
+
+    bool write_tuple(PyObject* tuple) {
+        const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+        if (n == 0) return put("()");
+        const ReprMark mark(tuple);
+        if (mark.status() != 0) return mark.status() > 0 && put("(...)");
+        append("(");
+        for (Py_ssize_t i = 0; i < n && !full(); ++i) {
+            if (!write_part(PyTuple_GET_ITEM(tuple, i), i == 0)) return false;
+        }
+        append(n == 1 ? ",)" : ")");
+        return true;
+    }
+
+    bool write_dict(PyObject* dict) {
+        const ReprMark mark(dict);
+        if (mark.status() != 0) return mark.status() > 0 && put("{...}");
+        if (PyDict_GET_SIZE(dict) == 0) return put("{}");
+        append("{");
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        for (bool first = true; !full() && PyDict_Next(dict, &pos, &key, &value); first = false) {
+            const py::Ref held_value = py::Ref::borrow(value);
+            if (!write_part(key, first)) return false;
+            append(": ");
+            if (!write(held_value.get())) return false;
+        }
+        append("}");
+        return true;
+    }
+
+    bool write_set(PyObject* set, std::string_view open, std::string_view close, std::string_view name) {
+        const ReprMark mark(set);
+        if (mark.status() != 0) return mark.status() > 0 && put(name) && put("(...)");
+        if (PySet_GET_SIZE(set) == 0) return put(name) && put("()");
+        const py::Ref items = py::Ref::steal(PyObject_GetIter(set));
+        if (!items) return false;
+        append(open);
+        for (bool first = true; !full(); first = false) {
+            const py::Ref item = py::Ref::steal(PyIter_Next(items.get()));
+            if (!item) {
+                if (PyErr_Occurred()) return false;
+                break;
+            }
+            if (!write_part(item.get(), first)) return false;
+        }
+        append(close);
+        return true;
+    }
+
+    std::string out_;
+    std::size_t chars_ = 0;
+};
+
+}  // namespace
+
 std::string value_repr(PyObject* obj) {
+    if (repr_shape(obj) != ReprShape::Other) {
+        ReprWriter writer;
+        if (!writer.write(obj)) {
+            py::discard_error();
+            return "<unrepresentable>";
+        }
+        return writer.text();
+    }
     py::Ref repr = py::Ref::steal(PyObject_Repr(obj));
     if (!repr) {
         py::discard_error();
@@ -185,7 +337,7 @@ std::string value_repr(PyObject* obj) {
             text = display_text(str.get());
         }
     }
-    return truncate_chars(text, 80);
+    return truncate_chars(text, VALUE_TEXT_CHARS);
 }
 
 std::string class_display_name(PyObject* cls) {

@@ -26,6 +26,11 @@ PyObject* decide_against(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         const ValidatorState* live = live_state(self);
         if (live == nullptr) return nullptr;
         const ValidatorState& state = *live;
+        // The operand's compile is a level of the thread's decisions: one
+        // asked from inside a decision that has no level left is not proven,
+        // and its operand is not compiled.
+        const DepthLevel entry;
+        if (!entry.held()) return Py_NewRef(Py_False);
         ConstantsPool pool;
         std::vector<Schema> definitions;
         py::Result<Schema> compiled = compile_beside(state, other, pool, definitions);
