@@ -295,6 +295,61 @@ def test_malformed_documents(doc, text):
     assert parse_error(doc) == text
 
 
+# Every class of invalid UTF-8, placed at each offset within a long run of
+# non-ASCII text (the reader checks text in blocks) and followed by more text,
+# the closing quote, an escape or the end of the input.
+INVALID_UTF8 = [
+    b"\xc0\x80",  # overlong, two bytes
+    b"\xc1\xbf",
+    b"\xe0\x9f\xbf",  # overlong, three bytes
+    b"\xf0\x8f\xbf\xbf",  # overlong, four bytes
+    b"\xed\xa0\x80",  # surrogates
+    b"\xed\xbf\xbf",
+    b"\xf4\x90\x80\x80",  # past U+10FFFF
+    b"\xf5\x80\x80\x80",
+    b"\xff",
+    b"\x80",  # continuation bytes alone
+    b"\xbf\xbf",
+    b"\xc3",  # sequences cut short
+    b"\xe3\x81",
+    b"\xf0\x9f\x98",
+    b"\xe3\x81\xe3\x81\x82",
+]
+
+
+@pytest.mark.parametrize("bad", INVALID_UTF8)
+@pytest.mark.parametrize("after", ["テキスト" * 12 + '"', '"', '\\n"', "é\x01", ""])
+def test_invalid_utf8_in_long_text_is_reported_at_its_first_byte(bad, after):
+    for size in range(48):
+        prefix = ("a" * (size % 3) + "日" * (size // 3)).encode()
+        doc = b'["' + prefix + bad + after.encode()
+        assert parse_error(doc) == f"invalid unicode code point at line 1 column {len(prefix) + 3}", doc
+
+
+@pytest.mark.parametrize("bad", [b"\x00", b"\x01", b"\x1f"])
+def test_control_byte_ends_long_text_before_a_sequence_it_cuts(bad):
+    for size in range(40):
+        prefix = ("日" * size).encode()[:size]
+        if prefix and prefix.decode(errors="ignore").encode() != prefix:
+            # the cut sequence is invalid before the control byte is reached
+            cut = len(prefix.decode(errors="ignore").encode())
+            text = f"invalid unicode code point at line 1 column {cut + 2}"
+        else:
+            text = f"{CONTROL} at line 1 column {size + 2}"[:80] + "..."
+        assert parse_error(b'"' + prefix + bad + b'"') == text
+
+
+@pytest.mark.parametrize("unit", ["é", "日", "😀", "a日é😀", "\U0010ffff\ud7ff\ue000\u0800\u0900"])
+def test_long_valid_text_of_every_width(unit):
+    for size in range(1, 40):
+        text = unit * size
+        for doc in ('"' + text + '"', '["' + text + '\\t' + text + '", "' + text + '"]'):
+            expected = json.loads(doc)
+            assert Validator(object).load(doc.encode()) == expected
+            assert Validator(object).load(doc) == expected
+            assert anything.is_valid_json(doc.encode()) is True
+
+
 @pytest.mark.parametrize(
     "doc, kind",
     [

@@ -167,6 +167,86 @@ inline std::size_t plain_run_end(const unsigned char* s, std::size_t i, std::siz
         [](unsigned char c) { return c < 0x20 || c >= 0x80 || c == '"' || c == '\\'; });
 }
 
+#ifdef KESTROME_SSE2
+inline __m128i splat(unsigned char b) { return _mm_set1_epi8(static_cast<char>(b)); }
+
+// A mask of the bytes of a block that show the UTF-8 to be broken at or
+// before them; the block starts at a code point boundary. A sequence that the
+// block's end cuts is not flagged.
+inline unsigned utf8_errors(__m128i v) {
+    const __m128i p1 = _mm_slli_si128(v, 1), p2 = _mm_slli_si128(v, 2), p3 = _mm_slli_si128(v, 3);
+    // A continuation byte must follow, and only follow, a lead byte within
+    // its length: a byte from C0 one before, from E0 two before, from F0
+    // three before.
+    const __m128i needed = _mm_or_si128(_mm_or_si128(_mm_subs_epu8(p1, splat(0xBF)), _mm_subs_epu8(p2, splat(0xDF))),
+                                        _mm_subs_epu8(p3, splat(0xEF)));
+    // Continuation bytes, 80 to BF, are the signed bytes below -64.
+    const __m128i continuation = _mm_cmplt_epi8(v, splat(0xC0));
+    __m128i bad = _mm_cmpeq_epi8(_mm_cmpeq_epi8(needed, _mm_setzero_si128()), continuation);
+    // C0 and C1 start only overlong sequences.
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi8(_mm_and_si128(v, splat(0xFE)), splat(0xC0)));
+    // The rest concerns the leads E0, ED and F0 and above, rare in most
+    // scripts: F5 to FF start nothing; after E0 and F0 a second byte below
+    // A0 and 90 is overlong, after ED one from A0 is a surrogate, after F4
+    // one from 90 is past U+10FFFF.
+    const __m128i rare = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, splat(0xE0)), _mm_cmpeq_epi8(v, splat(0xED))),
+                                      _mm_cmpeq_epi8(_mm_max_epu8(v, splat(0xF0)), v));
+    if (_mm_movemask_epi8(rare) != 0) {
+        bad = _mm_or_si128(bad, _mm_cmpeq_epi8(_mm_max_epu8(v, splat(0xF5)), v));
+        // After E0 and F0 the lower bound, A0 or 90, is 80 - lead (mod 256).
+        const __m128i low = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(p1, splat(0xEF)), splat(0xE0)),
+                                          _mm_cmpgt_epi8(_mm_sub_epi8(splat(0x80), p1), v));
+        const __m128i surrogate = _mm_and_si128(_mm_cmpeq_epi8(p1, splat(0xED)), _mm_cmpgt_epi8(v, splat(0x9F)));
+        const __m128i beyond = _mm_and_si128(_mm_cmpeq_epi8(p1, splat(0xF4)), _mm_cmpgt_epi8(v, splat(0x8F)));
+        const __m128i high = _mm_or_si128(surrogate, beyond);
+        bad = _mm_or_si128(bad, _mm_or_si128(low, high));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(bad));
+}
+#endif
+
+// The first byte at or after i, a code point boundary, that ends a run of
+// string text of any script: a quote, a backslash, a control character (n
+// when none). The UTF-8 on the way is validated; at an invalid sequence the
+// run ends at its first byte with `invalid` set. Blocks of 16 bytes are
+// checked at once; one with an error is read again byte by byte, which finds
+// the error's exact place.
+inline std::size_t text_run_end(const unsigned char* s, std::size_t i, std::size_t n, bool& invalid) {
+#ifdef KESTROME_SSE2
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, splat(0x1F)), v);
+        const unsigned stop = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(bytes_equal(v, '"'), bytes_equal(v, '\\')), control)));
+        if (_mm_movemask_epi8(v) != 0) {
+            // The bytes up to and with the stop byte, which ends any sequence.
+            const unsigned checked = stop != 0 ? (2u << count_trailing_zeros(stop)) - 1 : 0xFFFF;
+            if ((utf8_errors(v) & checked) != 0) break;
+        }
+        if (stop != 0) return i + static_cast<std::size_t>(count_trailing_zeros(stop));
+        // The next block starts at the lead byte of a sequence this one cuts.
+        const std::size_t back = std::size_t{s[i + 15] >= 0xC0} | (std::size_t{s[i + 14] >= 0xE0} << 1) |
+                                 (std::size_t{s[i + 13] >= 0xF0} * 3);
+        i += 16 - back;
+    }
+#endif
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c == '"' || c == '\\' || c < 0x20) return i;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const Utf8Prefix seq = utf8_prefix(s, i, n);
+        if (seq.length == 0 || seq.valid != seq.length) {
+            invalid = true;
+            return i;
+        }
+        i += seq.length;
+    }
+    return n;
+}
+
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // The decimal digits that start the 8 bytes at p (little-endian words): how
@@ -563,9 +643,10 @@ private:
             } else {
                 if (c < 0x20) return fail(CONTROL_CHARACTER, i);
                 ascii_ = false;
-                const Utf8Prefix seq = utf8_prefix(s_, i, n_);
-                if (seq.length == 0 || seq.valid != seq.length) return fail(INVALID_CODE_POINT, i);
-                i += seq.length;
+                bool invalid = false;
+                i = text_run_end(s_, i, n_, invalid);
+                if (invalid) return fail(INVALID_CODE_POINT, i);
+                continue;
             }
             i = plain_run_end(s_, i, n_);
         }

@@ -30,8 +30,11 @@ private:
     };
 
     std::size_t probe(std::int64_t v) const {
+        // Fibonacci hashing: the top bits of the value times 2^64 / golden
+        // ratio. Arithmetic progressions, the usual literal sets, spread
+        // evenly over the slots, so most lookups take one probe.
         const std::size_t mask = slots_.size() - 1;
-        std::size_t i = static_cast<std::size_t>(fx_hash_word(static_cast<std::uint64_t>(v)) >> 32) & mask;
+        std::size_t i = static_cast<std::size_t>((static_cast<std::uint64_t>(v) * 0x9E3779B97F4A7C15ULL) >> shift_);
         while (slots_[i].used && slots_[i].value != v) i = (i + 1) & mask;
         return i;
     }
@@ -39,6 +42,7 @@ private:
     void grow() {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(old.empty() ? 8 : old.size() * 2, Slot{});
+        shift_ = 64 - static_cast<unsigned>(__builtin_ctzll(slots_.size()));
         size_ = 0;
         for (const Slot& s : old) {
             if (s.used) insert(s.value);
@@ -47,6 +51,7 @@ private:
 
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
+    unsigned shift_ = 64;  // keeps the product's log2(slots) top bits
 };
 
 // Identity (an address) -> T.
