@@ -4,10 +4,13 @@ Every decision is sound: True only when proven, False for whatever cannot be set
 Python code run on the way raises, and whatever a proof would cost past the work budget.
 """
 
+import abc
+import collections.abc
 import dataclasses
 import enum
 import json
 import math
+import typing
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from fractions import Fraction
@@ -464,6 +467,99 @@ def test_a_record_fits_its_opened_form():
     assert two.is_subtype_of(one.open()) is True
     assert one.open().is_subtype_of(one) is False
     assert one.is_subtype_of(one.open()) is True
+
+
+class Plain:
+    pass
+
+
+class Unhashable(Plain):
+    __hash__ = None
+
+
+class Iterates:
+    def __iter__(self):
+        return iter(())
+
+
+class Calls:
+    def __call__(self):
+        return None
+
+
+@typing.runtime_checkable
+class Closes(typing.Protocol):
+    def close(self): ...
+
+
+class Closer:
+    def close(self):
+        return None
+
+
+class Explicit(collections.abc.Hashable):
+    def __hash__(self):
+        return 0
+
+
+class Mapped(collections.abc.Mapping):
+    def __getitem__(self, key):
+        raise KeyError(key)
+
+    def __iter__(self):
+        return iter(())
+
+    def __len__(self):
+        return 0
+
+
+class Interface(abc.ABC):
+    pass
+
+
+class Implementation(Interface):
+    pass
+
+
+class Registry(Plain, abc.ABC):
+    pass
+
+
+Registry.register(int)
+
+
+class Color(enum.Enum):
+    RED = 1
+
+
+class Small(enum.IntEnum):
+    ONE = 1
+
+
+@pytest.mark.parametrize(
+    "sub, sup, outsider, expected",
+    [
+        # a subclass of sub may leave sup: the outsider shows one
+        pytest.param(Plain, collections.abc.Hashable, Unhashable(), False, id="hashable by its methods"),
+        pytest.param(Iterates, collections.abc.Iterable, None, False, id="iterable by its methods"),
+        pytest.param(Calls, collections.abc.Callable, None, False, id="callable by its methods"),
+        pytest.param(Closer, Closes, None, False, id="runtime-checkable protocol"),
+        pytest.param(Registry, Plain, 5, False, id="an ABC sub holds its registered classes"),
+        # nominal relations stay proven
+        pytest.param(bool, int, None, True, id="builtin subclass"),
+        pytest.param(Unhashable, Plain, None, True, id="plain subclass"),
+        pytest.param(Explicit, collections.abc.Hashable, None, True, id="nominal subclass of Hashable"),
+        pytest.param(Mapped, collections.abc.Mapping, None, True, id="nominal subclass of a standard ABC"),
+        pytest.param(Implementation, Interface, None, True, id="nominal subclass of an ABC"),
+        pytest.param(Color, enum.Enum, None, True, id="enum"),
+        pytest.param(Small, enum.IntEnum, None, True, id="int enum"),
+    ],
+)
+def test_class_inclusion_holds_for_every_subclass(sub, sup, outsider, expected):
+    assert issubclass(sub, sup)
+    if outsider is not None:
+        assert Validator(sub).is_valid(outsider) and not Validator(sup).is_valid(outsider)
+    assert within(sub, sup) is expected
 
 
 @pytest.mark.parametrize(
