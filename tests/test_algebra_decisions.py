@@ -799,6 +799,48 @@ def test_both_directions_of_an_equivalence_share_one_budget():
     assert small_a.is_equivalent(small_b) is True
 
 
+class Ordered:
+    """A bound that counts the comparisons asked of it."""
+
+    calls = 0
+
+    def __init__(self, x):
+        self.x = x
+
+    def _other(self, other):
+        Ordered.calls += 1
+        return other.x
+
+    def __eq__(self, other):
+        return self.x == self._other(other)
+
+    def __lt__(self, other):
+        return self.x < self._other(other)
+
+    def __gt__(self, other):
+        return self.x > self._other(other)
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("k", [50, 400])
+def test_bound_implication_compares_each_bound_a_bounded_number_of_times(k):
+    sub = refined(int, *[ge(Ordered(i)) for i in range(k)])
+    sup = refined(int, *[ge(Ordered(k - 1)) for _ in range(k)])
+    Ordered.calls = 0
+    assert within(sub, sup) is True
+    assert Ordered.calls <= 10 * k  # about 8 * k: each list folded once per question that reads it
+
+
+def test_the_complement_pair_test_of_a_decision_is_charged_to_its_budget():
+    # every question about `both` hashes its two 20,000-node members to look for a
+    # complement pair: 40 of them spend the budget before the last member is reached
+    wide = [list[Literal[i]] for i in range(10_000)]
+    both = intersection(complement(union(*wide)), union(*wide[:-1], list[str]))
+    assert within(both, union(both)) is True
+    assert within(both, union(*[list[bytes]] * 40, both)) is False
+
+
 # ------------------------------------------------------------- the method surface
 
 

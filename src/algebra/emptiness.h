@@ -4,6 +4,7 @@
 #include "schema/schema.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kestrome {
@@ -78,11 +79,31 @@ inline EmptinessVerdict emptiness_of(const Schema& node, const LeafOracle& oracl
     return emptiness_rec(node, oracle, definitions, stack, budget);
 }
 
+// Whether the intersection of a and b is proven empty, as the emptiness of
+// an intersection node holding the two would be, without making one.
+bool pair_intersection_empty(const Schema& a, const Schema& b, const LeafOracle& oracle,
+                             const std::vector<Schema>& definitions, WorkBudget& budget);
+
+// A constraint list's lengths (the largest MinLen, the smallest MaxLen) and
+// bounds, folded in list order: a later bound replaces the current one of
+// its side only when the oracle orders it strictly tighter, and an equal
+// strict bound makes the current one strict. One budget step a comparison;
+// `complete` is false when the budget ran out on the way.
+struct PooledBound {
+    std::uint64_t index;
+    bool strict;
+};
+struct FoldedBounds {
+    std::optional<std::uint64_t> min_len, max_len;
+    std::optional<PooledBound> lower, upper;
+    bool complete = true;
+};
+FoldedBounds fold_bounds(const std::vector<const Constraint*>& list, const LeafOracle& oracle, WorkBudget& budget);
+
 BaseKind schema_base_kind(const Schema& node);
 // The bound checks take one budget step per comparison they ask for.
 bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
                                WorkBudget& budget);
-bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle, WorkBudget& budget);
 
 // Whether some two of the schemas added (at different positions) share no
 // value by their base kinds alone (Nothing meets nothing; bool and int are

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kestrome {
 
@@ -268,53 +269,67 @@ private:
     return true;
 }
 
-// Whether the sub constraints imply every sup constraint.
-bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Constraint>& sub, const LeafOracle& oracle) {
+// Whether a sub constraint has the same content as p.
+class SameConstraints {
+public:
+    explicit SameConstraints(const std::vector<Constraint>& sub) : set_(sub.size()) {
+        for (const Constraint& q : sub) set_.insert(&q);
+    }
+    bool contains(const Constraint& p) const { return set_.count(&p) != 0; }
+
+private:
+    struct Hash {
+        std::size_t operator()(const Constraint* c) const {
+            return static_cast<std::size_t>(
+                fx_hash_pair(fx_hash_pair(static_cast<std::uint64_t>(c->kind), c->value), fx_hash_text(c->pattern)));
+        }
+    };
+    struct Equal {
+        bool operator()(const Constraint* a, const Constraint* b) const { return eq_constraint(*a, *b); }
+    };
+    std::unordered_set<const Constraint*, Hash, Equal> set_;
+};
+
+// Whether the sub constraints imply every sup constraint: a sup constraint
+// that some sub constraint repeats, or a bound or length that the sub's
+// folded ones (its tightest, by the oracle's order) reach. Each sub list is
+// folded once and each sup bound compared once, a budget step each, so the
+// cost grows with the two lists, not with their product.
+bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Constraint>& sub, const LeafOracle& oracle,
+                       WorkBudget& budget) {
     using CK = ConstraintKind;
+    const SameConstraints same(sub);
+    std::optional<FoldedBounds> folded;
     for (const Constraint& p : sup) {
+        if (same.contains(p)) continue;
+        if (!folded) {
+            std::vector<const Constraint*> list;
+            list.reserve(sub.size());
+            for (const Constraint& q : sub) list.push_back(&q);
+            folded = fold_bounds(list, oracle, budget);
+        }
+        // How the sub's bound on p's side stands to p: 1 tighter, 0 equal.
+        const auto order = [&](const std::optional<PooledBound>& q, std::int8_t tighter) -> std::int8_t {
+            if (!q || !budget.step()) return ORDER_UNDECIDED;
+            const std::int8_t c = oracle.compare(q->index, p.value);
+            return c == tighter ? 1 : c;
+        };
         bool covered = false;
-        for (const Constraint& q : sub) {
-            if (eq_constraint(q, p)) {
-                covered = true;
+        switch (p.kind) {
+            case CK::Ge:
+            case CK::Gt:
+            case CK::Le:
+            case CK::Lt: {
+                const bool lower = p.kind == CK::Ge || p.kind == CK::Gt;
+                const std::optional<PooledBound>& q = lower ? folded->lower : folded->upper;
+                const std::int8_t c = order(q, lower ? 1 : -1);
+                const bool strict = p.kind == CK::Gt || p.kind == CK::Lt;
+                covered = c == 1 || (c == 0 && (!strict || q->strict));
                 break;
             }
-        }
-        for (std::size_t i = 0; !covered && i < sub.size(); ++i) {
-            const Constraint& q = sub[i];
-            const auto order = [&] { return oracle.compare(q.value, p.value); };
-            switch (p.kind) {
-                case CK::Ge:
-                    if (q.kind == CK::Ge || q.kind == CK::Gt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == 1;
-                    }
-                    break;
-                case CK::Gt:
-                    if (q.kind == CK::Ge) {
-                        covered = order() == 1;
-                    } else if (q.kind == CK::Gt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == 1;
-                    }
-                    break;
-                case CK::Le:
-                    if (q.kind == CK::Le || q.kind == CK::Lt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == -1;
-                    }
-                    break;
-                case CK::Lt:
-                    if (q.kind == CK::Le) {
-                        covered = order() == -1;
-                    } else if (q.kind == CK::Lt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == -1;
-                    }
-                    break;
-                case CK::MinLen: covered = q.kind == CK::MinLen && q.value >= p.value; break;
-                case CK::MaxLen: covered = q.kind == CK::MaxLen && q.value <= p.value; break;
-                default: break;  // equality only
-            }
+            case CK::MinLen: covered = folded->min_len && *folded->min_len >= p.value; break;
+            case CK::MaxLen: covered = folded->max_len && *folded->max_len <= p.value; break;
+            default: break;  // equality only
         }
         if (!covered) return false;
     }
@@ -323,12 +338,7 @@ bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Con
 
 // x within the complement of y: x and y share no value.
 [[gnu::noinline]] bool subtype_of_complement(const Schema& x, const Schema& y, const SubtypeContext& cx) {
-    std::vector<Schema> members;
-    members.push_back(clone_schema(x));
-    members.push_back(clone_schema(y));
-    Schema both(Kind::Intersection);
-    both.members() = std::move(members);
-    return emptiness_of(both, cx.oracle, cx.definitions, cx.budget).proven_empty;
+    return pair_intersection_empty(x, y, cx.oracle, cx.definitions, cx.budget);
 }
 
 // An object read as an instance test of its class.
@@ -397,7 +407,7 @@ bool unfold_sup(const Schema& sub, const Schema& sup, const SubtypeContext& cx, 
 }
 
 bool refinement_within(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    return subtype_rec(*sub.inner(), *sup.inner(), cx, as) && constraints_imply(sup.constraints(), sub.constraints(), cx.oracle);
+    return subtype_rec(*sub.inner(), *sup.inner(), cx, as) && constraints_imply(sup.constraints(), sub.constraints(), cx.oracle, cx.budget);
 }
 
 // The rules that read the structure of sup; a refinement sub that none of
