@@ -841,6 +841,28 @@ def test_the_complement_pair_test_of_a_decision_is_charged_to_its_budget():
     assert within(both, union(*[list[bytes]] * 40, both)) is False
 
 
+@pytest.mark.parametrize("k, expected", [(200, True), (2000, False)])
+def test_bound_comparisons_take_the_steps_of_their_work(k, expected):
+    # each of 41 questions folds the k bounds of sub, twice, at 8 steps a comparison
+    sub = refined(int, *[ge(i) for i in range(k)])
+    sup = union(*[refined(int, le(-j)) for j in range(40)], refined(int, ge(-1)))
+    assert within(sub, sup) is expected
+
+
+@pytest.mark.parametrize("n, expected", [(300, True), (2000, False)])
+def test_the_walk_of_a_literal_is_charged_by_the_nodes_it_may_visit(n, expected):
+    # each of n literals is walked through the n members of sup: n * n steps
+    texts = tuple(f"s{i}" for i in range(n))
+    assert within(Literal[texts], refined(Literal[texts], Counter(True))) is expected
+
+
+@pytest.mark.parametrize("n, expected", [(10, True), (40, False)])
+def test_record_fields_passed_over_are_charged(n, expected):
+    # each of n records passes over sup's 30,000 optional fields it lacks
+    sup = Validator({f"k{i}?": int for i in range(30_000)})
+    assert within(union(*[{f"k{i}": int} for i in range(n)]), sup) is expected
+
+
 # ------------------------------------------------------------- the method surface
 
 

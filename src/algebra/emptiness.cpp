@@ -17,19 +17,20 @@ constexpr EmptinessVerdict NOT_EMPTY_INEXACT{false, true, 0};
 bool is_integral(BaseKind k) { return k == 1 || k == 2; }
 
 // Decides one constraint list, its lengths and bounds folded in list order.
-// Each comparison takes a budget step; once the budget is spent, nothing
+// Each comparison takes ORACLE_STEPS; once the budget is spent, nothing
 // more is proven.
 bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOracle& oracle, bool integral,
                         WorkBudget& budget) {
+    if (!budget.take(list.size())) return false;  // a step a constraint read
     const FoldedBounds folded = fold_bounds(list, oracle, budget);
     if (folded.min_len && folded.max_len && *folded.min_len > *folded.max_len) return true;
     const std::optional<PooledBound>& lower = folded.lower;
     const std::optional<PooledBound>& upper = folded.upper;
-    if (!folded.complete || !lower || !upper || !budget.step()) return false;
+    if (!folded.complete || !lower || !upper || !budget.take(ORACLE_STEPS)) return false;
     const std::int8_t order = oracle.compare(lower->index, upper->index);
     if (order == 1) return true;
     if (order == 0) return lower->strict || upper->strict;
-    return integral && budget.step() && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
+    return integral && budget.take(ORACLE_STEPS) && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
 }
 
 EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
@@ -162,7 +163,7 @@ FoldedBounds fold_bounds(const std::vector<const Constraint*>& list, const LeafO
             side = PooledBound{c->value, strict};
             continue;
         }
-        if (!budget.step()) {
+        if (!budget.take(ORACLE_STEPS)) {
             out.complete = false;
             return out;
         }

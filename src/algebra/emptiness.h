@@ -23,6 +23,12 @@ inline constexpr std::uint32_t WORK_BUDGET = 1000000;
 // deepest path: records nested in records).
 inline constexpr std::uint32_t MAX_DECISION_DEPTH = 1000;
 
+// An oracle question about pooled bounds runs up to three rich comparisons
+// or a rounding in Python, several times the work of a step: it takes as
+// many steps as that work (measured), so that a spent budget costs about
+// the same time whatever the steps went to.
+inline constexpr std::uint32_t ORACLE_STEPS = 8;
+
 struct WorkBudget {
     std::uint32_t remaining = WORK_BUDGET;
     std::uint32_t depth = 0;
@@ -30,6 +36,16 @@ struct WorkBudget {
     bool step() {
         if (remaining == 0) return false;
         --remaining;
+        return true;
+    }
+    // Takes `steps` steps at once, for work that grows with the schema
+    // without a step of its own; false (the budget spent) when fewer remain.
+    bool take(std::uint64_t steps) {
+        if (steps > remaining) {
+            remaining = 0;
+            return false;
+        }
+        remaining -= static_cast<std::uint32_t>(steps);
         return true;
     }
 };
@@ -101,7 +117,7 @@ struct FoldedBounds {
 FoldedBounds fold_bounds(const std::vector<const Constraint*>& list, const LeafOracle& oracle, WorkBudget& budget);
 
 BaseKind schema_base_kind(const Schema& node);
-// The bound checks take one budget step per comparison they ask for.
+// The bound checks take ORACLE_STEPS per comparison they ask for.
 bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
                                WorkBudget& budget);
 
