@@ -47,29 +47,38 @@ EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, con
     return EmptinessVerdict{all_empty, any_inexact, mask};
 }
 
-// The structural hash of a decision's complement pair test, one budget
-// step a node; nothing once the budget is spent.
+// The structural hash of a decision's complement pair test: a step a node
+// hashed, children written as their kept hashes; nothing once the budget
+// is spent.
 class ChargedHash {
 public:
     explicit ChargedHash(WorkBudget& budget) : budget_(budget) {}
     std::optional<std::uint64_t> operator()(const Schema& node) {
-        SipHasher13 hasher;
-        add(node, hasher);
+        const std::uint64_t h = of(node);
         if (spent_) return std::nullopt;
-        return hasher.finish();
+        return h;
     }
 
 private:
-    void add(const Schema& node, SipHasher13& hasher) {
+    std::uint64_t of(const Schema& node) {
+        const bool leaf = node.kind <= Kind::Literal || node.kind == Kind::Instance || node.kind == Kind::BackEdge ||
+                          node.kind == Kind::Placeholder;
+        if (!leaf) {
+            if (const auto it = budget_.hashes.find(&node); it != budget_.hashes.end()) return it->second;
+        }
         if (spent_ || !budget_.step()) {
             spent_ = true;
-            return;
+            return 0;
         }
-        const ChildHasher child{[](const void* self, const Schema& c, SipHasher13& h) {
-                                    static_cast<ChargedHash*>(const_cast<void*>(self))->add(c, h);
-                                },
-                                this};
-        hash_schema_node(node, hasher, child, DefinitionMirror{});
+        const ChildHasher kept{[](const void* self, const Schema& child, SipHasher13& h) {
+                                   h.write_u64(static_cast<ChargedHash*>(const_cast<void*>(self))->of(child));
+                               },
+                               this};
+        SipHasher13 hasher;
+        hash_schema_node(node, hasher, kept, DefinitionMirror{});
+        const std::uint64_t h = hasher.finish();
+        if (!leaf && !spent_) budget_.hashes.emplace(&node, h);
+        return h;
     }
 
     WorkBudget& budget_;

@@ -2,9 +2,11 @@
 #pragma once
 #include "algebra/oracle.h"
 #include "schema/schema.h"
+#include "util/fx_hash.h"
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrome {
@@ -32,6 +34,10 @@ inline constexpr std::uint32_t ORACLE_STEPS = 8;
 struct WorkBudget {
     std::uint32_t remaining = WORK_BUDGET;
     std::uint32_t depth = 0;
+    // The structural hashes that the decision's complement pair tests made,
+    // by node address (inner nodes only: they outlive the decision), so
+    // that each node is hashed, and charged, once.
+    std::unordered_map<const Schema*, std::uint64_t, FxPointerHash> hashes;
     // Takes one step; false when the budget is spent.
     bool step() {
         if (remaining == 0) return false;

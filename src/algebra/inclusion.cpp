@@ -97,6 +97,8 @@ private:
 // record is searched in place, a long one through a hash map.
 class FieldIndex {
 public:
+    static constexpr std::size_t SHORT = 8;
+
     explicit FieldIndex(const std::vector<Field>& fields) : fields_(fields) {
         if (fields.size() > SHORT) {
             map_ = std::make_unique<Map>();
@@ -128,16 +130,17 @@ public:
 private:
     // Kept on the heap, so that a recursion level's frame stays small.
     using Map = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
-    static constexpr std::size_t SHORT = 8;
     const std::vector<Field>& fields_;
     std::unique_ptr<Map> map_;
     bool repeats_ = false;
 };
 
-// The field indexes of the records met in one decision, each built once.
+// The field indexes of the long records met in one decision, each built
+// once; a short record's is built in `local`, as cheaply as it is found.
 class FieldIndexes {
 public:
-    const FieldIndex& of(const std::vector<Field>& fields) {
+    const FieldIndex& of(const std::vector<Field>& fields, std::optional<FieldIndex>& local) {
+        if (fields.size() <= FieldIndex::SHORT) return local.emplace(fields);
         std::unique_ptr<FieldIndex>& slot = indexes_[&fields];
         if (!slot) slot = std::make_unique<FieldIndex>(fields);
         return *slot;
@@ -269,8 +272,9 @@ bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, As
 // not the last of its name has no member at all.
 // Fields passed over without a question of their own take a step each.
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields());
-    const FieldIndex& sup_fields = cx.field_indexes.of(sup.fields());
+    std::optional<FieldIndex> sub_local, sup_local;
+    const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields(), sub_local);
+    const FieldIndex& sup_fields = cx.field_indexes.of(sup.fields(), sup_local);
     if (sup_fields.repeats()) {
         for (const Field& f : sup.fields()) {
             if (f.required && sup_fields.find(f.name) != &f) return false;
@@ -327,7 +331,8 @@ bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, As
 
 [[gnu::noinline]] bool object_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     if (sub.index != sup.index && !class_within(sub.index, sup.index, cx.oracle)) return false;
-    const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields());
+    std::optional<FieldIndex> local;
+    const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields(), local);
     for (const Field& f : sup.fields()) {
         const Field* g = sub_fields.find(f.name);
         if (g == nullptr || !subtype_rec(g->schema, f.schema, cx, as)) return false;
