@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A bar chart of the real JSON documents' results (W50 to W54), read from a report that
+"""A bar chart of the real JSON documents' results (W60 to W64), read from a report that
 bench/run.py wrote:
 
     bench/.venv/bin/python bench/chart.py [--results bench/RESULTS.md] [--output PNG]
@@ -17,7 +17,7 @@ import sys
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-KEYS = ["W50", "W51", "W52", "W53", "W54"]
+KEYS = ["W60", "W61", "W62", "W63", "W64"]
 REF = "msgspec"
 TOOLS = ["kestrome load", "kestrome validate_json", "kestrome is_valid_json", "msgspec",
          "orjson.loads", "simdjson parse"]

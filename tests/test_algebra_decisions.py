@@ -4,10 +4,13 @@ Every decision is sound: True only when proven, False for whatever cannot be set
 Python code run on the way raises, and whatever a proof would cost past the work budget.
 """
 
+import abc
+import collections.abc
 import dataclasses
 import enum
 import json
 import math
+import typing
 from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from fractions import Fraction
@@ -466,6 +469,99 @@ def test_a_record_fits_its_opened_form():
     assert one.is_subtype_of(one.open()) is True
 
 
+class Plain:
+    pass
+
+
+class Unhashable(Plain):
+    __hash__ = None
+
+
+class Iterates:
+    def __iter__(self):
+        return iter(())
+
+
+class Calls:
+    def __call__(self):
+        return None
+
+
+@typing.runtime_checkable
+class Closes(typing.Protocol):
+    def close(self): ...
+
+
+class Closer:
+    def close(self):
+        return None
+
+
+class Explicit(collections.abc.Hashable):
+    def __hash__(self):
+        return 0
+
+
+class Mapped(collections.abc.Mapping):
+    def __getitem__(self, key):
+        raise KeyError(key)
+
+    def __iter__(self):
+        return iter(())
+
+    def __len__(self):
+        return 0
+
+
+class Interface(abc.ABC):
+    pass
+
+
+class Implementation(Interface):
+    pass
+
+
+class Registry(Plain, abc.ABC):
+    pass
+
+
+Registry.register(int)
+
+
+class Color(enum.Enum):
+    RED = 1
+
+
+class Small(enum.IntEnum):
+    ONE = 1
+
+
+@pytest.mark.parametrize(
+    "sub, sup, outsider, expected",
+    [
+        # a subclass of sub may leave sup: the outsider shows one
+        pytest.param(Plain, collections.abc.Hashable, Unhashable(), False, id="hashable by its methods"),
+        pytest.param(Iterates, collections.abc.Iterable, None, False, id="iterable by its methods"),
+        pytest.param(Calls, collections.abc.Callable, None, False, id="callable by its methods"),
+        pytest.param(Closer, Closes, None, False, id="runtime-checkable protocol"),
+        pytest.param(Registry, Plain, 5, False, id="an ABC sub holds its registered classes"),
+        # nominal relations stay proven
+        pytest.param(bool, int, None, True, id="builtin subclass"),
+        pytest.param(Unhashable, Plain, None, True, id="plain subclass"),
+        pytest.param(Explicit, collections.abc.Hashable, None, True, id="nominal subclass of Hashable"),
+        pytest.param(Mapped, collections.abc.Mapping, None, True, id="nominal subclass of a standard ABC"),
+        pytest.param(Implementation, Interface, None, True, id="nominal subclass of an ABC"),
+        pytest.param(Color, enum.Enum, None, True, id="enum"),
+        pytest.param(Small, enum.IntEnum, None, True, id="int enum"),
+    ],
+)
+def test_class_inclusion_holds_for_every_subclass(sub, sup, outsider, expected):
+    assert issubclass(sub, sup)
+    if outsider is not None:
+        assert Validator(sub).is_valid(outsider) and not Validator(sup).is_valid(outsider)
+    assert within(sub, sup) is expected
+
+
 @pytest.mark.parametrize(
     "sub, sup, expected",
     [
@@ -701,6 +797,72 @@ def test_both_directions_of_an_equivalence_share_one_budget():
     assert a.is_equivalent(b) is False
     small_a, small_b = distinct_records(400), distinct_records(400, reverse=True)
     assert small_a.is_equivalent(small_b) is True
+
+
+class Ordered:
+    """A bound that counts the comparisons asked of it."""
+
+    calls = 0
+
+    def __init__(self, x):
+        self.x = x
+
+    def _other(self, other):
+        Ordered.calls += 1
+        return other.x
+
+    def __eq__(self, other):
+        return self.x == self._other(other)
+
+    def __lt__(self, other):
+        return self.x < self._other(other)
+
+    def __gt__(self, other):
+        return self.x > self._other(other)
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("k", [50, 400])
+def test_bound_implication_compares_each_bound_a_bounded_number_of_times(k):
+    sub = refined(int, *[ge(Ordered(i)) for i in range(k)])
+    sup = refined(int, *[ge(Ordered(k - 1)) for _ in range(k)])
+    Ordered.calls = 0
+    assert within(sub, sup) is True
+    assert Ordered.calls <= 10 * k  # about 8 * k: each list folded once per question that reads it
+
+
+def test_complement_pairs_are_found_in_large_intersections_asked_about_often():
+    # every question about `both` looks for a complement pair among its two members of
+    # 20,000 nodes; a pair is found through hashes each node gets once per decision
+    wide = [list[Literal[i]] for i in range(10_000)]
+    both = intersection(complement(union(*wide)), union(*wide[:-1], list[str]))
+    pair = intersection(complement(union(*wide)), union(*wide))
+    assert within(both, union(*[list[bytes]] * 40, both)) is True
+    assert within(pair, union(*[list[bytes]] * 40)) is True
+    assert within(union(*[list[bytes]] * 40, both), both) is False
+
+
+@pytest.mark.parametrize("k, expected", [(200, True), (2000, False)])
+def test_bound_comparisons_take_the_steps_of_their_work(k, expected):
+    # each of 41 questions folds the k bounds of sub, twice, at 8 steps a comparison
+    sub = refined(int, *[ge(i) for i in range(k)])
+    sup = union(*[refined(int, le(-j)) for j in range(40)], refined(int, ge(-1)))
+    assert within(sub, sup) is expected
+
+
+@pytest.mark.parametrize("n, expected", [(300, True), (2000, False)])
+def test_the_walk_of_a_literal_is_charged_by_the_nodes_it_may_visit(n, expected):
+    # each of n literals is walked through the n members of sup: n * n steps
+    texts = tuple(f"s{i}" for i in range(n))
+    assert within(Literal[texts], refined(Literal[texts], Counter(True))) is expected
+
+
+@pytest.mark.parametrize("n, expected", [(10, True), (40, False)])
+def test_record_fields_passed_over_are_charged(n, expected):
+    # each of n records passes over sup's 30,000 optional fields it lacks
+    sup = Validator({f"k{i}?": int for i in range(30_000)})
+    assert within(union(*[{f"k{i}": int} for i in range(n)]), sup) is expected
 
 
 # ------------------------------------------------------------- the method surface

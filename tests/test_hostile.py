@@ -293,6 +293,22 @@ def test_repeated_walks_are_decided_once(schema, value, modes):
     assert summary(deep) == summary(small)
 
 
+@pytest.mark.parametrize("leaf", [10**30, "a shared text"])
+def test_shared_leaves_are_decided_as_distinct_ones_are(leaf):
+    """A leaf that many entries share, as a document's small ints and interned
+    keys are, is decided by its own test each time, exactly like equal leaves
+    that are distinct objects: sharing never turns the memo of decisions on."""
+    counted = Counted(lambda x: True)
+    v = recursive(lambda j: union(None, Annotated[int, counted], Annotated[str, counted], list[j], dict[str, j]))
+    shared = [{"a": leaf, "b": leaf, "c": [leaf, leaf]} for _ in range(30)]
+    copies = json.loads(json.dumps(shared))
+    assert copies[0]["a"] is not copies[0]["b"]
+    for value in (shared, copies):
+        counted.calls = 0
+        assert v.is_valid(value) is True
+        assert counted.calls == 30 * 4
+
+
 @pytest.mark.parametrize("levels", [125, 126, 127, 128, 129])
 def test_repeated_walks_keep_the_recursion_limit(levels):
     """Near the 128 open levels, a union that repeats its walks answers and

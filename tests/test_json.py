@@ -535,6 +535,25 @@ def test_duplicate_undeclared_keys_are_tested_with_their_last_value():
     assert closed.is_valid_json('{"a": 1, "b": 2, "b": 3}') is False
 
 
+@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("schema", [dict[str, int], {"k0": int, str: int}, {"k0": int, "k1?": int, str: int}])
+def test_objects_that_repeat_many_keys_are_read_as_their_dicts(schema, seed):
+    """Many keys, each written twice in any order, the wrong value first, last or
+    neither: only a key's last entry counts, as in the dict the document loads to."""
+    rng = random.Random(seed)
+    entries = []
+    for i in range(300):
+        first, last = rng.choice([("x", 1), ("x", 1), (1, 1), (1, "x") if rng.random() < 0.01 else (1, 1)])
+        entries.append((f"k{i}", first))
+        entries.append((f"k{i}", last))
+    later = entries[1::2]
+    rng.shuffle(later)
+    entries = entries[0::2] + later
+    doc = "{" + ", ".join(f"{json.dumps(k)}: {json.dumps(x)}" for k, x in entries) + "}"
+    v = Validator(schema)
+    assert v.is_valid_json(doc) is v.is_valid(json.loads(doc))
+
+
 def test_load_returns_a_fresh_object_each_call():
     v = Validator({"a": int})
     first = v.load('{"a": 1}')

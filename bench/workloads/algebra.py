@@ -1,21 +1,25 @@
-"""Decisions and rewrites of the schema algebra (W44, W45); kestrome only, no peer has them.
+"""Decisions and rewrites of the schema algebra (W44, W45, W51); kestrome only, no peer has them.
 
 W44 times the everyday decisions, each of which should take well under 100 µs. W45 times
 the cases whose cost once grew with the schema's width or with the product of two cycle
 lengths: each should finish in about the time of a spent work budget (10 to 20 ms) or grow
-near-linearly with the schema.
+near-linearly with the schema. W51 times the worst decisions known on validators within
+the size limits, each of whose work once grew with the product of two sizes: each should
+end within what a spent work budget allows (about 0.1 s).
 """
 
 from __future__ import annotations
 
 from typing import Annotated
 
-from annotated_types import Ge
+from typing import Literal
 
-from harness import Case, Table, Workload, kestrome, workload
+from annotated_types import Ge, Le, MinLen, Predicate
 
-Validator, recursive, union, intersection = (
-    kestrome.Validator, kestrome.recursive, kestrome.union, kestrome.intersection)
+from harness import Case, Table, Target, Workload, kestrome, workload
+
+Validator, recursive, union, intersection, complement = (
+    kestrome.Validator, kestrome.recursive, kestrome.union, kestrome.intersection, kestrome.complement)
 
 
 def answer(stmt: str, env: dict, expected: bool) -> Case:
@@ -100,3 +104,48 @@ def bounded_cost() -> Workload:
          "decision depth cap (1,000 levels) the answer is not proven (False)",
          "target: each within about the time of a spent work budget (10 to 20 ms), or "
          "near-linear in the schema size"])
+
+
+WORST_LIMIT = 0.1  # seconds: about what a spent work budget takes on the bench machine
+
+
+@workload("W51")
+def worst_decisions() -> Workload:
+    k = 5_000
+    wide = [list[Literal[i]] for i in range(10_000)]
+    both = intersection(complement(union(*wide)), union(*wide[:-1], list[str]))
+    texts = tuple(f"s{i}" for i in range(16_000))
+    env = {
+        "strs": Validator(union(*[str] * 4_000)),
+        "not_lists": complement(Annotated[list[union(*[list[int]] * 30_000)], MinLen(0)]),
+        "ge_each": Validator(Annotated[(int, *[Ge(i) for i in range(k)])]),
+        "ge_last": Validator(Annotated[(int, *[Ge(float(k - 1))] * k)]),
+        "ge_many": Validator(Annotated[(int, *[Ge(i) for i in range(49_000)])]),
+        "le_union": Validator(union(*[Annotated[int, Le(j)] for j in range(40)])),
+        "both": Validator(both),
+        "byte_lists": Validator(union(*[list[bytes]] * 40, both)),
+        "texts": Validator(Literal[texts]),
+        "refined_texts": Validator(Annotated[Literal[texts], Predicate(bool)]),
+        "one_field_records": Validator(union(*[{f"k{i}": int} for i in range(1_000)])),
+        "optional_fields": Validator({f"k{i}?": int for i in range(40_000)}),
+    }
+    stmts = [
+        ("strs.is_subtype_of(not_lists)", "union(str x 4,000) within complement(Annotated[list[union(list[int] x 30,000)], MinLen(0)])"),
+        ("ge_each.is_subtype_of(ge_last)", f"Annotated[int, Ge(0..{k - 1})] within Annotated[int, {k:,} x Ge({k - 1}.0)]"),
+        ("ge_many.is_subtype_of(le_union)", "Annotated[int, Ge(0..48,999)] within a union of 40 Annotated[int, Le(j)]"),
+        ("both.is_subtype_of(byte_lists)", "an intersection holding a complement of 20,000 nodes within a union of 41"),
+        ("texts.is_subtype_of(refined_texts)", "Literal of 16,000 strs within Annotated[that Literal, Predicate]"),
+        ("one_field_records.is_subtype_of(optional_fields)", "a union of 1,000 one-field records within a record of 40,000 optional fields"),
+    ]
+    cases = [Case(f"{label}", stmt, env, None) for stmt, label in stmts]
+    return Workload(
+        "W51", "algebra: worst decisions within the limits",
+        "decisions on validators within the node limit whose work once grew with the "
+        "product of two sizes (copies for a complement, pairwise bound comparisons, "
+        "literal walks, record fields passed over, repeated bound folding)",
+        None, None, [],
+        [Table("W51 algebra: worst decisions within the limits", "decision", cases, None, ratio_to=[])],
+        ["kestrome only: no peer decides inclusion between schemas",
+         f"target: each decision within {WORST_LIMIT} s, what a spent work budget allows"],
+        [Target(f"{c.tool} within {WORST_LIMIT} s", "at_most", [(0, c.tool)], [], WORST_LIMIT, "s")
+         for c in cases])

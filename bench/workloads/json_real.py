@@ -1,6 +1,6 @@
-"""Real JSON documents: the three files of the standard parser corpus, twitter (W50), citm
-(W51) and canada (W52), a JSON-lines file of products made here (W53), and Japanese text
-against ASCII text of the same size (W54).
+"""Real JSON documents: the three files of the standard parser corpus, twitter (W60), citm
+(W61) and canada (W62), a JSON-lines file of products made here (W63), and Japanese text
+against ASCII text of the same size (W64).
 
 The corpus is read, never changed, from `../shared/data/json/` beside the repository, or
 from the folder that KESTROME_BENCH_JSON_DIR names; when a file is missing its workload
@@ -307,10 +307,10 @@ def break_twitter(doc: dict) -> None:
     retweets[-1]["user"]["followers_count"] = "1,024"
 
 
-@workload("W50")
+@workload("W60")
 def twitter_real() -> Workload:
     return corpus_workload(
-        "W50", "twitter.json", Twitter, break_twitter,
+        "W60", "twitter.json", Twitter, break_twitter,
         "twitter.json of the standard corpus: 100 statuses of a search, 73 with the status "
         "they retweet, each with its user (40 fields) and entities; many nulls, optional "
         "keys, much Japanese text; schema: closed TypedDicts, Optional where there are nulls, "
@@ -327,10 +327,10 @@ def break_citm(doc: dict) -> None:
                                                        ["seatCategoryId"])
 
 
-@workload("W51")
+@workload("W61")
 def citm_real() -> Workload:
     return corpus_workload(
-        "W51", "citm_catalog.json", Catalog, break_citm,
+        "W61", "citm_catalog.json", Catalog, break_citm,
         "citm_catalog.json of the standard corpus: 184 events in a map keyed by numeric "
         "strings, 243 performances with their prices and seat categories, name tables; "
         "indented; schema: closed TypedDicts, `dict[str, ...]` for the maps, `None` for the "
@@ -369,10 +369,10 @@ def break_canada(doc: dict) -> None:
     ring[len(ring) // 2].append(0.0)
 
 
-@workload("W52")
+@workload("W62")
 def canada_real() -> Workload:
     return corpus_workload(
-        "W52", "canada.json", FeatureCollection, break_canada,
+        "W62", "canada.json", FeatureCollection, break_canada,
         "canada.json of the standard corpus: a GeoJSON outline, one Polygon of 480 rings, "
         "55,563 points, 111,126 numbers; schema: closed TypedDicts, Literal types, a point "
         "as `Annotated[list[float | int], Len(2, 2)]` for kestrome (a JSON array is a "
@@ -448,14 +448,14 @@ def json_lines(rows: list[dict]) -> bytes:
     return "\n".join(json.dumps(r, ensure_ascii=False) for r in rows).encode() + b"\n"
 
 
-@workload("W53")
+@workload("W63")
 def products_lines() -> Workload:
     rows = products(53)
     doc = json_lines(rows)
     assert [orjson.loads(line) for line in doc.splitlines()] == rows
     rows[N_PRODUCTS // 2]["currency"] = "SEK"
     return document_workload(
-        "W53", f"a JSON-lines file of {N_PRODUCTS} products", Product, doc, json_lines(rows),
+        "W63", f"a JSON-lines file of {N_PRODUCTS} products", Product, doc, json_lines(rows),
         f"{N_PRODUCTS} product rows made here from a fixed seed, one JSON document a line "
         "(id, sku, a name with some non-ASCII text, price, currency, tags, nullable "
         "description, discount and rating, a nested dimensions record); every tool is "
@@ -485,7 +485,7 @@ def texts(seed: int) -> tuple[list[str], list[str]]:
     return ja, en
 
 
-@workload("W54")
+@workload("W64")
 def text_per_byte() -> Workload:
     tables = []
     for label, values in zip(["Japanese", "ASCII"], texts(54)):
@@ -494,13 +494,13 @@ def text_per_byte() -> Workload:
         bad[N_TEXTS // 2] = 7
         assert orjson.loads(doc) == values
         cases = with_value(real_cases(list[str]), doc)
-        tables.append(Table(f"W54 {N_TEXTS:,} {label} strings, JSON bytes ({len(doc):,} bytes)",
+        tables.append(Table(f"W64 {N_TEXTS:,} {label} strings, JSON bytes ({len(doc):,} bytes)",
                             "member", cases, len(doc) / 1000, "kB",
                             ["kestrome is_valid_json", "orjson.loads"], collector_too=True,
                             values=(doc, json.dumps(bad, ensure_ascii=False).encode()),
                             label=label))
     return Workload(
-        "W54", "Japanese text against ASCII text of the same size, per byte",
+        "W64", "Japanese text against ASCII text of the same size, per byte",
         f"{N_TEXTS:,} strings of 5 to 40 Japanese characters (raw UTF-8, 3 bytes each) as a "
         f"JSON array against {N_TEXTS:,} ASCII strings of the same byte sizes, one for one, "
         "against list[str]: the cost per byte of non-ASCII text should stay close to ASCII's",

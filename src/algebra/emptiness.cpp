@@ -3,6 +3,8 @@
 #include "util/siphash.h"
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -14,47 +16,21 @@ constexpr EmptinessVerdict NOT_EMPTY_INEXACT{false, true, 0};
 
 bool is_integral(BaseKind k) { return k == 1 || k == 2; }
 
-struct Bound {
-    std::uint64_t index;
-    bool strict;
-};
-
-// Folds the bounds and lengths of one constraint list (in list order). Each
-// comparison takes a budget step; once the budget is spent, nothing more is
-// proven.
+// Decides one constraint list, its lengths and bounds folded in list order.
+// Each comparison takes ORACLE_STEPS; once the budget is spent, nothing
+// more is proven.
 bool list_unsatisfiable(const std::vector<const Constraint*>& list, const LeafOracle& oracle, bool integral,
                         WorkBudget& budget) {
-    std::optional<std::uint64_t> min_len, max_len;
-    for (const Constraint* c : list) {
-        if (c->kind == ConstraintKind::MinLen) min_len = std::max(min_len.value_or(0), c->value);
-        if (c->kind == ConstraintKind::MaxLen) max_len = std::min(max_len.value_or(UINT64_MAX), c->value);
-    }
-    if (min_len && max_len && *min_len > *max_len) return true;
-
-    std::optional<Bound> lower, upper;
-    for (const Constraint* c : list) {
-        const bool is_lower = c->kind == ConstraintKind::Ge || c->kind == ConstraintKind::Gt;
-        const bool is_upper = c->kind == ConstraintKind::Le || c->kind == ConstraintKind::Lt;
-        if (!is_lower && !is_upper) continue;
-        const bool strict = c->kind == ConstraintKind::Gt || c->kind == ConstraintKind::Lt;
-        std::optional<Bound>& side = is_lower ? lower : upper;
-        if (!side) {
-            side = Bound{c->value, strict};
-            continue;
-        }
-        if (!budget.step()) return false;
-        const std::int8_t order = oracle.compare(c->value, side->index);
-        if (order == (is_lower ? 1 : -1)) {
-            side = Bound{c->value, strict};
-        } else if (order == 0 && strict) {
-            side->strict = true;
-        }
-    }
-    if (!lower || !upper || !budget.step()) return false;
+    if (!budget.take(list.size())) return false;  // a step a constraint read
+    const FoldedBounds folded = fold_bounds(list, oracle, budget);
+    if (folded.min_len && folded.max_len && *folded.min_len > *folded.max_len) return true;
+    const std::optional<PooledBound>& lower = folded.lower;
+    const std::optional<PooledBound>& upper = folded.upper;
+    if (!folded.complete || !lower || !upper || !budget.take(ORACLE_STEPS)) return false;
     const std::int8_t order = oracle.compare(lower->index, upper->index);
     if (order == 1) return true;
     if (order == 0) return lower->strict || upper->strict;
-    return integral && budget.step() && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
+    return integral && budget.take(ORACLE_STEPS) && oracle.int_gap(lower->index, lower->strict, upper->index, upper->strict) == GAP_EMPTY;
 }
 
 EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, const std::vector<Schema>& definitions,
@@ -71,12 +47,99 @@ EmptinessVerdict union_verdict(const Schema& node, const LeafOracle& oracle, con
     return EmptinessVerdict{all_empty, any_inexact, mask};
 }
 
-EmptinessVerdict intersection_verdict(const Schema& node, const LeafOracle& oracle,
+// The structural hash of a decision's complement pair test: a step a node
+// hashed, children written as their kept hashes; nothing once the budget
+// is spent.
+class ChargedHash {
+public:
+    explicit ChargedHash(WorkBudget& budget) : budget_(budget) {}
+    std::optional<std::uint64_t> operator()(const Schema& node) {
+        const std::uint64_t h = of(node);
+        if (spent_) return std::nullopt;
+        return h;
+    }
+
+private:
+    std::uint64_t of(const Schema& node) {
+        const bool leaf = node.kind <= Kind::Literal || node.kind == Kind::Instance || node.kind == Kind::BackEdge ||
+                          node.kind == Kind::Placeholder;
+        if (!leaf) {
+            if (const auto it = budget_.hashes.find(&node); it != budget_.hashes.end()) return it->second;
+        }
+        if (spent_ || !budget_.step()) {
+            spent_ = true;
+            return 0;
+        }
+        const ChildHasher kept{[](const void* self, const Schema& child, SipHasher13& h) {
+                                   h.write_u64(static_cast<ChargedHash*>(const_cast<void*>(self))->of(child));
+                               },
+                               this};
+        SipHasher13 hasher;
+        hash_schema_node(node, hasher, kept, DefinitionMirror{});
+        const std::uint64_t h = hasher.finish();
+        if (!leaf && !spent_) budget_.hashes.emplace(&node, h);
+        return h;
+    }
+
+    WorkBudget& budget_;
+    bool spent_ = false;
+};
+
+// Whether some member is Complement(X), X not Any, and some member equals
+// X; found through the members' hashes (nothing proven when `hash_of`
+// gives none).
+template <class Members, class HashOf>
+bool complement_pair_in(const Members& members, HashOf&& hash_of) {
+    std::unordered_multimap<std::uint64_t, const Schema*> by_hash;
+    for (const Schema& c : members) {
+        if (c.kind != Kind::Complement || c.inner()->kind == Kind::Any) continue;
+        if (by_hash.empty()) {
+            by_hash.reserve(members.size());
+            for (const Schema& m : members) {
+                const std::optional<std::uint64_t> h = hash_of(m);
+                if (!h) return false;
+                by_hash.emplace(*h, &m);
+            }
+        }
+        const std::optional<std::uint64_t> h = hash_of(*c.inner());
+        if (!h) return false;
+        const auto [first, last] = by_hash.equal_range(*h);
+        for (auto it = first; it != last; ++it) {
+            if (eq_schema(*it->second, *c.inner())) return true;
+        }
+    }
+    return false;
+}
+
+template <class Members>
+bool some_pair_disjoint_in(const Members& members) {
+    DisjointPairScan scan;
+    for (const Schema& m : members) scan.add(m);
+    return scan.found();
+}
+
+template <class Members>
+bool bounds_empty_across(const Members& members, const LeafOracle& oracle, WorkBudget& budget) {
+    std::vector<const Constraint*> gathered;
+    bool integral = false;
+    for (const Schema& m : members) {
+        if (m.kind == Kind::Refinement) {
+            for (const Constraint& c : m.constraints()) gathered.push_back(&c);
+        }
+        integral = integral || is_integral(schema_base_kind(m));
+    }
+    if (gathered.empty()) return false;
+    return list_unsatisfiable(gathered, oracle, integral, budget);
+}
+
+// The intersection of `members`, a vector of schemas or a few borrowed ones.
+template <class Members>
+EmptinessVerdict intersection_verdict(const Members& members, const LeafOracle& oracle,
                                       const std::vector<Schema>& definitions, DefinitionStack& stack,
                                       WorkBudget& budget) {
     bool any_empty = false, any_inexact = false;
     KindMask mask = ALL_KINDS;
-    for (const Schema& member : node.members()) {
+    for (const Schema& member : members) {
         const EmptinessVerdict v = emptiness_rec(member, oracle, definitions, stack, budget);
         mask &= v.mask;
         any_inexact = any_inexact || v.inexact;
@@ -86,13 +149,52 @@ EmptinessVerdict intersection_verdict(const Schema& node, const LeafOracle& orac
     const auto verdict = [&](bool empty) { return EmptinessVerdict{empty, any_inexact, mask}; };
     if (any_empty) return verdict(true);
     if (!any_inexact && mask == 0) return verdict(true);
-    if (node.members().empty()) return verdict(false);
-    const std::vector<Schema>& m = node.members();
-    if (holds_complement_pair(m) || some_pair_disjoint(m)) return verdict(true);
-    return verdict(intersection_bounds_empty(m, oracle, budget));
+    if (members.empty()) return verdict(false);
+    if (complement_pair_in(members, ChargedHash(budget)) || some_pair_disjoint_in(members)) return verdict(true);
+    return verdict(bounds_empty_across(members, oracle, budget));
 }
 
 }  // namespace
+
+FoldedBounds fold_bounds(const std::vector<const Constraint*>& list, const LeafOracle& oracle, WorkBudget& budget) {
+    FoldedBounds out;
+    for (const Constraint* c : list) {
+        if (c->kind == ConstraintKind::MinLen) out.min_len = std::max(out.min_len.value_or(0), c->value);
+        if (c->kind == ConstraintKind::MaxLen) out.max_len = std::min(out.max_len.value_or(UINT64_MAX), c->value);
+    }
+    for (const Constraint* c : list) {
+        const bool is_lower = c->kind == ConstraintKind::Ge || c->kind == ConstraintKind::Gt;
+        const bool is_upper = c->kind == ConstraintKind::Le || c->kind == ConstraintKind::Lt;
+        if (!is_lower && !is_upper) continue;
+        const bool strict = c->kind == ConstraintKind::Gt || c->kind == ConstraintKind::Lt;
+        std::optional<PooledBound>& side = is_lower ? out.lower : out.upper;
+        if (!side) {
+            side = PooledBound{c->value, strict};
+            continue;
+        }
+        if (!budget.take(ORACLE_STEPS)) {
+            out.complete = false;
+            return out;
+        }
+        const std::int8_t order = oracle.compare(c->value, side->index);
+        if (order == (is_lower ? 1 : -1)) {
+            side = PooledBound{c->value, strict};
+        } else if (order == 0 && strict) {
+            side->strict = true;
+        }
+    }
+    return out;
+}
+
+bool pair_intersection_empty(const Schema& a, const Schema& b, const LeafOracle& oracle,
+                             const std::vector<Schema>& definitions, WorkBudget& budget) {
+    if (!budget.step()) return false;
+    const DepthLevel level;
+    if (!level.held()) return false;
+    const std::array<std::reference_wrapper<const Schema>, 2> both{a, b};
+    DefinitionStack stack;
+    return intersection_verdict(both, oracle, definitions, stack, budget).proven_empty;
+}
 
 bool decide_empty(const Schema& root, const LeafOracle& oracle, const std::vector<Schema>& definitions) {
     WorkBudget budget;
@@ -153,7 +255,7 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
         case Kind::Record:
         case Kind::Object: return EmptinessVerdict{required_field_empty(node.fields()), true, 0};
         case Kind::Union: return union_verdict(node, oracle, definitions, stack, budget);
-        case Kind::Intersection: return intersection_verdict(node, oracle, definitions, stack, budget);
+        case Kind::Intersection: return intersection_verdict(node.members(), oracle, definitions, stack, budget);
         case Kind::Complement: {
             const EmptinessVerdict inner = emptiness_rec(*node.inner(), oracle, definitions, stack, budget);
             if (inner.inexact) return NOT_EMPTY_INEXACT;
@@ -213,31 +315,14 @@ bool DisjointPairScan::found() const {
     return nothing_ || ((kinds_ & (kinds_ - 1)) != 0 && kinds_ != BOOL_AND_INT);
 }
 
-bool some_pair_disjoint(const std::vector<Schema>& members) {
-    DisjointPairScan scan;
-    for (const Schema& m : members) scan.add(m);
-    return scan.found();
-}
+bool some_pair_disjoint(const std::vector<Schema>& members) { return some_pair_disjoint_in(members); }
 
 bool holds_complement_pair(const std::vector<Schema>& members) {
-    const auto hash_of = [](const Schema& node) {
+    return complement_pair_in(members, [](const Schema& node) {
         SipHasher13 hasher;
         hash_schema(node, hasher);
-        return hasher.finish();
-    };
-    std::unordered_multimap<std::uint64_t, const Schema*> by_hash;
-    for (const Schema& c : members) {
-        if (c.kind != Kind::Complement || c.inner()->kind == Kind::Any) continue;
-        if (by_hash.empty()) {
-            by_hash.reserve(members.size());
-            for (const Schema& m : members) by_hash.emplace(hash_of(m), &m);
-        }
-        const auto [first, last] = by_hash.equal_range(hash_of(*c.inner()));
-        for (auto it = first; it != last; ++it) {
-            if (eq_schema(*it->second, *c.inner())) return true;
-        }
-    }
-    return false;
+        return std::optional<std::uint64_t>(hasher.finish());
+    });
 }
 
 bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
@@ -248,17 +333,5 @@ bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const
     return list_unsatisfiable(list, oracle, integral, budget);
 }
 
-bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle, WorkBudget& budget) {
-    std::vector<const Constraint*> gathered;
-    bool integral = false;
-    for (const Schema& m : members) {
-        if (m.kind == Kind::Refinement) {
-            for (const Constraint& c : m.constraints()) gathered.push_back(&c);
-        }
-        integral = integral || is_integral(schema_base_kind(m));
-    }
-    if (gathered.empty()) return false;
-    return list_unsatisfiable(gathered, oracle, integral, budget);
-}
 
 }  // namespace kestrome

@@ -2,8 +2,11 @@
 #pragma once
 #include "algebra/oracle.h"
 #include "schema/schema.h"
+#include "util/fx_hash.h"
 
 #include <cstdint>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrome {
@@ -25,12 +28,32 @@ inline constexpr std::uint32_t WORK_BUDGET = 1000000;
 // nested in records).
 inline constexpr std::uint32_t MAX_DECISION_DEPTH = 1000;
 
+// An oracle question about pooled bounds runs up to three rich comparisons
+// or a rounding in Python, several times the work of a step: it takes as
+// many steps as that work (measured), so that a spent budget costs about
+// the same time whatever the steps went to.
+inline constexpr std::uint32_t ORACLE_STEPS = 8;
+
 struct WorkBudget {
     std::uint32_t remaining = WORK_BUDGET;
+    // The structural hashes that the decision's complement pair tests made,
+    // by node address (inner nodes only: they outlive the decision), so
+    // that each node is hashed, and charged, once.
+    std::unordered_map<const Schema*, std::uint64_t, FxPointerHash> hashes;
     // Takes one step; false when the budget is spent.
     bool step() {
         if (remaining == 0) return false;
         --remaining;
+        return true;
+    }
+    // Takes `steps` steps at once, for work that grows with the schema
+    // without a step of its own; false (the budget spent) when fewer remain.
+    bool take(std::uint64_t steps) {
+        if (steps > remaining) {
+            remaining = 0;
+            return false;
+        }
+        remaining -= static_cast<std::uint32_t>(steps);
         return true;
     }
 };
@@ -83,11 +106,31 @@ inline EmptinessVerdict emptiness_of(const Schema& node, const LeafOracle& oracl
     return emptiness_rec(node, oracle, definitions, stack, budget);
 }
 
+// Whether the intersection of a and b is proven empty, as the emptiness of
+// an intersection node holding the two would be, without making one.
+bool pair_intersection_empty(const Schema& a, const Schema& b, const LeafOracle& oracle,
+                             const std::vector<Schema>& definitions, WorkBudget& budget);
+
+// A constraint list's lengths (the largest MinLen, the smallest MaxLen) and
+// bounds, folded in list order: a later bound replaces the current one of
+// its side only when the oracle orders it strictly tighter, and an equal
+// strict bound makes the current one strict. One budget step a comparison;
+// `complete` is false when the budget ran out on the way.
+struct PooledBound {
+    std::uint64_t index;
+    bool strict;
+};
+struct FoldedBounds {
+    std::optional<std::uint64_t> min_len, max_len;
+    std::optional<PooledBound> lower, upper;
+    bool complete = true;
+};
+FoldedBounds fold_bounds(const std::vector<const Constraint*>& list, const LeafOracle& oracle, WorkBudget& budget);
+
 BaseKind schema_base_kind(const Schema& node);
-// The bound checks take one budget step per comparison they ask for.
+// The bound checks take ORACLE_STEPS per comparison they ask for.
 bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,
                                WorkBudget& budget);
-bool intersection_bounds_empty(const std::vector<Schema>& members, const LeafOracle& oracle, WorkBudget& budget);
 
 // Whether some two of the schemas added (at different positions) share no
 // value by their base kinds alone (Nothing meets nothing; bool and int are

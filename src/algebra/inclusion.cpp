@@ -1,5 +1,7 @@
 #include "algebra/inclusion.h"
 
+#include "schema/children.h"
+#include "schema/metrics.h"
 #include "util/fx_hash.h"
 #include "util/siphash.h"
 
@@ -7,6 +9,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kestrome {
 
@@ -45,6 +48,108 @@ private:
     std::unordered_map<const Schema*, std::uint64_t, FxPointerHash> memo_;
 };
 
+// What a literal's membership walk may visit of a schema: its nodes and
+// constraints and, once it holds a back edge, every definition. Kept by
+// node address for the decision, so that each node is counted once.
+class WalkCosts {
+public:
+    explicit WalkCosts(const std::vector<Schema>& definitions) : definitions_(definitions) {}
+
+    std::uint64_t of(const Schema& node) {
+        const Cost c = cost(node);
+        return c.nodes + (c.back_edge ? definitions_total() : 0);
+    }
+
+private:
+    struct Cost {
+        std::uint64_t nodes;
+        bool back_edge;
+    };
+
+    Cost cost(const Schema& node) {
+        if (const auto it = memo_.find(&node); it != memo_.end()) return it->second;
+        Cost c{1 + node.constraints().size(), node.kind == Kind::BackEdge};
+        for_each_child(node, [&](const Schema& child) {
+            const Cost k = cost(child);
+            c.nodes += k.nodes;
+            c.back_edge = c.back_edge || k.back_edge;
+            return false;
+        });
+        memo_.emplace(&node, c);
+        return c;
+    }
+
+    std::uint64_t definitions_total() {
+        if (!total_) {
+            std::uint64_t sum = 0;
+            for (const Schema& d : definitions_) sum += schema_node_count(d);
+            total_ = sum;
+        }
+        return *total_;
+    }
+
+    const std::vector<Schema>& definitions_;
+    std::unordered_map<const Schema*, Cost, FxPointerHash> memo_;
+    std::optional<std::uint64_t> total_;
+};
+
+// The fields of a record by name, the last of a name winning: a short
+// record is searched in place, a long one through a hash map.
+class FieldIndex {
+public:
+    static constexpr std::size_t SHORT = 8;
+
+    explicit FieldIndex(const std::vector<Field>& fields) : fields_(fields) {
+        if (fields.size() > SHORT) {
+            map_ = std::make_unique<Map>();
+            for (const Field& f : fields) (*map_)[f.name] = &f;
+            repeats_ = map_->size() != fields.size();
+            return;
+        }
+        for (std::size_t i = 0; i < fields.size() && !repeats_; ++i) {
+            for (std::size_t j = i + 1; j < fields.size() && !repeats_; ++j) {
+                repeats_ = fields[i].name == fields[j].name;
+            }
+        }
+    }
+
+    const Field* find(std::string_view name) const {
+        if (map_) {
+            const auto it = map_->find(name);
+            return it == map_->end() ? nullptr : it->second;
+        }
+        for (std::size_t i = fields_.size(); i-- > 0;) {
+            if (fields_[i].name == name) return &fields_[i];
+        }
+        return nullptr;
+    }
+
+    // Whether some name is written twice.
+    bool repeats() const { return repeats_; }
+
+private:
+    // Kept on the heap, so that a recursion level's frame stays small.
+    using Map = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
+    const std::vector<Field>& fields_;
+    std::unique_ptr<Map> map_;
+    bool repeats_ = false;
+};
+
+// The field indexes of the long records met in one decision, each built
+// once; a short record's is built in `local`, as cheaply as it is found.
+class FieldIndexes {
+public:
+    const FieldIndex& of(const std::vector<Field>& fields, std::optional<FieldIndex>& local) {
+        if (fields.size() <= FieldIndex::SHORT) return local.emplace(fields);
+        std::unique_ptr<FieldIndex>& slot = indexes_[&fields];
+        if (!slot) slot = std::make_unique<FieldIndex>(fields);
+        return *slot;
+    }
+
+private:
+    std::unordered_map<const void*, std::unique_ptr<FieldIndex>, FxPointerHash> indexes_;
+};
+
 // The pairs of schemas being unfolded through a back edge on this path,
 // found by hash: every pair holds a back edge on one side, so a pair can
 // only match a question with a back edge on the same side.
@@ -58,6 +163,8 @@ struct SubtypeContext {
     WorkBudget& budget;
     DefinitionMirror mirror;
     NodeHashes& hashes;
+    WalkCosts& walk_costs;
+    FieldIndexes& field_indexes;
 
     // Equality through the mirror. Trees that agree at their top are
     // compared by their kept hashes first, so that the same large trees
@@ -158,55 +265,16 @@ bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, As
     return lb->tail != nullptr && subtype_rec(*la->tail, *lb->tail, cx, as);
 }
 
-// The fields of a record by name, the last of a name winning: a short
-// record is searched in place, a long one through a hash map.
-class FieldIndex {
-public:
-    explicit FieldIndex(const std::vector<Field>& fields) : fields_(fields) {
-        if (fields.size() > SHORT) {
-            map_ = std::make_unique<Map>();
-            for (const Field& f : fields) (*map_)[f.name] = &f;
-            repeats_ = map_->size() != fields.size();
-            return;
-        }
-        for (std::size_t i = 0; i < fields.size() && !repeats_; ++i) {
-            for (std::size_t j = i + 1; j < fields.size() && !repeats_; ++j) {
-                repeats_ = fields[i].name == fields[j].name;
-            }
-        }
-    }
-
-    const Field* find(std::string_view name) const {
-        if (map_) {
-            const auto it = map_->find(name);
-            return it == map_->end() ? nullptr : it->second;
-        }
-        for (std::size_t i = fields_.size(); i-- > 0;) {
-            if (fields_[i].name == name) return &fields_[i];
-        }
-        return nullptr;
-    }
-
-    // Whether some name is written twice.
-    bool repeats() const { return repeats_; }
-
-private:
-    // Kept on the heap, so that a recursion level's frame stays small.
-    using Map = std::unordered_map<std::string_view, const Field*, FxTextHash, TextEqual>;
-    static constexpr std::size_t SHORT = 8;
-    const std::vector<Field>& fields_;
-    std::unique_ptr<Map> map_;
-    bool repeats_ = false;
-};
-
 // A name written twice in one record: a dict's key (and a JSON object's
 // entry, read as the dict it loads to) is checked against the last field of
 // its name, yet every required field must still be matched. So only the last
 // field of a name is read, and a sup record that requires a field that is
 // not the last of its name has no member at all.
+// Fields passed over without a question of their own take a step each.
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    const FieldIndex sub_fields(sub.fields());
-    const FieldIndex sup_fields(sup.fields());
+    std::optional<FieldIndex> sub_local, sup_local;
+    const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields(), sub_local);
+    const FieldIndex& sup_fields = cx.field_indexes.of(sup.fields(), sup_local);
     if (sup_fields.repeats()) {
         for (const Field& f : sup.fields()) {
             if (f.required && sup_fields.find(f.name) != &f) return false;
@@ -218,7 +286,7 @@ private:
         if (const Field* g = sub_fields.find(f.name)) {
             a = subtype_rec(g->schema, f.schema, cx, as) && (!f.required || g->required);
         } else {
-            a = !f.required;
+            a = !f.required && cx.budget.step();
             for (const CatchAll& clause : sub.clauses()) {
                 if (!a) break;
                 a = subtype_rec(clause.value, f.schema, cx, as);
@@ -228,7 +296,10 @@ private:
     }
     bool b = true;
     for (const Field& g : sub.fields()) {
-        if (sup_fields.find(g.name) != nullptr || sub_fields.find(g.name) != &g) continue;
+        if (sup_fields.find(g.name) != nullptr || sub_fields.find(g.name) != &g) {
+            if (!cx.budget.step()) return false;
+            continue;
+        }
         b = false;
         for (const CatchAll& clause : sup.clauses()) {
             if ((clause.key.kind == Kind::Str || clause.key.kind == Kind::Anything) &&
@@ -260,7 +331,8 @@ private:
 
 [[gnu::noinline]] bool object_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     if (sub.index != sup.index && !class_within(sub.index, sup.index, cx.oracle)) return false;
-    const FieldIndex sub_fields(sub.fields());
+    std::optional<FieldIndex> local;
+    const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields(), local);
     for (const Field& f : sup.fields()) {
         const Field* g = sub_fields.find(f.name);
         if (g == nullptr || !subtype_rec(g->schema, f.schema, cx, as)) return false;
@@ -268,53 +340,68 @@ private:
     return true;
 }
 
-// Whether the sub constraints imply every sup constraint.
-bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Constraint>& sub, const LeafOracle& oracle) {
+// Whether a sub constraint has the same content as p.
+class SameConstraints {
+public:
+    explicit SameConstraints(const std::vector<Constraint>& sub) : set_(sub.size()) {
+        for (const Constraint& q : sub) set_.insert(&q);
+    }
+    bool contains(const Constraint& p) const { return set_.count(&p) != 0; }
+
+private:
+    struct Hash {
+        std::size_t operator()(const Constraint* c) const {
+            return static_cast<std::size_t>(
+                fx_hash_pair(fx_hash_pair(static_cast<std::uint64_t>(c->kind), c->value), fx_hash_text(c->pattern)));
+        }
+    };
+    struct Equal {
+        bool operator()(const Constraint* a, const Constraint* b) const { return eq_constraint(*a, *b); }
+    };
+    std::unordered_set<const Constraint*, Hash, Equal> set_;
+};
+
+// Whether the sub constraints imply every sup constraint: a sup constraint
+// that some sub constraint repeats, or a bound or length that the sub's
+// folded ones (its tightest, by the oracle's order) reach. Each sub list is
+// folded once and each sup bound compared once, ORACLE_STEPS each, so the
+// cost grows with the two lists, not with their product.
+bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Constraint>& sub, const LeafOracle& oracle,
+                       WorkBudget& budget) {
     using CK = ConstraintKind;
+    if (!budget.take(sub.size())) return false;  // a step a sub constraint read
+    const SameConstraints same(sub);
+    std::optional<FoldedBounds> folded;
     for (const Constraint& p : sup) {
+        if (same.contains(p)) continue;
+        if (!folded) {
+            std::vector<const Constraint*> list;
+            list.reserve(sub.size());
+            for (const Constraint& q : sub) list.push_back(&q);
+            folded = fold_bounds(list, oracle, budget);
+        }
+        // How the sub's bound on p's side stands to p: 1 tighter, 0 equal.
+        const auto order = [&](const std::optional<PooledBound>& q, std::int8_t tighter) -> std::int8_t {
+            if (!q || !budget.take(ORACLE_STEPS)) return ORDER_UNDECIDED;
+            const std::int8_t c = oracle.compare(q->index, p.value);
+            return c == tighter ? 1 : c;
+        };
         bool covered = false;
-        for (const Constraint& q : sub) {
-            if (eq_constraint(q, p)) {
-                covered = true;
+        switch (p.kind) {
+            case CK::Ge:
+            case CK::Gt:
+            case CK::Le:
+            case CK::Lt: {
+                const bool lower = p.kind == CK::Ge || p.kind == CK::Gt;
+                const std::optional<PooledBound>& q = lower ? folded->lower : folded->upper;
+                const std::int8_t c = order(q, lower ? 1 : -1);
+                const bool strict = p.kind == CK::Gt || p.kind == CK::Lt;
+                covered = c == 1 || (c == 0 && (!strict || q->strict));
                 break;
             }
-        }
-        for (std::size_t i = 0; !covered && i < sub.size(); ++i) {
-            const Constraint& q = sub[i];
-            const auto order = [&] { return oracle.compare(q.value, p.value); };
-            switch (p.kind) {
-                case CK::Ge:
-                    if (q.kind == CK::Ge || q.kind == CK::Gt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == 1;
-                    }
-                    break;
-                case CK::Gt:
-                    if (q.kind == CK::Ge) {
-                        covered = order() == 1;
-                    } else if (q.kind == CK::Gt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == 1;
-                    }
-                    break;
-                case CK::Le:
-                    if (q.kind == CK::Le || q.kind == CK::Lt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == -1;
-                    }
-                    break;
-                case CK::Lt:
-                    if (q.kind == CK::Le) {
-                        covered = order() == -1;
-                    } else if (q.kind == CK::Lt) {
-                        const std::int8_t c = order();
-                        covered = c == 0 || c == -1;
-                    }
-                    break;
-                case CK::MinLen: covered = q.kind == CK::MinLen && q.value >= p.value; break;
-                case CK::MaxLen: covered = q.kind == CK::MaxLen && q.value <= p.value; break;
-                default: break;  // equality only
-            }
+            case CK::MinLen: covered = folded->min_len && *folded->min_len >= p.value; break;
+            case CK::MaxLen: covered = folded->max_len && *folded->max_len <= p.value; break;
+            default: break;  // equality only
         }
         if (!covered) return false;
     }
@@ -323,12 +410,7 @@ bool constraints_imply(const std::vector<Constraint>& sup, const std::vector<Con
 
 // x within the complement of y: x and y share no value.
 [[gnu::noinline]] bool subtype_of_complement(const Schema& x, const Schema& y, const SubtypeContext& cx) {
-    std::vector<Schema> members;
-    members.push_back(clone_schema(x));
-    members.push_back(clone_schema(y));
-    Schema both(Kind::Intersection);
-    both.members() = std::move(members);
-    return emptiness_of(both, cx.oracle, cx.definitions, cx.budget).proven_empty;
+    return pair_intersection_empty(x, y, cx.oracle, cx.definitions, cx.budget);
 }
 
 // An object read as an instance test of its class.
@@ -397,7 +479,7 @@ bool unfold_sup(const Schema& sub, const Schema& sup, const SubtypeContext& cx, 
 }
 
 bool refinement_within(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
-    return subtype_rec(*sub.inner(), *sup.inner(), cx, as) && constraints_imply(sup.constraints(), sub.constraints(), cx.oracle);
+    return subtype_rec(*sub.inner(), *sup.inner(), cx, as) && constraints_imply(sup.constraints(), sub.constraints(), cx.oracle, cx.budget);
 }
 
 // The rules that read the structure of sup; a refinement sub that none of
@@ -433,6 +515,8 @@ Step structural_step(const Schema& sub, const Schema& sup, const SubtypeContext&
         default: break;
     }
     if (sub.kind == Kind::Refinement) return ask(*sub.inner(), sup);
+    // A literal is walked through sup: the walk's nodes are charged first.
+    if (sub.kind == Kind::Literal && !cx.budget.take(cx.walk_costs.of(sup))) return answer(false);
     return answer(cx.oracle.leaf_subtype(sub, sup) == LEAF_INCLUDED);
 }
 
@@ -484,7 +568,9 @@ DefinitionMirror mirror_of(const std::vector<Schema>& definitions, std::uint64_t
 bool subtype_with_budget(const Schema& sub, const Schema& sup, const LeafOracle& oracle,
                          const std::vector<Schema>& definitions, DefinitionMirror mirror, WorkBudget& budget) {
     NodeHashes hashes(mirror);
-    const SubtypeContext cx{oracle, definitions, budget, mirror, hashes};
+    WalkCosts walk_costs(definitions);
+    FieldIndexes field_indexes;
+    const SubtypeContext cx{oracle, definitions, budget, mirror, hashes, walk_costs, field_indexes};
     Assumptions assumptions;
     return subtype_rec(sub, sup, cx, assumptions);
 }

@@ -4,7 +4,9 @@
 #include "py/error.h"
 #include "py/once.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace kestrome {
 
@@ -29,6 +31,127 @@ bool resolve_floor_ceil(FloorCeil& out) {
     out.floor = floor.release();  // kept for the life of the process
     out.ceil = ceil.release();
     return true;
+}
+
+// What a class inclusion is proven against: the instance checks whose
+// answer for a class follows its __mro__. type's own check is nominal.
+// ABCMeta's asks the class's __subclasshook__ first and takes a definite
+// answer as final, then looks at the __mro__, the registry and, through
+// each subclass's own check, the subclasses; so it admits every nominal
+// subclass when the hook never answers no: object's default, or one of the
+// standard ABCs' (which answer yes or "not implemented").
+struct ClassChecks {
+    PyObject* instancecheck_name = nullptr;
+    PyObject* subclasscheck_name = nullptr;
+    PyObject* hook_name = nullptr;
+    PyObject* type_instancecheck = nullptr;
+    PyObject* abc_instancecheck = nullptr;
+    PyObject* abc_subclasscheck = nullptr;
+    std::vector<PyObject*> hooks_never_refusing;  // object's, then the standard ABCs'
+};
+
+py::ProcessOnce<ClassChecks> CLASS_CHECKS;
+
+// Everything found is kept for the life of the process.
+bool resolve_class_checks(ClassChecks& out) {
+    py::Ref instancecheck = py::Ref::steal(PyUnicode_InternFromString("__instancecheck__"));
+    py::Ref subclasscheck = py::Ref::steal(PyUnicode_InternFromString("__subclasscheck__"));
+    py::Ref hook = py::Ref::steal(PyUnicode_InternFromString("__subclasshook__"));
+    if (!instancecheck || !subclasscheck || !hook) return false;
+    py::Ref abc = py::Ref::steal(PyImport_ImportModule("abc"));
+    py::Ref abc_meta = abc ? py::Ref::steal(PyObject_GetAttrString(abc.get(), "ABCMeta")) : py::Ref();
+    py::Ref standard = abc_meta ? py::Ref::steal(PyImport_ImportModule("_collections_abc")) : py::Ref();
+    if (!standard) return false;
+    if (!PyType_Check(abc_meta.get())) {
+        PyErr_SetString(PyExc_TypeError, "abc.ABCMeta is not a class");
+        return false;
+    }
+    const auto lookup = [](PyObject* type, PyObject* name) {
+        return _PyType_Lookup(reinterpret_cast<PyTypeObject*>(type), name);
+    };
+    std::vector<PyObject*> hooks{lookup(reinterpret_cast<PyObject*>(&PyBaseObject_Type), hook.get())};
+    PyObject* names = PyModule_GetDict(standard.get());
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    for (Py_ssize_t pos = 0; PyDict_Next(names, &pos, &key, &item);) {
+        if (!PyType_Check(item) || !PyObject_TypeCheck(item, reinterpret_cast<PyTypeObject*>(abc_meta.get()))) continue;
+        PyObject* found = lookup(item, hook.get());
+        if (found != nullptr && std::find(hooks.begin(), hooks.end(), found) == hooks.end()) hooks.push_back(found);
+    }
+    out.type_instancecheck = lookup(reinterpret_cast<PyObject*>(&PyType_Type), instancecheck.get());
+    out.abc_instancecheck = lookup(abc_meta.get(), instancecheck.get());
+    out.abc_subclasscheck = lookup(abc_meta.get(), subclasscheck.get());
+    for (PyObject* kept : hooks) Py_XINCREF(kept);
+    for (PyObject* kept : {out.type_instancecheck, out.abc_instancecheck, out.abc_subclasscheck}) Py_XINCREF(kept);
+    out.hooks_never_refusing = std::move(hooks);
+    out.instancecheck_name = instancecheck.release();
+    out.subclasscheck_name = subclasscheck.release();
+    out.hook_name = hook.release();
+    return true;
+}
+
+enum class ClassTest { Nominal, Abc, Other };
+
+// How isinstance(x, cls) is answered, by cls's metaclass.
+ClassTest class_test_of(PyObject* cls, const ClassChecks& c) {
+    PyTypeObject* meta = Py_TYPE(cls);
+    PyObject* check = _PyType_Lookup(meta, c.instancecheck_name);
+    if (check != nullptr && check == c.type_instancecheck) return ClassTest::Nominal;
+    if (check != nullptr && check == c.abc_instancecheck &&
+        _PyType_Lookup(meta, c.subclasscheck_name) == c.abc_subclasscheck) {
+        return ClassTest::Abc;
+    }
+    return ClassTest::Other;
+}
+
+// Whether every instance of every subclass of cls is an instance of cls.
+bool admits_subclasses(PyObject* cls, const ClassChecks& c) {
+    switch (class_test_of(cls, c)) {
+        case ClassTest::Nominal: return true;
+        case ClassTest::Abc: {
+            PyObject* hook = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), c.hook_name);
+            const auto& safe = c.hooks_never_refusing;
+            return hook != nullptr && std::find(safe.begin(), safe.end(), hook) != safe.end();
+        }
+        case ClassTest::Other: return false;
+    }
+    return false;
+}
+
+// Whether every value that isinstance admits to sub it admits to sup, for
+// every subclass of sub too. sup must be in sub's __mro__ and admit all its
+// subclasses. An ABC sub may hold values of no subclass of its own (its
+// registry, its hook): an ABC sup reaches them through its subclasses'
+// checks, down sub's __mro__, which must pass them on.
+std::uint8_t class_inclusion(PyObject* sub, PyObject* sup, const ClassChecks& c) {
+    if (sub == sup) return LEAF_INCLUDED;
+    PyTypeObject* a = reinterpret_cast<PyTypeObject*>(sub);
+    PyTypeObject* b = reinterpret_cast<PyTypeObject*>(sup);
+    if (!PyType_IsSubtype(a, b)) return LEAF_NOT_INCLUDED;
+    if (!admits_subclasses(sup, c)) return LEAF_UNDECIDED;
+    switch (class_test_of(sub, c)) {
+        case ClassTest::Nominal: return LEAF_INCLUDED;
+        case ClassTest::Other: return LEAF_UNDECIDED;
+        case ClassTest::Abc: break;
+    }
+    if (class_test_of(sup, c) != ClassTest::Abc) return LEAF_UNDECIDED;
+    PyObject* mro = a->tp_mro;
+    if (mro == nullptr || !PyTuple_Check(mro)) return LEAF_UNDECIDED;
+    for (Py_ssize_t i = 1; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* between = PyTuple_GET_ITEM(mro, i);
+        if (between == sup || !PyType_Check(between) ||
+            !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(between), b)) {
+            continue;
+        }
+        if (class_test_of(between, c) != ClassTest::Abc || !admits_subclasses(between, c)) return LEAF_UNDECIDED;
+    }
+    return LEAF_INCLUDED;
+}
+
+const ClassChecks* class_checks() {
+    const ClassChecks* c = CLASS_CHECKS.get(resolve_class_checks);
+    if (c == nullptr) py::discard_error();
+    return c;
 }
 
 const PoolOracle& pool(const void* data) { return *static_cast<const PoolOracle*>(data); }
@@ -92,7 +215,8 @@ std::uint8_t instance_test_admits_type(const PoolOracle& o, PyObject* value, con
     // A class of its own metaclass may answer isinstance as it likes; only
     // the exact type itself is then known to hold all of its instances.
     if (reinterpret_cast<PyObject*>(type) == cls) return LEAF_INCLUDED;
-    if (Py_IS_TYPE(cls, &PyType_Type) && PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(cls))) {
+    const ClassChecks* c = class_checks();
+    if (c != nullptr && PyType_IsSubtype(type, reinterpret_cast<PyTypeObject*>(cls)) && admits_subclasses(cls, *c)) {
         return LEAF_INCLUDED;
     }
     return LEAF_UNDECIDED;
@@ -111,7 +235,11 @@ std::uint8_t pool_leaf_subtype(const void* data, const Schema& sub, const Schema
             py::discard_error();
             return LEAF_NOT_INCLUDED;
         }
-        return is == 1 ? LEAF_INCLUDED : LEAF_NOT_INCLUDED;
+        if (is == 0) return LEAF_NOT_INCLUDED;
+        // issubclass answers for the class alone; a subclass of it may
+        // leave a class that admits by its methods (Hashable, a protocol).
+        const ClassChecks* c = PyType_Check(b) ? class_checks() : nullptr;
+        return c != nullptr ? class_inclusion(a, b, *c) : LEAF_UNDECIDED;
     }
     if (sub.kind == Kind::Literal) {
         PyObject* value = constant(o, sub.index);

@@ -76,6 +76,7 @@ struct WalkState {
     std::uint32_t fast_floor = MAX_WALK_DEPTH;
     std::uint64_t open_pairs = 0;  // names the open recursion pairs: 0 none, else the push that made them
     std::uint64_t pushes = 0;
+    std::uint64_t back_edges = 0;  // back edges met, so that a walk tells whether it met one
     DecisionMemo memo;
 
     WalkState() : outer(innermost()), depth(outer != nullptr ? outer->depth : 0), peak(depth) { innermost() = this; }

@@ -244,8 +244,12 @@ py::Ref keep_identity(PyObject* value) { return py::Ref::borrow(value); }
 py::Ref keep_identity(JsonRef) { return py::Ref(); }  // the tree outlives the check
 
 // Walks definition d for a value whose pair the guard has just opened, and
-// keeps the decision when it depends on nothing but its key. The key itself
-// is made only when the memo is in use.
+// keeps the decision when it depends on nothing but its key and its walk
+// went through another back edge. A walk that meets none (a shared leaf
+// decided by a scalar test, say) costs no more than the definition, so
+// walking it again can never make a check exponential: it is neither kept
+// nor noted, and shared leaves never turn the memo on. The key itself is
+// made only when the memo is in use.
 template <class V>
 [[gnu::always_inline]] inline bool walk_definition(const Schema& definition, const DecisionKey& key,
                                                    std::uint64_t key_hash, V value, Path& path,
@@ -255,6 +259,7 @@ template <class V>
     const std::size_t base = path.size();
     const std::uint32_t outer_peak = call.peak;
     const std::uint32_t refusals = call.nesting_refusals;
+    const std::uint64_t back_edges = call.back_edges;
     call.peak = call.depth;
     call.open_pairs = ++call.pushes;
     const bool member = walk_value(definition, value, path, ctx, records);
@@ -263,7 +268,7 @@ template <class V>
     if (peak < outer_peak) call.peak = outer_peak;
     // A walk that met the nesting limit depends on how deep it began; one
     // cut short by a fatal exception decides nothing.
-    if (*ctx.stop || call.nesting_refusals != refusals) return member;
+    if (*ctx.stop || call.nesting_refusals != refusals || call.back_edges == back_edges) return member;
     if (call.memo.active()) [[unlikely]] {
         call.memo.store(key, Decision{member, peak - call.depth, relative_records(records, first, base),
                                       keep_identity(value)});
@@ -288,6 +293,7 @@ bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& 
     const std::uint64_t id = value_identity(value);
     const std::uint64_t d = node.index;
     WalkState& call = *ctx.call;
+    ++call.back_edges;
     OpenRecursionSet& open = call.recursion;
     const std::uint64_t pair_hash = OpenRecursionSet::pair_hash(id, d);
     // Only a fail-fast report looks at records made before it.

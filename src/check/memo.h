@@ -9,7 +9,9 @@
 // With all of that in the key, a decision can be given again instead of
 // being walked again, which keeps every check polynomial.
 //
-// The memo is made only once a decision repeats (seen through a small
+// Only decisions whose walk went through a further back edge are kept: the
+// others cost no more than their definition however often they repeat. The
+// memo is made only once such a decision repeats (seen through a small
 // filter of recent decisions), so that a check without repeats allocates
 // nothing for it.
 #pragma once

@@ -11,7 +11,9 @@
 #include "py/dict_iter.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <string_view>
+#include <vector>
 
 namespace kestrome {
 
@@ -229,22 +231,54 @@ struct ValueKind<JsonRef> {
         bool key_is_plain_text() const { return true; }
         bool key_is(std::string_view text, std::uint64_t, PyObject*) const { return same_text(tree_.key(*entry_), text); }
         static constexpr bool keys_unique = false;
-        // Whether a later entry has the same key.
-        bool replaced_later() const {
-            const std::string_view key = tree_.key(*entry_);
-            for (std::uint32_t j = i_ + 1; j < object_.count; ++j) {
+        // Whether a later entry has the same key. The first question scans
+        // the entries after this one; a second one works out which entries
+        // a later one replaces, once for the object, so that an object whose
+        // keys repeat is read in linear time, and the common object (asked
+        // at most once, when an entry fails) makes no table.
+        bool replaced_later() {
+            if (replaced_.empty()) {
+                if (!asked_) {
+                    asked_ = true;
+                    return key_repeats_after(i_);
+                }
+                mark_replaced();
+            }
+            return replaced_[i_];
+        }
+
+    private:
+        bool key_repeats_after(std::uint32_t i) const {
+            const std::string_view key = tree_.key(tree_.entry(object_, i));
+            for (std::uint32_t j = i + 1; j < object_.count; ++j) {
                 if (tree_.key(tree_.entry(object_, j)) == key) return true;
             }
             return false;
         }
+        // By sorting, not hashing: the keys are the document's, and no
+        // input can make a sort slow.
+        [[gnu::noinline]] void mark_replaced() {
+            std::vector<std::uint32_t> order(object_.count);
+            for (std::uint32_t j = 0; j < object_.count; ++j) order[j] = j;
+            const auto key_at = [this](std::uint32_t j) { return tree_.key(tree_.entry(object_, j)); };
+            std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+                const int c = key_at(a).compare(key_at(b));
+                return c < 0 || (c == 0 && a < b);
+            });
+            replaced_.assign(object_.count, false);
+            for (std::size_t k = 0; k + 1 < order.size(); ++k) {
+                if (key_at(order[k]) == key_at(order[k + 1])) replaced_[order[k]] = true;
+            }
+        }
 
-    private:
         const JsonTree& tree_;
         const JsonNode& object_;
         std::uint32_t i_ = static_cast<std::uint32_t>(-1);
         const JsonEntry* entry_ = nullptr;
         std::size_t next_text_ = 0;
         JsonNode key_node_{JsonKind::String};
+        bool asked_ = false;
+        std::vector<bool> replaced_;  // by entry, once asked twice
     };
     // Nothing can change a JSON tree: every loop reads it one way.
     using Scan = Entries;
