@@ -212,6 +212,23 @@ def test_a_finalizer_in_the_collected_cycle_may_still_use_the_validator():
     assert seen in ([True], ["cleared"])
 
 
+def test_dropping_a_long_chain_of_validators_does_not_exhaust_the_stack():
+    # Each validator pools a property that holds the one before: freeing the
+    # last frees them all, one inside the other.
+    out = run_child(
+        """
+        from kestrome import Validator
+
+        v = None
+        for _ in range(300_000):
+            v = Validator(property(v))
+        del v
+        print("dropped")
+        """
+    )
+    assert out == "dropped\n"
+
+
 def clear_slot():
     get_slot = ctypes.pythonapi.PyType_GetSlot
     get_slot.restype = ctypes.c_void_p
