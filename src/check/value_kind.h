@@ -172,10 +172,8 @@ struct ValueKind<PyObject*> {
         return FieldLookup{false, found != nullptr, found, py::Ref::borrow(found)};
     }
 
-    // Tags: texts by their bytes and str hash, ints by value, any other
-    // object by identity.
-    // Read in place: no Python code runs, so a text not at hand finds
-    // nothing.
+    // Tags: texts by their bytes and str hash (read in place, so a text not
+    // at hand finds nothing), ints by value, any other object by identity.
     static const std::uint64_t* find_text(const TextIndex& index, PyObject* str) {
         return find_key(index, str, str_utf8_in_place(str));
     }
