@@ -26,8 +26,11 @@ test: build
 # runtime is preloaded (with the C++ library, whose throw it wraps) and its
 # leak report (CPython's own allocations) is off. Any finding ends the process; the reports go to files, since pytest
 # holds the test's stderr, and any report fails the run (subprocesses too).
+# The copy also checks that the loops reading containers in place never
+# reach the interpreter (src/py/no_python.h).
 SAN_DIR := build/sanitize
-SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -D_GLIBCXX_ASSERTIONS
+SAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -D_GLIBCXX_ASSERTIONS \
+	-DKESTROME_CHECK_NO_PYTHON
 SAN_REPORT := $(CURDIR)/$(SAN_DIR)/report
 # Resident memory says nothing under ASan, whose allocator holds freed blocks
 # back to catch late uses.

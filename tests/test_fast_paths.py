@@ -541,6 +541,35 @@ def test_dict_tables_of_every_form_are_read_alike(make, a, b, member):
     assert Validator(list[{"a": int}]).is_valid([with_deleted("x", a=1)] * 3)
 
 
+def unencoded(text):
+    """`text` as a new str that has not been encoded to UTF-8 yet: for a text
+    that is not ASCII, the walk's in-place reads find no UTF-8 form in it."""
+    return json.loads(json.dumps(text))
+
+
+NOT_ENCODED_TAGS = [{"kind": Literal["é"], "x": int}, {"kind": Literal["b"], "y": int}]
+
+
+@pytest.mark.parametrize(
+    "schema, make, member",
+    [
+        ({"é": int}, lambda: {unencoded("é"): 1}, True),
+        ({"é": int}, lambda: {unencoded("é"): "x"}, False),
+        (list[{"é": int}], lambda: [{unencoded("é"): 1}] * 3, True),
+        ({"a": int, str: int}, lambda: {"a": 1, unencoded("é"): 1}, True),
+        (dict[Literal["é", "b"], int], lambda: {unencoded("é"): 1}, True),
+        (list[union(*NOT_ENCODED_TAGS)], lambda: [{"kind": unencoded("é"), "x": 1}], True),
+        (list[union(*NOT_ENCODED_TAGS)], lambda: [{"kind": unencoded("é"), "y": 1}], False),
+        (list[union(*NOT_ENCODED_TAGS)], lambda: [{unencoded("ké"): 1, "kind": "b", "y": 1}], False),
+        (list[Literal["é", "b", "c"]], lambda: [unencoded("é")], True),
+        (Literal["é", "b", "c"], lambda: unencoded("é"), True),
+    ],
+)
+def test_texts_not_encoded_yet_are_judged_like_any_other(schema, make, member):
+    assert Validator(schema).is_valid(make()) is member
+    assert Validator(general(schema)).is_valid(make()) is member
+
+
 def test_failing_items_after_a_run_are_reported_at_their_index():
     with pytest.raises(ValidationError) as e:
         Validator(list[float]).validate([1.0, 2.0, "x", 3.0, None])

@@ -4,6 +4,7 @@ garbage collector and threads."""
 import copy
 import ctypes
 import gc
+import os
 import subprocess
 import sys
 import textwrap
@@ -21,8 +22,9 @@ from kestrome import ValidationError, Validator, union
 CHILD_TIMEOUT = 120
 
 
-def run_child(code):
-    """Runs `code` in a fresh interpreter; a hang fails instead of blocking."""
+def run_child(code, **env):
+    """Runs `code` in a fresh interpreter (with `env` added to the environment);
+    a hang fails instead of blocking."""
     try:
         out = subprocess.run(
             [sys.executable, "-c", textwrap.dedent(code)],
@@ -30,6 +32,7 @@ def run_child(code):
             text=True,
             timeout=CHILD_TIMEOUT,
             cwd="/",
+            env={**os.environ, **env},
         )
     except subprocess.TimeoutExpired:
         pytest.fail(f"the child interpreter did not finish within {CHILD_TIMEOUT} s")
@@ -212,6 +215,23 @@ def test_a_finalizer_in_the_collected_cycle_may_still_use_the_validator():
     assert seen in ([True], ["cleared"])
 
 
+def test_dropping_a_long_chain_of_validators_does_not_exhaust_the_stack():
+    # Each validator pools a property that holds the one before: freeing the
+    # last frees them all, one inside the other.
+    out = run_child(
+        """
+        from kestrome import Validator
+
+        v = None
+        for _ in range(300_000):
+            v = Validator(property(v))
+        del v
+        print("dropped")
+        """
+    )
+    assert out == "dropped\n"
+
+
 def clear_slot():
     get_slot = ctypes.pythonapi.PyType_GetSlot
     get_slot.restype = ctypes.c_void_p
@@ -232,6 +252,9 @@ CLEARED_USES = {
     "hash": hash,
     "eq": lambda v: v == Validator(int),
     "eq-reflected": lambda v: Validator(int) == v,
+    "eq-itself": lambda v: v == v,
+    "ne": lambda v: v != Validator(int),
+    "ne-itself": lambda v: v != v,
     "copy": copy.copy,
     "deepcopy": copy.deepcopy,
     "is_empty": lambda v: v.is_empty(),
@@ -254,6 +277,70 @@ def test_a_cleared_validator_answers_with_a_clear_error(use):
     with pytest.raises(ReferenceError, match="cleared by the garbage collector"):
         use(v)
     assert clear_slot()(v) == 0  # clearing twice is harmless
+
+
+# The loops that read dicts and lists in place hold no references, so they
+# must not run the collector. A str key with an unpaired surrogate cannot be
+# encoded, and the exception that encoding would raise is an allocation: each
+# case gives such keys to one of those loops, with a finalizer in a garbage
+# cycle that empties the value under check once the collector runs. The
+# child's freed memory is poisoned, so a read of it crashes. The answer when
+# the value was emptied: a list keeps the answers for the items walked before;
+# a dict emptied under the check stops it, as any change of a walked dict does.
+CHANGED = "PanicException: dictionary changed size during iteration"
+COLLECTED_DURING = {
+    "record": ("{'a': int, str: int}", "keyed(a=1)", CHANGED),
+    "records-run": ("list[{'a': int, str: int}]", "[keyed(a=1) for _ in range(200)]", "True"),
+    "tagged-run": (
+        "list[union({'kind': Literal['a'], 'x': int, str: int}, {'kind': Literal['b'], str: int})]",
+        "[keyed(kind='a', x=1) for _ in range(200)]",
+        "True",
+    ),
+    "clauses": ("{Literal['x', 'y']: int, str: int}", "keyed()", CHANGED),
+    "record-entries": ("{'a': Annotated[int, lambda x: True], str: int}", "keyed(a=1)", CHANGED),
+}
+
+
+@pytest.mark.parametrize("schema, value, if_emptied", COLLECTED_DURING.values(), ids=COLLECTED_DURING.keys())
+def test_the_collector_running_during_a_check_frees_nothing_read_in_place(schema, value, if_emptied):
+    out = run_child(
+        f"""
+        import gc, json
+        from typing import Annotated, Literal
+        from kestrome import Validator, union
+
+        surrogate = json.loads('"\\\\ud800"')
+
+        def keyed(**fields):
+            d = {{surrogate: 10**30 + len(fields)}}
+            d.update({{f"k{{i}}": 10**30 + i for i in range(20)}})
+            d.update(fields)
+            return d
+
+        class Trap:
+            def __init__(self, target):
+                self.target = target
+                self.self = self
+
+            def __del__(self):
+                self.target.clear()
+
+        v = Validator({schema})
+        assert v.is_valid({value})
+        value = {value}
+        Trap(value)
+        gc.set_threshold(1)
+        try:
+            answer = v.is_valid(value)
+        except BaseException as e:
+            answer = f"{{type(e).__name__}}: {{e}}"
+        gc.set_threshold(700)
+        print("emptied" if not value else "kept", answer)
+        """,
+        PYTHONMALLOC="malloc_debug",
+    )
+    state, answer = out.strip().split(" ", 1)
+    assert answer == (if_emptied if state == "emptied" else "True")
 
 
 # ----------------------------------------------------------------- threads

@@ -3,6 +3,7 @@
 #pragma once
 #include "check/context.h"
 #include "json/tree.h"
+#include "py/no_python.h"
 #include "py/values.h"
 
 #include <cstring>
@@ -12,6 +13,7 @@ namespace kestrome {
 
 using py::exact_int_value;
 using py::str_utf8;
+using py::str_utf8_in_place;
 
 // The type test of a scalar kind (Nothing included), or nothing for any
 // other kind.
@@ -68,14 +70,17 @@ inline std::uint32_t accepting_kinds(PyObject* value) {
     return bits;
 }
 
-[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, PyObject* value) {
+// Nothing where the sets cannot tell: a big int, or a str whose text is not
+// at hand, unless `encode` allows encoding it (which may run Python code).
+[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, PyObject* value,
+                                                                     bool encode = false) {
     if (Py_IS_TYPE(value, &PyLong_Type)) {
         const std::optional<std::int64_t> v = exact_int_value(value);
         if (!v) return std::nullopt;
         return sets.ints.contains(*v);
     }
     if (Py_IS_TYPE(value, &PyUnicode_Type)) {
-        const std::optional<std::string_view> text = str_utf8(value);
+        const std::optional<std::string_view> text = encode ? str_utf8(value) : str_utf8_in_place(value);
         if (!text) return std::nullopt;
         return sets.strs.find(*text, str_hash(value)) != nullptr;
     }
@@ -89,9 +94,10 @@ inline const UnionLiteralSets* union_literal_sets(const Schema& node, const Walk
 }
 
 // Whether two exact strs hold the same text. A text has one canonical form
-// (its narrowest kind), so equal texts have equal kinds and bytes.
-inline bool exact_str_equal(PyObject* a, PyObject* b) {
-    if (!PyUnicode_IS_READY(a) || !PyUnicode_IS_READY(b)) [[unlikely]] return PyUnicode_Compare(a, b) == 0;
+// (its narrowest kind), so equal texts have equal kinds and bytes. Nothing
+// for a str not yet made ready, which only an allocation could read.
+inline std::optional<bool> exact_str_equal(PyObject* a, PyObject* b) {
+    if (!PyUnicode_IS_READY(a) || !PyUnicode_IS_READY(b)) [[unlikely]] return std::nullopt;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(a);
     const int kind = PyUnicode_KIND(a);
     if (n != PyUnicode_GET_LENGTH(b) || kind != static_cast<int>(PyUnicode_KIND(b))) return false;
@@ -101,7 +107,7 @@ inline bool exact_str_equal(PyObject* a, PyObject* b) {
 
 // Membership in a literal whose constant is plain (see is_plain_constant):
 // the exact type, then the type's own equality, all in C.
-inline bool constant_member(PyObject* constant, PyObject* value) {
+inline std::optional<bool> constant_member(PyObject* constant, PyObject* value) {
     if (value == constant) return true;
     if (Py_TYPE(value) != Py_TYPE(constant)) return false;
     if (Py_IS_TYPE(constant, &PyUnicode_Type)) return exact_str_equal(value, constant);
@@ -151,7 +157,8 @@ inline std::uint32_t accepting_kinds(JsonRef value) { return kinds_accepting(val
     return ((check.json_kinds >> static_cast<unsigned>(node.kind)) & 1u) != 0;
 }
 
-[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value) {
+[[gnu::always_inline]] inline std::optional<bool> literal_set_answer(const UnionLiteralSets& sets, JsonRef value,
+                                                                     bool = false) {
     switch (value.node->kind) {
         case JsonKind::String: return sets.strs.find(value.tree->text(*value.node)) != nullptr;
         case JsonKind::Int: return sets.ints.contains(value.node->integer);
@@ -165,7 +172,7 @@ inline std::optional<bool> constant_member(PyObject* constant, JsonRef value) {
     const JsonNode& node = *value.node;
     if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
         if (node.kind != JsonKind::String) return false;
-        const std::optional<std::string_view> text = str_utf8(constant);
+        const std::optional<std::string_view> text = str_utf8_in_place(constant);
         if (!text) return std::nullopt;
         return *text == value.tree->text(node);
     }
@@ -258,6 +265,7 @@ template <class V = PyObject*, class Scan>
 // The number of leading items of `items[0, n)` that the test certainly
 // accepts.
 inline std::size_t fast_accepted_run(const FastCheck& check, PyObject* const* items, std::size_t n) {
+    const py::NoPythonScope no_python;
     return with_fast_test(check, [&](auto test) {
         std::size_t i = 0;
         while (i < n && test(items[i])) ++i;

@@ -43,18 +43,21 @@ const Schema* member_of_tag(const TaggedUnion& tagged, const Schema& node, V tag
 
 // The member a mapping's tag selects: the entry of the tag field that the
 // mapping keeps decides (a JSON object's last). Null when there is no such
-// entry or its value is no tag. Reads entries and texts only, so no Python
-// code runs.
+// entry, its value is no tag, or a key's text is not at hand to tell. Reads
+// entries and texts in place, so no Python code runs.
 template <class V>
 const Schema* tagged_member(const TaggedUnion& tagged, const Schema& node, V value, const WalkContext& ctx) {
     using Values = ValueKind<V>;
     if (!Values::is_mapping(value)) return nullptr;
+    const py::NoPythonScope no_python;
     PyObject* field_object = ctx.name_strs != nullptr && tagged.field_object_at != FieldNameSet::NO_NAME_OBJECTS
                                  ? ctx.name_strs->strs[tagged.field_object_at].get()
                                  : nullptr;
     typename Values::Scan entries(value);
     while (entries.next()) {
-        if (!entries.key_is(tagged.field, tagged.field_hash, field_object) || entries.replaced_later()) continue;
+        const std::optional<bool> is_tag = entries.key_is(tagged.field, tagged.field_hash, field_object);
+        if (!is_tag) return nullptr;
+        if (!*is_tag || entries.replaced_later()) continue;
         return member_of_tag(tagged, node, entries.item());
     }
     return nullptr;
@@ -78,6 +81,7 @@ std::size_t tagged_accepted_run(const TaggedUnion& tagged, const Schema& node, V
     using Values = ValueKind<V>;
     WalkState& call = *ctx.call;
     if (call.depth + 1 > MAX_WALK_DEPTH) return 0;
+    const py::NoPythonScope no_python;
     // The union's level, as the walk of each item would open it.
     ++call.depth;
     if (call.depth > call.peak) call.peak = call.depth;
@@ -118,7 +122,8 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     }
     // The literal sets give the first pass's answer without Python code.
     if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
-        if (const std::optional<bool> answer = literal_set_answer(*sets, value)) {
+        // Python code may run here: a text not at hand is encoded.
+        if (const std::optional<bool> answer = literal_set_answer(*sets, value, true)) {
             if (*answer || !ctx.makes_records()) return *answer;
             first_pass = false;
         }

@@ -25,6 +25,7 @@ bool accepted_by_a_clause(V key, V value, const Schema& node, const WalkContext&
 // Whether some clause's prepared tests certainly accept the entry.
 template <class V>
 bool clauses_fast_accept(const FieldNameSet& names, V key, V item) {
+    const py::NoPythonScope no_python;
     for (std::size_t c = 0; c + 1 < names.clause_checks.size(); c += 2) {
         if (fast_accepts(names.clause_checks[c], key) && fast_accepts(names.clause_checks[c + 1], item)) return true;
     }
@@ -180,6 +181,7 @@ template <class V, class Accepted>
 bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx,
                          Accepted accepted_at) {
     using Scan = typename ValueKind<V>::Scan;
+    const py::NoPythonScope no_python;
     // Read once: the accessor checks the node's body on every call.
     const std::vector<Field>& fields = node.fields();
     if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
@@ -225,6 +227,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
 template <class V>
 std::size_t records_accepted_run(const FieldNameSet& names, V sequence, bool tuple, const WalkContext& ctx) {
     using Values = ValueKind<V>;
+    const py::NoPythonScope no_python;
     const std::size_t n = Values::length(sequence);
     std::size_t i = 0;
     while (i < n && record_pass_below(names, Values::item(sequence, tuple, i), ctx, NoneAccepted{})) ++i;
@@ -239,7 +242,7 @@ namespace {
 // The entries of a mapping against the fields (named by `names`, null for a
 // record without fields or tables) and the clauses. Entries decided by a
 // prepared test run no Python code and need no reference; any other is held
-// while the general walk runs.
+// before anything that may run Python code (the walk, or encoding its key).
 template <class V>
 bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& boolean);
 

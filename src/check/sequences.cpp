@@ -21,6 +21,7 @@ void push_length_error(const char* code, const char* kind, std::size_t n, bool t
 // the hash -1, which no element has).
 bool set_elements_accepted(PyObject* set, const FastCheck& check) {
     const auto* table = reinterpret_cast<PySetObject*>(set);
+    const py::NoPythonScope no_python;
     return with_fast_test(check, [table](auto test) {
         for (Py_ssize_t i = 0; i <= table->mask; ++i) {
             const setentry& entry = table->table[i];

@@ -69,21 +69,9 @@ struct ValueKind<PyObject*> {
     // takes them before anything that may run Python code.
     static bool is_mapping(PyObject* value) { return PyDict_Check(value) != 0; }
 
-    // The UTF-8 text of a str key, or nothing (a non-str key, or one that
-    // does not encode, the error dropped). Keys are mostly ASCII: their text
-    // is read in place.
-    [[gnu::always_inline]] static std::optional<std::string_view> key_text(PyObject* key) {
-        if (!PyUnicode_Check(key)) return std::nullopt;
-        if (PyUnicode_IS_COMPACT_ASCII(key)) {
-            return std::string_view(reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
-                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-        }
-        return str_utf8(key);
-    }
-
-    // The value a text table gives a key, by its text and str hash.
-    [[gnu::always_inline]] static const std::uint64_t* find_key(const TextIndex& index, PyObject* key) {
-        const std::optional<std::string_view> text = key_text(key);
+    // The value a text table gives a key whose UTF-8 text is `text`.
+    [[gnu::always_inline]] static const std::uint64_t* find_key(const TextIndex& index, PyObject* key,
+                                                                std::optional<std::string_view> text) {
         return text ? index.find(*text, str_hash(key)) : nullptr;
     }
 
@@ -94,8 +82,18 @@ struct ValueKind<PyObject*> {
         PyObject* key() const { return reader_.key(); }
         PyObject* item() const { return reader_.value(); }
         void hold() { reader_.hold(); }
-        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
-            return find_key(index, reader_.key());
+        // By the key's text: a non-str key, or one that does not encode, is
+        // in no table. Encoding may run Python code, so the entry is held
+        // first.
+        [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) {
+            PyObject* key = reader_.key();
+            if (!PyUnicode_Check(key)) return nullptr;
+            std::optional<std::string_view> text = str_utf8_in_place(key);
+            if (!text) [[unlikely]] {
+                hold();
+                text = str_utf8(key);
+            }
+            return find_key(index, key, text);
         }
         // A dict holds each key once.
         bool replaced_later() const { return false; }
@@ -126,21 +124,28 @@ struct ValueKind<PyObject*> {
         }
         PyObject* key() const { return key_; }
         PyObject* item() const { return item_; }
+        // For a key that key_is_plain_text() admits.
         [[gnu::always_inline]] const std::uint64_t* find_in(const TextIndex& index) const {
-            return find_key(index, key_);
+            return find_key(index, key_, str_utf8_in_place(key_));
         }
-        // Whether the key is an exact str, so that it names at most one field
-        // and comparing it runs no Python code.
-        bool key_is_plain_text() const { return PyUnicode_CheckExact(key_) != 0; }
+        // Whether the key is an exact str whose text is at hand, so that it
+        // names at most one field and neither comparing nor reading it runs
+        // Python code.
+        bool key_is_plain_text() const { return PyUnicode_CheckExact(key_) != 0 && str_utf8_in_place(key_); }
         static constexpr bool keys_unique = true;
         bool replaced_later() const { return false; }
         // Whether the key is `object` (the validator's own str for the
-        // text, when it has one) or a str of this text (and str hash).
-        bool key_is(std::string_view text, std::uint64_t hash, PyObject* object) const {
+        // text, when it has one) or a str of this text (and str hash);
+        // nothing when the key's text is not at hand to tell.
+        std::optional<bool> key_is(std::string_view text, std::uint64_t hash, PyObject* object) const {
             if (key_ == object) return true;
-            if (!PyUnicode_Check(key_) || str_hash(key_) != hash) return false;
-            const std::optional<std::string_view> own = str_utf8(key_);
-            return own && same_text(*own, text);
+            if (!PyUnicode_Check(key_)) return false;
+            const std::optional<std::string_view> own = str_utf8_in_place(key_);
+            if (own) return str_hash(key_) == hash && same_text(*own, text);
+            // Equal texts have equal str hashes: only a key of this hash is
+            // left undecided.
+            if (PyUnicode_IS_READY(key_) && str_hash(key_) != hash) return false;
+            return std::nullopt;
         }
 
     private:
@@ -169,11 +174,10 @@ struct ValueKind<PyObject*> {
         return FieldLookup{false, found != nullptr, found, py::Ref::borrow(found)};
     }
 
-    // Tags: texts by their bytes and str hash, ints by value, any other
-    // object by identity.
+    // Tags: texts by their bytes and str hash (read in place, so a text not
+    // at hand finds nothing), ints by value, any other object by identity.
     static const std::uint64_t* find_text(const TextIndex& index, PyObject* str) {
-        const std::optional<std::string_view> text = str_utf8(str);
-        return text ? index.find(*text, str_hash(str)) : nullptr;
+        return find_key(index, str, str_utf8_in_place(str));
     }
     static std::optional<std::int64_t> exact_int(PyObject* value) { return exact_int_value(value); }
     static PyObject* identity_object(PyObject* value) { return value; }

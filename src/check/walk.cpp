@@ -70,6 +70,7 @@ template <class V>
 
 template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    py::may_call_python();
     if (*ctx.stop) return false;
     WalkState& call = *ctx.call;
     // The peak is never below the depth nor above the limit, so one test

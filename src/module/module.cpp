@@ -3,6 +3,7 @@
 #include "module/combinators.h"
 #include "py/dict_iter.h"
 #include "py/error.h"
+#include "py/no_python.h"
 #include "schema/state.h"
 #include "validator/validator_object.h"
 
@@ -76,6 +77,9 @@ int module_exec_slot(PyObject* module) {
             return -1;
         }
         py::check_in_place_entries();
+#ifdef KESTROME_CHECK_NO_PYTHON
+        if (!py::count_collections()) return -1;
+#endif
         return populate_module(module) ? 0 : -1;
     });
 }

@@ -124,9 +124,12 @@ PyObject* validator_richcompare(PyObject* self, PyObject* other, int op) {
             return Py_NewRef(validators_equal(*mine, *theirs) ? Py_True : Py_False);
         }
         if (op == Py_NE) {
-            const int eq = PyObject_RichCompareBool(self, other, Py_EQ);
-            if (eq < 0) return nullptr;
-            return Py_NewRef(eq ? Py_False : Py_True);
+            // Python's == itself, not PyObject_RichCompareBool, whose
+            // shortcut for identical operands would skip the test above.
+            const py::Ref eq = py::Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
+            const int truth = eq ? PyObject_IsTrue(eq.get()) : -1;
+            if (truth < 0) return nullptr;
+            return Py_NewRef(truth ? Py_False : Py_True);
         }
         Py_RETURN_NOTIMPLEMENTED;
     });

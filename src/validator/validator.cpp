@@ -26,12 +26,17 @@ constexpr char VALIDATOR_DOC[] =
     "built and may be shared freely across threads. Its repr is the annotation that\n"
     "produces it, and it can be copied with the copy module.";
 
+// Through the trashcan: releasing the constants can release another
+// validator, whose constants release another, as deep as a chain of them
+// goes; the trashcan defers the deeper ones instead of recursing.
 void validator_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, validator_dealloc)
     reinterpret_cast<ValidatorObject*>(self)->state.~ValidatorState();
     type->tp_free(self);
     Py_DECREF(type);
+    Py_TRASHCAN_END
 }
 
 // Each validator owns one reference to each of its constants (copies take
