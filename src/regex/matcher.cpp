@@ -379,8 +379,8 @@ bool dfa_full_match(const Program& prog, MatchCache& cache, std::string_view tex
         if (next < 0) {
             std::int32_t t = dfa_transition(prog, cache, row >> shift, *p);
             if (t == FULL) {
-                const bool thrashing = clears >= MIN_CLEARS &&
-                                       static_cast<std::size_t>(p - epoch) < MIN_BYTES_PER_STATE * (cache.made - epoch_made);
+                const auto served = static_cast<std::size_t>(p - epoch);
+                const bool thrashing = clears >= MIN_CLEARS && served < MIN_BYTES_PER_STATE * (cache.made - epoch_made);
                 if (thrashing || state_bytes(prog, cache.sorted.size()) > CACHE_BYTES) {
                     return pike_resume(prog, cache, text, static_cast<std::size_t>(p + 1 - begin));
                 }

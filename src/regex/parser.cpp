@@ -1139,9 +1139,10 @@ private:
     ClassSet unicode_class(const Node* n) const {
         if (!flags_.u) fail(ErrorKind::UnicodeNotAllowed, n->span);
         ClassSet set;
+        const NodeExtra& names = n->extra();
         const PropertyLookup found = n->form == UnicodeForm::NamedValue
-                                         ? property_value_class(utf8_of(n->extra().name), utf8_of(n->extra().value), set)
-                                         : property_class(utf8_of(n->extra().name), set);
+                                         ? property_value_class(utf8_of(names.name), utf8_of(names.value), set)
+                                         : property_class(utf8_of(names.name), set);
         if (found == PropertyLookup::PropertyNotFound) fail(ErrorKind::UnicodePropertyNotFound, n->span);
         if (found == PropertyLookup::ValueNotFound) fail(ErrorKind::UnicodePropertyValueNotFound, n->span);
         fold_and_negate(n->span, n->negated != n->not_equal, set);
