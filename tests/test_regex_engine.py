@@ -1,10 +1,14 @@
 """The pattern engine's own concerns: sharing a compiled pattern between
 threads, answers on long texts that a backtracking matcher could not give,
-the fallback when the lazy DFA runs out of states, and error displays of
-patterns written over several lines."""
+the fallback when the lazy DFA runs out of room, the memory a match or an
+oversized pattern takes, and error displays of patterns written over
+several lines."""
 
+import os
 import random
 import re
+import subprocess
+import sys
 from concurrent.futures import ThreadPoolExecutor
 from types import SimpleNamespace as Meta
 from typing import Annotated
@@ -73,6 +77,123 @@ def test_answers_stay_right_when_the_dfa_runs_out_of_states():
     for _ in range(20):
         text = "".join(rng.choice("01") for _ in range(20_000))
         assert v.is_valid(text) is (compiled.fullmatch(text) is not None)
+
+
+@pytest.mark.parametrize(
+    "pattern, length",
+    [
+        # states of a hundred instructions and more: the cache fills every
+        # few thousand bytes and is emptied, and the NFA simulation takes
+        # over from the state reached
+        ("[ab]*a[ab]{200}", 12_000),
+        ("(?:[ab]*a[ab]{200}|c)\\z", 12_000),
+        # a new state for most bytes, over many matches of one cache
+        ("[ab]*a[ab]{12}b", 3_000),
+    ],
+)
+def test_answers_stay_right_when_the_dfa_cache_is_emptied(pattern, length):
+    rng = random.Random(11)
+    v = matcher(pattern)
+    compiled = re.compile(pattern.replace("\\z", "\\Z"))
+    for _ in range(12):
+        text = "".join(rng.choice("ab") for _ in range(rng.randint(length // 2, length)))
+        text += rng.choice(["", "a" * 201, "c", "b" * 13])
+        assert v.is_valid(text) is (compiled.fullmatch(text) is not None)
+
+
+PAGE = os.sysconf("SC_PAGE_SIZE")
+SANITIZED = pytest.mark.skipif(
+    bool(os.environ.get("KESTROME_SANITIZED")),
+    reason="resident memory says nothing under ASan, which holds freed blocks back")
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE
+
+
+@SANITIZED
+def test_the_dfa_holds_a_bounded_cache_after_a_hostile_match():
+    # The k-th byte makes a state of k instructions: kept by count, 4,000
+    # states held about 70 MB.
+    v = matcher("[ab]*a[ab]{5000}")
+    before = resident_bytes()
+    assert not v.is_valid("a" * 4000)
+    assert v.is_valid("a" * 5001)
+    assert resident_bytes() - before < 16 * 1024 * 1024
+
+
+# The child's own peak: ru_maxrss would start from this process's, kept
+# across exec.
+PEAK_CHILD = """
+from types import SimpleNamespace as Meta
+from typing import Annotated
+from kestrome import Validator
+
+def peak():
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
+
+pattern = {pattern}
+before = peak()
+try:
+    Validator(Annotated[str, Meta(pattern=pattern)])
+except ValueError as e:
+    print(str(e).rsplit(": ", 1)[-1])
+print(peak() - before)
+"""
+
+
+@SANITIZED
+@pytest.mark.parametrize("pattern", ['"a" * 1_000_000', '"\\\\w" * 100_000'])
+def test_an_oversized_pattern_is_refused_before_its_memory_is_spent(pattern):
+    out = subprocess.run([sys.executable, "-c", PEAK_CHILD.format(pattern=pattern)],
+                         capture_output=True, text=True, check=True, timeout=120, cwd="/")
+    message, grown = out.stdout.splitlines()
+    assert message == "Compiled regex exceeds size limit of 10485760 bytes."
+    # Each code point of the pattern cost two tree nodes of some 100 bytes
+    # and more, a \\w a copy of its class: 330 MB and 620 MB.
+    assert int(grown) < 48 * 1024 * 1024
+
+
+LONG = "a" * 300_000
+
+
+@pytest.mark.parametrize(
+    "pattern, error",
+    [
+        # the errors of the rest of the pattern come before the size
+        (LONG + "(", "error: unclosed group"),
+        (LONG + "\\p{Foo}", "error: Unicode property not found"),
+        ("(?-u)" + LONG + "\\xFF", "error: pattern can match invalid UTF-8"),
+        (LONG, "Compiled regex exceeds size limit of 10485760 bytes."),
+        ("(?i)" + LONG, "Compiled regex exceeds size limit of 10485760 bytes."),
+    ],
+)
+def test_a_long_pattern_reports_its_first_error(pattern, error):
+    with pytest.raises(ValueError) as info:
+        matcher(pattern)
+    assert str(info.value).endswith(error)
+
+
+@pytest.mark.parametrize(
+    "pattern, members, others",
+    [
+        # nothing of a repetition of at most zero is compiled
+        (f"(?:{LONG}){{0}}x", ["x"], ["", LONG + "x"]),
+        (f"(?:{LONG}){{0,0}}|b", ["", "b"], ["bb", LONG]),
+        # literals around repetitions, escapes and the x flag
+        ("abc*d", ["abd", "abcccd"], ["acd", "abcdd"]),
+        ("ab+c?de", ["abde", "abbbcde"], ["ade", "abccde"]),
+        ("h\\x41\\u00e9llo", ["hAéllo"], ["haéllo"]),
+        ("(?x) a b \\  c # comment\nd", ["ab cd"], ["abcd"]),
+        ("(?i)héllo wörld", ["HÉLLO WÖRLD", "héllo wörld"], ["hello world"]),
+        ("ab(?i)cd(?-i)ef", ["abCdef", "abcDef"], ["ABcdef", "abcdEF"]),
+    ],
+)
+def test_literal_runs(pattern, members, others):
+    v = matcher(pattern)
+    assert [v.is_valid(t) for t in members + others] == [True] * len(members) + [False] * len(others)
 
 
 DIVIDER = "~" * 79

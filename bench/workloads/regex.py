@@ -1,6 +1,6 @@
 """Regex constraints: lists of 10,000 strings against an email-like pattern (W40), an
-identifier pattern with `\\w` (W41) and a date pattern with `\\d` (W42), and one long text
-against `.*x` at 100 kB and 1 MB (W43).
+identifier pattern with `\\w` (W41) and a date pattern with `\\d` (W42), one long text
+against `.*x` at 100 kB and 1 MB (W43), and the lazy DFA's worst case (W46).
 
 kestrome matches the whole string; pydantic (Rust's regex crate) and msgspec (Python's
 `re`) search, so they get the pattern anchored as `^(?:...)$` (no text here holds a
@@ -11,10 +11,13 @@ from __future__ import annotations
 
 import random
 import string
+import subprocess
+import sys
 from types import SimpleNamespace
 from typing import Annotated
 
-from harness import Table, Target, Workload, faster_than, with_value, within, workload
+from harness import (Case, Probe, Table, Target, Workload, faster_than, kestrome, with_value,
+                     within, workload)
 from tools import PEERS, kestrome_cases, msgspec, peer_cases, pydantic
 
 N_STRINGS = 10_000
@@ -129,3 +132,107 @@ def long_texts() -> Workload:
         + [within("kestrome is_valid", "msgspec", 2, i) for i in range(len(SIZES))]
         + [Target("kestrome is_valid on 10× the text within 10× the time", "ratio",
                   [(1, "kestrome is_valid")], [(0, "kestrome is_valid")], 10)])
+
+
+# --------------------------------------------------------------------------------------
+# W46: the lazy DFA's worst case. Every byte of a random text over `ab` makes a new DFA
+# state of some 10,000 NFA instructions for `[ab]*a[ab]{20000}`; the cache is bounded in
+# bytes, and the NFA simulation takes over where the DFA stops paying. Also what one
+# constraint holds after a hostile match, and what refusing a 1 MB pattern costs.
+
+HOSTILE = "[ab]*a[ab]{20000}"
+HOSTILE_TEXT = 40_000
+HELD_TEXT = 12_000
+HUGE = 1_000_000
+
+# Run in a fresh interpreter that imports only kestrome, so that its peak is its own.
+HOSTILE_CHILD = """
+import os
+from types import SimpleNamespace
+from typing import Annotated
+import kestrome
+
+def rss_mib():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 2 ** 20
+
+# This process's own peak (ru_maxrss would start from the parent's, kept across exec).
+def peak_kib():
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+
+if {what!r} == "held":
+    before = rss_mib()
+    v = kestrome.Validator(Annotated[str, SimpleNamespace(pattern={hostile!r})])
+    v.is_valid("a" * {held})
+    print(rss_mib() - before)
+else:
+    pattern = "a" * {huge}
+    before = peak_kib()
+    try:
+        kestrome.Validator(Annotated[str, SimpleNamespace(pattern=pattern)])
+    except ValueError:
+        pass
+    print((peak_kib() - before) / 1024)
+"""
+
+
+def hostile_text(last: str) -> str:
+    rng = random.Random(46)
+    text = [rng.choice("ab") for _ in range(HOSTILE_TEXT)]
+    text[-20_001] = last  # member: the `a` 20,000 from the end
+    return "".join(text)
+
+
+def measure_child(what: str):
+    """The MiB a fresh interpreter grows by: held after the hostile match, or at its peak
+    while refusing the 1 MB pattern."""
+    def run() -> float:
+        code = HOSTILE_CHILD.format(what=what, hostile=HOSTILE, held=HELD_TEXT, huge=HUGE)
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                             check=True, timeout=600, cwd="/")
+        return float(out.stdout.split()[-1])
+    return run
+
+
+@workload("W46")
+def hostile() -> Workload:
+    text, bad = hostile_text("a"), hostile_text("b")
+    cases = with_value(regex_cases(HOSTILE, text, items=False), text)
+    huge = "a" * HUGE
+    refuse = [Case("kestrome Validator", "try:\n    V(T)\nexcept E:\n    pass",
+                   {"V": kestrome.Validator, "E": ValueError,
+                    "T": Annotated[str, SimpleNamespace(pattern=huge)]}, None,
+                   "refused: past the compiled size limit")]
+    tables = [
+        Table(f"W46 Annotated[str, Regex({HOSTILE!r})] (random 40,000-character text)",
+              "member", cases, HOSTILE_TEXT // 1000, "kB", values=(text, bad),
+              label="random text"),
+        Table(f"W46 memory held by one constraint after matching 'a' * {HELD_TEXT:,}",
+              "member", [], None, ratio_to=["kestrome"], unit="MiB",
+              probes=[Probe("kestrome", measure_child("held"),
+                            "resident growth of a fresh interpreter: Validator + one is_valid")]),
+        Table("W46 refusing a 1 MB literal pattern", "member", refuse, None,
+              ratio_to=["kestrome Validator"]),
+        Table("W46 peak memory refusing a 1 MB literal pattern", "member", [], None,
+              ratio_to=["kestrome"], unit="MiB",
+              probes=[Probe("kestrome", measure_child("refuse"),
+                            "peak resident growth of a fresh interpreter (VmHWM)")]),
+    ]
+    return Workload(
+        "W46", f"the lazy DFA's worst case: `{HOSTILE}`",
+        f"`{HOSTILE}` against a random 40,000-character text over `ab` (a new DFA state "
+        "for almost every byte), the memory one constraint holds after matching "
+        f"`'a' * {HELD_TEXT:,}`, and the time and peak memory to refuse a pattern of "
+        f"{HUGE:,} literal `a`s (past the compiled size limit)",
+        None, None, [], tables,
+        ["member for the verdict check: the text's 20,001st character from the end is `a`; "
+         "non-member: the same text with `b` there",
+         "before the DFA's cache was bounded in bytes the held memory was 383 MB, and "
+         "refusing the 1 MB pattern took 352 MB"],
+        [Target("kestrome memory held after the hostile match at most 8 MiB", "at_most",
+                [(1, "kestrome")], [], 8, unit="MiB"),
+         Target("kestrome refusing the 1 MB pattern within 0.25 s", "at_most",
+                [(2, "kestrome Validator")], [], 0.25, unit="s"),
+         Target("kestrome peak memory refusing the 1 MB pattern at most 32 MiB", "at_most",
+                [(3, "kestrome")], [], 32, unit="MiB")])

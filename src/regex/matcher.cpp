@@ -109,7 +109,7 @@ inline std::uint32_t step(const Program& prog, const Inst& inst, std::uint8_t b)
 // Adds `pc` and everything reachable from it without consuming a byte,
 // following an assertion where `holds` says it holds.
 template <class Holds>
-void add_closure(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, Holds&& holds) {
+void follow_closure(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, Holds&& holds) {
     auto& stack = cache.stack;
     stack.push_back(pc);
     while (!stack.empty()) {
@@ -132,6 +132,18 @@ void add_closure(const Program& prog, MatchCache& cache, SparseSet& set, std::ui
     }
 }
 
+// Most targets consume a byte, with nothing to follow: those are added
+// without the stack.
+template <class Holds>
+inline void add_closure(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, Holds&& holds) {
+    const Inst::Op op = prog.insts[pc].op;
+    if (op == Inst::Op::Jump || op == Inst::Op::Split || op == Inst::Op::Look) {
+        follow_closure(prog, cache, set, pc, holds);
+    } else if (!set.contains(pc)) {
+        set.insert(pc);
+    }
+}
+
 void pike_add(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32_t pc, std::string_view text,
               std::size_t p) {
     add_closure(prog, cache, set, pc, [&](Look look) { return look_holds(look, text, p); });
@@ -144,31 +156,63 @@ void dfa_add(const Program& prog, MatchCache& cache, SparseSet& set, std::uint32
                 [&](Look look) { return (look == Look::Start && at_start) || (look == Look::End && at_end); });
 }
 
-constexpr std::int32_t GIVE_UP = -2;
-// The lazy DFA's budget per cache; past it the NFA simulation answers.
-constexpr std::size_t MAX_STATES = 10000;
-constexpr std::size_t MAX_TRANSITIONS = std::size_t{1} << 20;
+constexpr std::int32_t FULL = -2;
+// The lazy DFA's budget per cache. A state counts its row, its members twice
+// (the list and the key that finds it) and the rest at a flat rate.
+constexpr std::size_t CACHE_BYTES = std::size_t{2} << 20;
+constexpr std::size_t STATE_OVERHEAD = 128;
+// A full cache is emptied and the match goes on, but once it has been
+// emptied a few times in one match, the states made since the last time
+// must each have served this many bytes on average; otherwise making states
+// costs more than the NFA simulation would, which takes over.
+constexpr std::size_t MIN_CLEARS = 3;
+constexpr std::size_t MIN_BYTES_PER_STATE = 10;
+
+std::size_t state_bytes(const Program& prog, std::size_t members) {
+    return (sizeof(std::int32_t) << prog.stride_shift) + 2 * sizeof(std::uint32_t) * members + STATE_OVERHEAD;
+}
 
 bool is_member(const Inst& inst) {
     return inst.op == Inst::Op::Range || inst.op == Inst::Op::Sparse || inst.op == Inst::Op::Match ||
            (inst.op == Inst::Op::Look && inst.look == Look::End);
 }
 
-// The state of the instruction set in `set`, made if new.
-std::int32_t intern_state(const Program& prog, MatchCache& cache, const SparseSet& set, bool is_start) {
+// Leaves only the dead state.
+void reset_states(const Program& prog, MatchCache& cache) {
+    cache.states.clear();
+    cache.members.clear();
+    cache.member_start.assign({0, 0});
+    cache.transitions.assign(std::size_t{1} << prog.stride_shift, 0);
+    cache.accepting.assign(1, 0);
+    cache.acceleration.assign(1, MatchCache::Acceleration{MatchCache::Acceleration::No});
+    cache.start = -1;
+    cache.bytes = 0;
+    cache.made = 0;
+}
+
+// The instructions of `set` that make up a state, sorted into cache.sorted.
+void collect_members(const Program& prog, MatchCache& cache, const SparseSet& set) {
     std::vector<std::uint32_t>& members = cache.sorted;
     members.clear();
     for (std::uint32_t pc : set) {
         if (is_member(prog.insts[pc])) members.push_back(pc);
     }
-    if (members.empty()) return 0;
     std::sort(members.begin(), members.end());
+}
+
+// The state of the members in cache.sorted, made if new; FULL when it does
+// not fit in what is left of the budget.
+std::int32_t intern_state(const Program& prog, MatchCache& cache, bool is_start) {
+    const std::vector<std::uint32_t>& members = cache.sorted;
+    if (members.empty()) return 0;
     cache.key.assign(1, is_start ? '\1' : '\0');
     cache.key.append(reinterpret_cast<const char*>(members.data()), members.size() * sizeof(std::uint32_t));
     if (auto it = cache.states.find(cache.key); it != cache.states.end()) return it->second;
-    const std::size_t count = cache.member_start.size() - 1;
-    if (count + 1 > MAX_STATES || ((count + 1) << prog.stride_shift) > MAX_TRANSITIONS) return GIVE_UP;
-    const auto id = static_cast<std::int32_t>(count);
+    const std::size_t size = state_bytes(prog, members.size());
+    if (cache.bytes + size > CACHE_BYTES) return FULL;
+    cache.bytes += size;
+    ++cache.made;
+    const auto id = static_cast<std::int32_t>(cache.member_start.size() - 1);
     cache.members.insert(cache.members.end(), members.begin(), members.end());
     cache.member_start.push_back(static_cast<std::uint32_t>(cache.members.size()));
     cache.transitions.resize(cache.transitions.size() + (std::size_t{1} << prog.stride_shift), -1);
@@ -184,6 +228,16 @@ std::int32_t intern_state(const Program& prog, MatchCache& cache, const SparseSe
     return id;
 }
 
+std::int32_t start_state(const Program& prog, MatchCache& cache) {
+    SparseSet& set = cache.current;
+    set.clear();
+    dfa_add(prog, cache, set, prog.start, true, false);
+    collect_members(prog, cache, set);
+    return intern_state(prog, cache, true);
+}
+
+// The target of `from` on `b`, recorded in its row; FULL leaves the
+// target's members in cache.sorted.
 std::int32_t dfa_transition(const Program& prog, MatchCache& cache, std::int32_t from, std::uint8_t b) {
     SparseSet& set = cache.current;
     set.clear();
@@ -191,32 +245,20 @@ std::int32_t dfa_transition(const Program& prog, MatchCache& cache, std::int32_t
         const std::uint32_t target = step(prog, prog.insts[cache.members[k]], b);
         if (target != UINT32_MAX) dfa_add(prog, cache, set, target, false, false);
     }
-    const std::int32_t to = intern_state(prog, cache, set, false);
-    if (to != GIVE_UP) {
+    collect_members(prog, cache, set);
+    const std::int32_t to = intern_state(prog, cache, false);
+    if (to != FULL) {
         cache.transitions[(static_cast<std::size_t>(from) << prog.stride_shift) + prog.byte_class[b]] =
             to << prog.stride_shift;
     }
     return to;
 }
 
-}  // namespace
-
-MatchCache::MatchCache(const Program& program) {
-    current.resize(program.insts.size());
-    next.resize(program.insts.size());
-    member_start = {0, 0};  // the dead state, with no members
-    transitions.assign(std::size_t{1} << program.stride_shift, 0);
-    accepting = {0};
-    acceleration.resize(1);
-    acceleration[0].kind = Acceleration::No;
-}
-
-bool pike_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
+// The NFA simulation from `p` on, cache.current holding the threads there.
+bool pike_from(const Program& prog, MatchCache& cache, std::string_view text, std::size_t p) {
     SparseSet* current = &cache.current;
     SparseSet* next = &cache.next;
-    current->clear();
-    pike_add(prog, cache, *current, prog.start, text, 0);
-    for (std::size_t p = 0; p < text.size(); ++p) {
+    for (; p < text.size(); ++p) {
         if (current->size() == 0) return false;
         next->clear();
         const auto b = static_cast<std::uint8_t>(text[p]);
@@ -232,7 +274,19 @@ bool pike_full_match(const Program& prog, MatchCache& cache, std::string_view te
     return false;
 }
 
-namespace {
+bool pike_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
+    cache.current.clear();
+    pike_add(prog, cache, cache.current, prog.start, text, 0);
+    return pike_from(prog, cache, text, 0);
+}
+
+// Where the DFA stops at `p`: the NFA simulation goes on from the members of
+// the state reached there, held in cache.sorted.
+bool pike_resume(const Program& prog, MatchCache& cache, std::string_view text, std::size_t p) {
+    cache.current.clear();
+    for (std::uint32_t pc : cache.sorted) pike_add(prog, cache, cache.current, pc, text, p);
+    return pike_from(prog, cache, text, p);
+}
 
 // Fills a state's whole row of transitions and decides whether it can skip.
 void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s) {
@@ -244,7 +298,7 @@ void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s
         std::int32_t t = cache.transitions[at];
         if (t >= 0) t >>= prog.stride_shift;
         if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
-        if (t == GIVE_UP) {
+        if (t == FULL) {
             cache.acceleration[s] = accel;
             return;
         }
@@ -297,31 +351,45 @@ const std::uint8_t* skip(const MatchCache::Acceleration& a, const std::uint8_t* 
     return end;
 }
 
-}  // namespace
-
-std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
-    if (cache.member_start.size() == 2) {
-        SparseSet& set = cache.current;
-        set.clear();
-        dfa_add(prog, cache, set, prog.start, true, false);
-        if (intern_state(prog, cache, set, true) == GIVE_UP) return std::nullopt;
+bool dfa_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
+    if (cache.start < 0) {
+        std::int32_t s = start_state(prog, cache);
+        if (s == FULL) {
+            reset_states(prog, cache);
+            s = intern_state(prog, cache, true);
+        }
+        if (s == FULL) return pike_resume(prog, cache, text, 0);
+        cache.start = s;
     }
-    // The start state is the first one made after the dead state, unless
-    // the start set is empty (then nothing matches).
-    if (cache.member_start.size() == 2) return false;
     const std::uint32_t shift = prog.stride_shift;
     const std::uint8_t* classes = prog.byte_class.data();
-    std::int32_t row = 1 << shift;  // the start state's
+    std::int32_t row = cache.start << shift;
     // Reloaded after a slow path, which may grow the cache.
     const std::int32_t* table = cache.transitions.data();
     const MatchCache::Acceleration* accel = cache.acceleration.data();
-    const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto* begin = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto* p = begin;
     const auto* end = p + text.size();
+    // Since the cache was last emptied in this match (or the match began).
+    std::size_t clears = 0;
+    const std::uint8_t* epoch = p;
+    std::size_t epoch_made = cache.made;
     while (p != end) {
         std::int32_t next = table[row + classes[*p]];
         if (next < 0) {
-            const std::int32_t t = dfa_transition(prog, cache, row >> shift, *p);
-            if (t == GIVE_UP) return std::nullopt;
+            std::int32_t t = dfa_transition(prog, cache, row >> shift, *p);
+            if (t == FULL) {
+                const auto served = static_cast<std::size_t>(p - epoch);
+                const bool thrashing = clears >= MIN_CLEARS && served < MIN_BYTES_PER_STATE * (cache.made - epoch_made);
+                if (thrashing || state_bytes(prog, cache.sorted.size()) > CACHE_BYTES) {
+                    return pike_resume(prog, cache, text, static_cast<std::size_t>(p + 1 - begin));
+                }
+                reset_states(prog, cache);
+                ++clears;
+                epoch = p;
+                epoch_made = 0;
+                t = intern_state(prog, cache, false);  // fits: the cache is empty
+            }
             next = t << shift;
             table = cache.transitions.data();
             accel = cache.acceleration.data();
@@ -342,6 +410,18 @@ std::optional<bool> dfa_full_match(const Program& prog, MatchCache& cache, std::
         row = next;
     }
     return cache.accepting[row >> shift] != 0;
+}
+
+}  // namespace
+
+MatchCache::MatchCache(const Program& program) {
+    current.resize(program.insts.size());
+    next.resize(program.insts.size());
+    reset_states(program, *this);
+}
+
+bool full_match(const Program& prog, MatchCache& cache, std::string_view text) {
+    return prog.edge_looks_only ? dfa_full_match(prog, cache, text) : pike_full_match(prog, cache, text);
 }
 
 }  // namespace kestrome::regex

@@ -1,9 +1,9 @@
 // Whole-text matching of a byte-level program: a lazy DFA where the program
 // needs no context beyond the text's edges, an NFA simulation otherwise.
-// Both take time linear in the text's length.
+// Both take time linear in the text's length, and the DFA's states are held
+// in a bounded number of bytes.
 #pragma once
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -43,8 +43,8 @@ private:
 struct MatchCache {
     SparseSet current, next;
     std::vector<std::uint32_t> stack;
-    // Lazy DFA: state 0 is dead, 1 the start. A transition holds the offset of
-    // its target's row, or -1 when not yet built.
+    // Lazy DFA: state 0 is dead. A transition holds the offset of its
+    // target's row, or -1 when not yet built.
     std::vector<std::int32_t> transitions;
     std::vector<std::uint32_t> members;       // NFA instructions of all states, back to back
     std::vector<std::uint32_t> member_start;  // per state, and one past the last
@@ -59,15 +59,21 @@ struct MatchCache {
     };
     std::vector<Acceleration> acceleration;
     std::unordered_map<std::string, std::int32_t> states;
+    std::int32_t start = -1;  // the start state, or -1 while it is not made
+    // What the states hold, counted against the cache's budget, and how many
+    // were made since the cache was last emptied.
+    std::size_t bytes = 0;
+    std::size_t made = 0;
     std::string key;
     std::vector<std::uint32_t> sorted;
 
     explicit MatchCache(const Program& program);
 };
 
-bool pike_full_match(const Program& program, MatchCache& cache, std::string_view text);
-
-// Nothing when the DFA's state budget ran out (the caller falls back).
-std::optional<bool> dfa_full_match(const Program& program, MatchCache& cache, std::string_view text);
+// Whether the whole text matches: the lazy DFA answers where the program
+// needs no context beyond the text's edges, until its states stop paying
+// for themselves; the NFA simulation answers otherwise, or goes on from
+// where the DFA stopped.
+bool full_match(const Program& program, MatchCache& cache, std::string_view text);
 
 }  // namespace kestrome::regex

@@ -1,11 +1,14 @@
 #include "regex/parser.h"
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "regex/program.h"
 #include "regex/properties.h"
 
 namespace kestrome::regex {
@@ -18,6 +21,7 @@ enum class NodeKind : std::uint8_t {
     Empty,
     Flags,
     Literal,
+    LiteralRun,
     Dot,
     Assertion,
     Unicode,
@@ -55,6 +59,16 @@ struct FlagItem {
     Span span;
 };
 
+// What only a few kinds of node hold, apart, so that the many primitives of
+// a long pattern stay small.
+struct NodeExtra {
+    std::u32string text;          // LiteralRun: its code points
+    std::u32string name;          // Unicode name (or the letter)
+    std::u32string value;         // Unicode value
+    std::vector<FlagItem> flags;  // Flags, or a group with flags
+    ClassSet ascii;               // ClassAscii members
+};
+
 struct Node {
     NodeKind kind;
     Span span;
@@ -64,16 +78,22 @@ struct Node {
     bool negated = false;    // Unicode, Perl, Bracketed, ClassAscii
     UnicodeForm form = UnicodeForm::OneLetter;
     bool not_equal = false;  // Unicode `!=`
-    std::u32string name;     // Unicode name (or the letter)
-    std::u32string value;    // Unicode value
     PerlClass perl = PerlClass::Digit;
     bool has_flags = false;  // Flags, or a group with flags
-    std::vector<FlagItem> flags;
+    ClassOpKind op = ClassOpKind::Intersection;
     std::uint32_t min = 0;  // Repetition
     std::uint64_t max = 0;
-    ClassOpKind op = ClassOpKind::Intersection;
-    ClassSet ascii;          // ClassAscii members
+    std::unique_ptr<NodeExtra> more;
     std::vector<Node*> children;
+
+    NodeExtra& extra() {
+        if (!more) more = std::make_unique<NodeExtra>();
+        return *more;
+    }
+    const NodeExtra& extra() const {
+        static const NodeExtra none;
+        return more ? *more : none;
+    }
 };
 
 struct Failure {
@@ -167,7 +187,7 @@ public:
                 case '*': concat = parse_uncounted_repetition(concat, 0, UNBOUNDED); break;
                 case '+': concat = parse_uncounted_repetition(concat, 1, UNBOUNDED); break;
                 case '{': concat = parse_counted_repetition(concat); break;
-                default: concat->children.push_back(parse_primitive());
+                default: push_primitive(concat, parse_primitive());
             }
         }
         Node* ast = pop_group_end(concat);
@@ -192,14 +212,13 @@ private:
     std::u32string_view p_;
     std::size_t pos_ = 0;
     bool ignore_ws_ = false;
-    std::vector<std::unique_ptr<Node>> arena_;
+    std::deque<Node> arena_;
     std::vector<GroupState> groups_;
     std::vector<ClassState> classes_;
     std::vector<Span> names_;
 
     Node* make(NodeKind kind, Span span) {
-        arena_.push_back(std::make_unique<Node>());
-        Node* n = arena_.back().get();
+        Node* n = &arena_.emplace_back();
         n->kind = kind;
         n->span = span;
         return n;
@@ -298,14 +317,14 @@ private:
     }
 
     static const FlagItem* flag_state(const Node* n, char32_t flag) {
-        for (const FlagItem& item : n->flags) {
+        for (const FlagItem& item : n->extra().flags) {
             if (item.flag == flag) return &item;
         }
         return nullptr;
     }
     static bool flag_enabled(const Node* n, char32_t flag) {
         bool enabled = true;
-        for (const FlagItem& item : n->flags) {
+        for (const FlagItem& item : n->extra().flags) {
             if (item.flag == '-') enabled = false;
             if (item.flag == flag) return enabled;
         }
@@ -335,12 +354,12 @@ private:
                 if (flags.empty()) fail(ErrorKind::RepetitionMissing, inner);
                 Node* f = make(NodeKind::Flags, {open.start, pos_});
                 f->has_flags = true;
-                f->flags = std::move(flags);
+                f->extra().flags = std::move(flags);
                 return f;
             }
             Node* g = make(NodeKind::Group, open);
             g->has_flags = true;
-            g->flags = std::move(flags);
+            g->extra().flags = std::move(flags);
             return g;
         }
         return make(NodeKind::Group, open);
@@ -453,6 +472,33 @@ private:
         }
         if (!groups_.empty()) fail(ErrorKind::GroupUnclosed, groups_.back().node->span);
         return ast;
+    }
+
+    // A run of literals is held as one node, or a long literal pattern
+    // would cost a node per code point. A literal joins the run before it
+    // once the next literal follows, when no repetition can take it any
+    // more; the node made for the newer one is then reused.
+    static bool plain_literal(const Node* n) { return n->kind == NodeKind::Literal && !n->hex_byte; }
+
+    void push_primitive(Node* concat, Node* n) {
+        std::vector<Node*>& items = concat->children;
+        if (!plain_literal(n) || items.empty() || !plain_literal(items.back()) || &arena_.back() != n) {
+            items.push_back(n);
+            return;
+        }
+        Node* last = items.back();
+        if (items.size() < 2 || items[items.size() - 2]->kind != NodeKind::LiteralRun) {
+            last->kind = NodeKind::LiteralRun;
+            last->extra().text.assign(1, last->c);
+            items.push_back(n);
+            return;
+        }
+        Node* run = items[items.size() - 2];
+        run->extra().text.push_back(last->c);
+        run->span.end = last->span.end;
+        last->c = n->c;
+        last->span = n->span;
+        arena_.pop_back();
     }
 
     // -- repetition
@@ -695,16 +741,16 @@ private:
             if ((split = text.find(U"!=")) != std::u32string::npos) {
                 n->form = UnicodeForm::NamedValue;
                 n->not_equal = true;
-                n->name = text.substr(0, split);
-                n->value = text.substr(split + 2);
+                n->extra().name = text.substr(0, split);
+                n->extra().value = text.substr(split + 2);
             } else if ((split = text.find(U':')) != std::u32string::npos ||
                        (split = text.find(U'=')) != std::u32string::npos) {
                 n->form = UnicodeForm::NamedValue;
-                n->name = text.substr(0, split);
-                n->value = text.substr(split + 1);
+                n->extra().name = text.substr(0, split);
+                n->extra().value = text.substr(split + 1);
             } else {
                 n->form = UnicodeForm::Named;
-                n->name = text;
+                n->extra().name = text;
             }
         } else {
             const std::size_t start = pos_;
@@ -713,7 +759,7 @@ private:
             bump_and_bump_space();
             n = make(NodeKind::Unicode, {start, pos_});
             n->form = UnicodeForm::OneLetter;
-            n->name = std::u32string(1, c);
+            n->extra().name = std::u32string(1, c);
         }
         n->negated = negated;
         return n;
@@ -839,7 +885,7 @@ private:
         if (!set) return back_up();
         Node* n = make(NodeKind::ClassAscii, {start, pos_});
         n->negated = negated;
-        n->ascii = std::move(*set);
+        n->extra().ascii = std::move(*set);
         return n;
     }
 
@@ -929,30 +975,37 @@ struct Flags {
     }
 };
 
-Syntax class_syntax(ClassSet set) {
-    Syntax s;
-    s.kind = Syntax::Kind::Class;
-    s.set = std::move(set);
-    return s;
-}
-
-Syntax look_syntax(Look look) {
-    Syntax s;
-    s.kind = Syntax::Kind::Look;
-    s.look = look;
-    return s;
-}
-
 ClassSet byte_negate(const ClassSet& set) { return set_intersection(set_negate(set), ClassSet{{0, 0xFF}}); }
 
+// Translates the tree while counting what its program takes at least: each
+// piece outside a repetition of at most zero compiles once or more, a
+// literal to one instruction per UTF-8 byte, a class, an assertion and a
+// branch to one instruction or more. Once that passes the size limit the
+// pattern can only be refused: the rest is still translated for its errors,
+// which come first, but no more of the tree is kept.
 class Translator {
 public:
+    bool too_big() const { return least_ > SIZE_LIMIT; }
+
     // Recursion is bounded by the nesting limit checked before.
     Syntax translate(const Node* n) {
         switch (n->kind) {
             case NodeKind::Empty: return Syntax{};
-            case NodeKind::Flags: flags_.apply(n->flags); return Syntax{};
-            case NodeKind::Literal: return literal(n);
+            case NodeKind::Flags: flags_.apply(n->extra().flags); return Syntax{};
+            case NodeKind::Literal: return literal(n, n->c);
+            case NodeKind::LiteralRun: {
+                if (flags_.i) {
+                    Syntax s;
+                    s.kind = Syntax::Kind::Concat;
+                    for (char32_t c : n->extra().text) keep(s, literal(n, c));
+                    return s;
+                }
+                count(literal_bytes(n->extra().text));
+                Syntax s;
+                s.kind = Syntax::Kind::Literal;
+                s.text = n->extra().text;
+                return s;
+            }
             case NodeKind::Dot: {
                 if (!flags_.u) fail(ErrorKind::InvalidUtf8, n->span);
                 if (flags_.s) return class_syntax(set_negate({}));
@@ -968,12 +1021,15 @@ public:
                 s.kind = Syntax::Kind::Repeat;
                 s.min = n->min;
                 s.max = n->max;
+                if (n->max == UNBOUNDED) count(INST_BYTES);  // the loop's branch
+                if (n->max == 0) ++zero_;
                 s.subs.push_back(translate(n->children[0]));
+                if (n->max == 0) --zero_;
                 return s;
             }
             case NodeKind::Group: {
                 const Flags saved = flags_;
-                if (n->has_flags) flags_.apply(n->flags);
+                if (n->has_flags) flags_.apply(n->extra().flags);
                 Syntax s = translate(n->children[0]);
                 flags_ = saved;
                 return s;
@@ -982,7 +1038,8 @@ public:
             case NodeKind::Concat: {
                 Syntax s;
                 s.kind = n->kind == NodeKind::Concat ? Syntax::Kind::Concat : Syntax::Kind::Alternate;
-                for (const Node* c : n->children) s.subs.push_back(translate(c));
+                if (n->kind == NodeKind::Alternation) count((n->children.size() - 1) * INST_BYTES);
+                for (const Node* c : n->children) keep(s, translate(c));
                 return s;
             }
             default: return Syntax{};
@@ -991,6 +1048,38 @@ public:
 
 private:
     Flags flags_;
+    std::size_t least_ = 0;  // bytes the program takes at least
+    std::size_t zero_ = 0;   // enclosing repetitions of at most zero
+    // The classes made so far, by their ranges' bytes.
+    std::unordered_map<std::string, std::shared_ptr<const ClassSet>> sets_;
+
+    void count(std::size_t bytes) {
+        if (zero_ == 0) least_ += bytes;
+    }
+
+    void keep(Syntax& parent, Syntax&& sub) {
+        if (!too_big()) parent.subs.push_back(std::move(sub));
+    }
+
+    Syntax class_syntax(ClassSet set) {
+        if (!set.empty()) count(INST_BYTES);
+        if (too_big()) return Syntax{};  // not kept
+        std::string key(reinterpret_cast<const char*>(set.data()), set.size() * sizeof(CodeRange));
+        auto [it, made] = sets_.try_emplace(std::move(key));
+        if (made) it->second = std::make_shared<const ClassSet>(std::move(set));
+        Syntax s;
+        s.kind = Syntax::Kind::Class;
+        s.set = it->second;
+        return s;
+    }
+
+    Syntax look_syntax(Look look) {
+        count(INST_BYTES);
+        Syntax s;
+        s.kind = Syntax::Kind::Look;
+        s.look = look;
+        return s;
+    }
 
     Look look(Assertion a) const {
         const bool u = flags_.u;
@@ -1009,16 +1098,20 @@ private:
         return Look::Start;
     }
 
-    Syntax literal(const Node* n) {
-        const char32_t c = n->c;
+    Syntax literal(const Node* n, char32_t c) {
         if (!flags_.u && n->hex_byte && c > 0x7F) fail(ErrorKind::InvalidUtf8, n->span);
+        if (!flags_.i) {
+            Syntax s;
+            s.kind = Syntax::Kind::Literal;
+            s.text.assign(1, c);
+            count(literal_bytes(s.text));
+            return s;
+        }
         ClassSet set{{c, c}};
-        if (flags_.i) {
-            if (flags_.u) {
-                case_fold(set);
-            } else {
-                ascii_case_fold(set);
-            }
+        if (flags_.u) {
+            case_fold(set);
+        } else {
+            ascii_case_fold(set);
         }
         return class_syntax(std::move(set));
     }
@@ -1046,9 +1139,10 @@ private:
     ClassSet unicode_class(const Node* n) const {
         if (!flags_.u) fail(ErrorKind::UnicodeNotAllowed, n->span);
         ClassSet set;
+        const NodeExtra& names = n->extra();
         const PropertyLookup found = n->form == UnicodeForm::NamedValue
-                                         ? property_value_class(utf8_of(n->name), utf8_of(n->value), set)
-                                         : property_class(utf8_of(n->name), set);
+                                         ? property_value_class(utf8_of(names.name), utf8_of(names.value), set)
+                                         : property_class(utf8_of(names.name), set);
         if (found == PropertyLookup::PropertyNotFound) fail(ErrorKind::UnicodePropertyNotFound, n->span);
         if (found == PropertyLookup::ValueNotFound) fail(ErrorKind::UnicodePropertyValueNotFound, n->span);
         fold_and_negate(n->span, n->negated != n->not_equal, set);
@@ -1085,7 +1179,7 @@ private:
                 return {{lo, hi}};
             }
             case NodeKind::ClassAscii: {
-                ClassSet set = n->ascii;
+                ClassSet set = n->extra().ascii;
                 fold_and_negate(n->span, n->negated, set);
                 return set;
             }
@@ -1127,16 +1221,20 @@ private:
 
 }  // namespace
 
-bool parse_pattern(std::u32string_view pattern, Syntax& out, ParseError& error) {
+ParseResult parse_pattern(std::u32string_view pattern, Syntax& out, ParseError& error) {
     try {
         Parser parser(pattern);
         const Node* ast = parser.parse();
         Translator translator;
         out = translator.translate(ast);
-        return true;
+        if (translator.too_big()) {
+            out = Syntax{};
+            return ParseResult::TooBig;
+        }
+        return ParseResult::Parsed;
     } catch (const Failure& f) {
         error = f.error;
-        return false;
+        return ParseResult::Invalid;
     }
 }
 

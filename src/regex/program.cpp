@@ -120,7 +120,8 @@ public:
     std::uint32_t compile(const Syntax& s, std::uint32_t next) {
         switch (s.kind) {
             case Syntax::Kind::Empty: return next;
-            case Syntax::Kind::Class: return compile_class(s.set, next);
+            case Syntax::Kind::Literal: return compile_literal(s.text, next);
+            case Syntax::Kind::Class: return compile_class(*s.set, next);
             case Syntax::Kind::Look: {
                 Inst inst;
                 inst.op = Inst::Op::Look;
@@ -176,6 +177,22 @@ private:
         inst.next = a;
         inst.alt = b;
         return add(inst, 0);
+    }
+
+    // Each code point's bytes in turn: what a class of that one code point
+    // compiles to.
+    std::uint32_t compile_literal(std::u32string_view text, std::uint32_t next) {
+        for (auto it = text.rbegin(); it != text.rend(); ++it) {
+            std::uint8_t bytes[4];
+            for (int i = encode(*it, bytes); i-- > 0;) {
+                Inst inst;
+                inst.op = Inst::Op::Range;
+                inst.lo = inst.hi = bytes[i];
+                inst.next = next;
+                next = add(inst, 0);
+            }
+        }
+        return next;
     }
 
     std::uint32_t compile_repeat(const Syntax& s, std::uint32_t next) {
@@ -302,6 +319,13 @@ void compute_byte_classes(Program& prog) {
 }
 
 }  // namespace
+
+std::size_t literal_bytes(std::u32string_view text) {
+    std::size_t bytes = 0;
+    std::uint8_t scratch[4];
+    for (char32_t c : text) bytes += static_cast<std::size_t>(encode(c, scratch));
+    return bytes * INST_BYTES;
+}
 
 bool compile_program(const Syntax& syntax, Program& out) {
     out = Program{};

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "regex/syntax.h"
@@ -46,6 +47,9 @@ struct Program {
 inline constexpr std::size_t SIZE_LIMIT = 10485760;
 inline constexpr std::size_t INST_BYTES = 38;
 inline constexpr std::size_t TRANSITION_BYTES = 32;
+
+// What a literal of these code points adds to the program.
+std::size_t literal_bytes(std::u32string_view text);
 
 // Compiles `syntax` anchored at both ends; false when past the size limit.
 bool compile_program(const Syntax& syntax, Program& out);

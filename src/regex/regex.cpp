@@ -33,12 +33,13 @@ std::unique_ptr<Regex> Regex::compile(std::string_view pattern, std::string* err
     const std::u32string chars = decode(pattern);
     Syntax syntax;
     ParseError parse_error{};
-    if (!parse_pattern(chars, syntax, parse_error)) {
+    const ParseResult parsed = parse_pattern(chars, syntax, parse_error);
+    if (parsed == ParseResult::Invalid) {
         if (error != nullptr) *error = format_parse_error(chars, parse_error);
         return nullptr;
     }
     std::unique_ptr<Regex> re(new Regex());
-    if (!compile_program(syntax, re->program_)) {
+    if (parsed == ParseResult::TooBig || !compile_program(syntax, re->program_)) {
         if (error != nullptr) {
             *error = "Compiled regex exceeds size limit of " + std::to_string(SIZE_LIMIT) + " bytes.";
         }
@@ -68,11 +69,9 @@ void Regex::give_back(MatchCache* cache) const {
 
 bool Regex::full_match(std::string_view text) const {
     MatchCache* cache = take();
-    std::optional<bool> answer;
-    if (program_.edge_looks_only) answer = dfa_full_match(program_, *cache, text);
-    if (!answer) answer = pike_full_match(program_, *cache, text);
+    const bool answer = regex::full_match(program_, *cache, text);
     give_back(cache);
-    return *answer;
+    return answer;
 }
 
 }  // namespace kestrome::regex

@@ -2,6 +2,8 @@
 // sets, flags are gone, and assertions name exactly what they test.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "regex/class_set.h"
@@ -32,12 +34,15 @@ enum class Look : std::uint8_t {
 inline constexpr std::uint64_t UNBOUNDED = ~std::uint64_t{0};
 
 struct Syntax {
-    enum class Kind : std::uint8_t { Empty, Class, Look, Repeat, Concat, Alternate };
+    enum class Kind : std::uint8_t { Empty, Literal, Class, Look, Repeat, Concat, Alternate };
     Kind kind = Kind::Empty;
     Look look = Look::Start;
     std::uint32_t min = 0;
     std::uint64_t max = 0;  // UNBOUNDED for no upper bound
-    ClassSet set;               // Class
+    std::u32string text;        // Literal: code points matched in turn
+    // Class: equal sets of one pattern share their storage (and the
+    // compiler its work on them).
+    std::shared_ptr<const ClassSet> set;
     std::vector<Syntax> subs;   // Repeat (one), Concat, Alternate
 };
 
