@@ -201,17 +201,11 @@ private:
 
 // A name written twice in one record: a dict's key (and a JSON object's
 // entry, read as the dict it loads to) is checked against the last field of
-// its name, yet every required field must still be matched. So only the last
-// field of a name is read, and a sup record that requires a field that is
-// not the last of its name has no member at all.
+// its name, and only that field's flag counts. So only the last field of a
+// name is read.
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     const FieldIndex sub_fields(sub.fields());
     const FieldIndex sup_fields(sup.fields());
-    if (sup_fields.repeats()) {
-        for (const Field& f : sup.fields()) {
-            if (f.required && sup_fields.find(f.name) != &f) return false;
-        }
-    }
     bool a = true;
     for (const Field& f : sup.fields()) {
         if (sup_fields.repeats() && sup_fields.find(f.name) != &f) continue;

@@ -329,9 +329,17 @@ template <class V>
         push_record("dict_type", "dict", value_ref_repr(value), path, records);
         return;
     }
+    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
+    std::optional<FieldNameSet> local;  // only without lookup tables
+    if (declared == nullptr) {
+        local = field_name_set_of(node);
+        declared = &*local;
+    }
     const bool fail_fast = ctx.mode == WalkMode::FailFast;
     for (std::size_t i = 0; i < node.fields().size(); ++i) {
         const Field& field = node.fields()[i];
+        // A name written twice is read as its last field, as the boolean passes read it.
+        if (!declared->names_unique && !is_last_of_its_name(*declared, node, i)) continue;
         const typename Values::FieldLookup found = Values::find_field(value, node, i, ctx);
         if (found.failed) {
             push_record("dict_type", "dict", value_ref_repr(value), path, records);
@@ -342,12 +350,6 @@ template <class V>
                                                     "required key " + debug_quote(field.name), "missing"));
         }
         if (fail_fast && !records.empty()) return;
-    }
-    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
-    std::optional<FieldNameSet> local;  // only without lookup tables
-    if (declared == nullptr) {
-        local = field_name_set_of(node);
-        declared = &*local;
     }
     const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
     typename Values::Entries entries(value);
