@@ -129,15 +129,47 @@ py::Ref error_dict(const RecordObjects& objects, const ErrorKeys& keys) {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* VALIDATION_ERROR_DOC = "Raised when a value is not a member of a schema's set.";
+
+// What an error made by user code reads: every raised one sets its own.
+// An empty `errors` lets a handler loop over it whoever made the error.
+py::Ref class_defaults() {
+    const ErrorKeys& keys = error_keys();
+    py::Ref empty = py::Ref::steal(PyTuple_New(0));
+    if (!empty) py::internal_failure("could not create the errors tuple");
+    PyObject* values[KEY_COUNT];
+    for (int i = CODE; i <= VALUE; ++i) values[i] = Py_None;
+    values[ERRORS] = empty.get();
+    py::Ref defaults = filled_dict(keys.names, ATTRIBUTE_ORDER, KEY_COUNT, values);
+    if (!defaults) py::internal_failure("could not create the error type's defaults");
+    return defaults;
+}
+
+// The type keeps its __doc__; its internal doc also carries the signature
+// line that inspect.signature reads, which Exception's own lacks.
+void add_text_signature(PyTypeObject* type) {
+    const std::string doc = std::string("ValidationError(*args)\n--\n\n") + VALIDATION_ERROR_DOC;
+    char* copy = static_cast<char*>(PyObject_Malloc(doc.size() + 1));
+    if (copy == nullptr) py::internal_failure("could not create the error type's doc");
+    std::memcpy(copy, doc.c_str(), doc.size() + 1);
+    PyObject_Free(const_cast<char*>(type->tp_doc));
+    type->tp_doc = copy;
+}
+
+}  // namespace
+
 PyObject* validation_error_type() {
     PyObject** cell = validation_error_cell.get([](PyObject*& out) {
-        out = PyErr_NewExceptionWithDoc("_kestrome.ValidationError",
-                                        "Raised when a value is not a member of a schema's set.", PyExc_Exception,
-                                        nullptr);
+        py::Ref defaults = class_defaults();
+        out = PyErr_NewExceptionWithDoc("_kestrome.ValidationError", VALIDATION_ERROR_DOC, PyExc_Exception,
+                                        defaults.get());
         if (out == nullptr) {
             PyErr_Clear();
             py::internal_failure("Failed to initialize new exception type.");
         }
+        add_text_signature(reinterpret_cast<PyTypeObject*>(out));
         return true;
     });
     return *cell;
