@@ -187,7 +187,7 @@ def test_an_error_made_by_user_code_has_every_attribute(made):
     e = made()
     assert e.errors == ()
     assert (e.code, e.path, e.expected, e.value, e.message) == (None, None, None, None, None)
-    assert vars(e) == {}
+    assert list(vars(e)) == ["code", "expected", "value", "message", "path", "errors"]
     handled = []
     try:
         raise e
@@ -208,3 +208,14 @@ def test_the_signature_is_that_of_its_arguments():
     assert str(inspect.signature(ValidationError)) == "(*args)"
     assert ValidationError.__doc__ == "Raised when a value is not a member of a schema's set."
     assert str(ValidationError("a", 2)) == "('a', 2)"
+
+
+def test_a_subclass_made_by_user_code_has_the_attributes_too():
+    class Mine(ValidationError):
+        def __init__(self, text, extra):
+            super().__init__(text)
+            self.extra = extra
+
+    e = Mine("boom", 1)
+    assert (e.errors, e.code, e.extra, e.args) == ((), None, 1, ("boom",))
+    assert pickle.loads(pickle.dumps(ValidationError("x"))).errors == ()
