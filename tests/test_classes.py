@@ -144,27 +144,27 @@ POSTPONED_TYPED_DICTS = """
 from __future__ import annotations
 from typing import Annotated, NotRequired, Required, TypedDict
 
-class Movie(TypedDict):
-    title: str
-    year: NotRequired[int]
+class Track(TypedDict):
+    artist: str
+    seconds: NotRequired[float]
 
-class Partial(TypedDict, total=False):
-    name: Required[str]
-    tags: list[str]
+class Draft(TypedDict, total=False):
+    id: Required[int]
+    note: str
     rank: Annotated[Required[int], "m"]
 
-class Child(Partial):
-    extra: NotRequired[bytes]
-    more: int
+class Release(Draft):
+    cover: NotRequired[bytes]
+    label: int
 """
 
 
 @pytest.mark.parametrize(
     "name, text",
     [
-        ("Movie", "{'title': str, 'year?': int}"),
-        ("Partial", "{'name': str, 'tags?': list[str], 'rank': int}"),
-        ("Child", "{'name': str, 'tags?': list[str], 'rank': int, 'extra?': bytes, 'more': int}"),
+        ("Track", "{'artist': str, 'seconds?': float}"),
+        ("Draft", "{'id': int, 'note?': str, 'rank': int}"),
+        ("Release", "{'id': int, 'note?': str, 'rank': int, 'cover?': bytes, 'label': int}"),
     ],
 )
 def test_typed_dict_flags_under_postponed_annotations_follow_the_markers(name, text, tmp_path, monkeypatch):

@@ -77,18 +77,24 @@ py::Result<Schema> compile_class_object(PyObject* cls, const TypingNames& names,
     return object;
 }
 
-// A dataclass: its attributes are its dataclasses.fields() that have a
-// hint, in that order, typed by the hints; the hints also hold class variables, init-only
-// pseudo-fields, the KW_ONLY marker and annotations of plain base classes.
+// dataclasses.<function>(cls), the module read afresh.
+py::Ref call_dataclasses(Name function, PyObject* cls, const TypingNames& names) {
+    py::Ref dataclasses = import_module(names.str(Name::Dataclasses));
+    if (!dataclasses) return py::Ref();
+    py::Ref callable = py::Ref::steal(PyObject_GetAttr(dataclasses.get(), names.str(function)));
+    if (!callable) return py::Ref();
+    return py::Ref::steal(PyObject_CallOneArg(callable.get(), cls));
+}
+
+// A dataclass: its attributes are its dataclasses.fields() that have a hint,
+// in that order, typed by the hints; the hints also hold class variables,
+// init-only pseudo-fields, the KW_ONLY marker and annotations of plain base
+// classes.
 py::Result<Schema> compile_dataclass(PyObject* cls, const TypingNames& names, ConstantsPool& pool,
                                      std::vector<Schema>& definitions) {
     py::Ref hints = hints_dict(cls, names);
     if (!hints) return py::raised;
-    py::Ref dataclasses = import_module(names.str(Name::Dataclasses));
-    if (!dataclasses) return py::raised;
-    py::Ref fields_function = py::Ref::steal(PyObject_GetAttr(dataclasses.get(), names.str(Name::DataclassFields)));
-    if (!fields_function) return py::raised;
-    py::Ref fields = py::Ref::steal(PyObject_CallOneArg(fields_function.get(), cls));
+    py::Ref fields = call_dataclasses(Name::DataclassFields, cls, names);
     if (!fields) return py::raised;
     py::Ref sequence = py::Ref::steal(PySequence_Fast(fields.get(), "dataclasses.fields() must give a sequence"));
     if (!sequence) return py::raised;
@@ -171,11 +177,7 @@ py::Result<Schema> compile_typed_dict(PyObject* cls, const TypingNames& names, C
 }
 
 py::Result<bool> is_dataclass(PyObject* cls, const TypingNames& names) {
-    py::Ref dataclasses = import_module(names.str(Name::Dataclasses));
-    if (!dataclasses) return py::raised;
-    py::Ref function = py::Ref::steal(PyObject_GetAttr(dataclasses.get(), names.str(Name::IsDataclass)));
-    if (!function) return py::raised;
-    py::Ref answer = py::Ref::steal(PyObject_CallOneArg(function.get(), cls));
+    py::Ref answer = call_dataclasses(Name::IsDataclass, cls, names);
     if (!answer) return py::raised;
     const int truth = PyObject_IsTrue(answer.get());
     if (truth < 0) return py::raised;
