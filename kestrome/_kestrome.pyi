@@ -34,7 +34,9 @@ __all__ = [
 class ValidationError(Exception):
     """Raised when a value is not a member of a schema's set."""
 
-    # The first failure; `errors` holds every one, in the order found.
+    # The first failure; `errors` holds every one, in the order found. An
+    # error made by user code (`ValidationError("text")`) has empty `errors`
+    # and None for the first failure's attributes.
     code: str
     path: tuple[int | str, ...]
     expected: str

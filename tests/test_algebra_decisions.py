@@ -15,7 +15,7 @@ from datetime import datetime, timedelta, timezone
 from decimal import Decimal
 from fractions import Fraction
 from types import SimpleNamespace as Meta
-from typing import Annotated, Any, Literal, NamedTuple
+from typing import Annotated, Any, Literal, NamedTuple, Never
 
 import pytest
 
@@ -984,13 +984,12 @@ UTC_MIDNIGHT = datetime(2020, 1, 1, tzinfo=timezone.utc)
 ONE_AM_PLUS_ONE = datetime(2020, 1, 1, 1, tzinfo=timezone(timedelta(hours=1)))
 
 
-# A name written twice: a key is checked against the last field of its name, and every
-# required field must still be matched.
+# A name written twice: a key is checked against the last field of its name, and only
+# that field's flag counts.
 @pytest.mark.parametrize(
     "sub, sup, witness",
     [
-        pytest.param({"a": int}, {"a": int, "a?": int}, {"a": 1}, id="earlier required field never matched"),
-        pytest.param({"a?": int}, {"a": int, "a?": int}, {}, id="optional into an unmatched required field"),
+        pytest.param({"a?": int}, {"a?": int, "a": int}, {}, id="the last field of the name is required"),
         pytest.param({"a": str}, {"a": str, "a?": int}, {"a": "x"}, id="the last field of the name decides"),
     ],
 )
@@ -1009,10 +1008,25 @@ def test_repeated_field_names_are_read_as_membership_reads_them(sub, sup, witnes
         pytest.param({"a": int}, {"a?": str, "a": int}, id="an earlier optional field is not read"),
         pytest.param({"a?": int, "a": bool}, {"a": int}, id="a repeated name on the sub side"),
         pytest.param({"a": bool, "a?": bool}, {"a?": int}, id="every field of the name fits"),
+        pytest.param({"a": int}, {"a": int, "a?": int}, id="an earlier required field is not read"),
+        pytest.param({"a?": int}, {"a": int, "a?": int}, id="an optional last field leaves the key optional"),
     ],
 )
 def test_repeated_field_names_still_prove_what_holds(sub, sup):
     assert within(sub, sup) is True
+
+
+@pytest.mark.parametrize(
+    "schema, member",
+    [
+        ({"a": Never, "a?": int}, {}),
+        ({"x": {"a": Never, "a?": int}}, {"x": {"a": 1}}),
+    ],
+)
+def test_an_empty_field_that_a_later_one_of_its_name_replaces_leaves_the_record_inhabited(schema, member):
+    v = Validator(schema)
+    assert v.is_valid(member)
+    assert v.is_empty() is False
 
 
 @pytest.mark.parametrize(

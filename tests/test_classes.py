@@ -3,6 +3,7 @@ protocols and plain classes."""
 
 import dataclasses
 import enum
+import importlib
 import sys
 import typing
 from typing import Annotated, ClassVar, Literal, NamedTuple, NotRequired, Protocol, Required, TypedDict
@@ -139,6 +140,41 @@ def test_typed_dict_keeps_annotated_extras_and_inherited_keys():
     assert repr(Validator(Child)) == "{'title': str, 'year?': int, 'rating': Annotated[int, Gt(0)]}"
 
 
+POSTPONED_TYPED_DICTS = """
+from __future__ import annotations
+from typing import Annotated, NotRequired, Required, TypedDict
+
+class Track(TypedDict):
+    artist: str
+    seconds: NotRequired[float]
+
+class Draft(TypedDict, total=False):
+    id: Required[int]
+    note: str
+    rank: Annotated[Required[int], "m"]
+
+class Release(Draft):
+    cover: NotRequired[bytes]
+    label: int
+"""
+
+
+@pytest.mark.parametrize(
+    "name, text",
+    [
+        ("Track", "{'artist': str, 'seconds?': float}"),
+        ("Draft", "{'id': int, 'note?': str, 'rank': int}"),
+        ("Release", "{'id': int, 'note?': str, 'rank': int, 'cover?': bytes, 'label': int}"),
+    ],
+)
+def test_typed_dict_flags_under_postponed_annotations_follow_the_markers(name, text, tmp_path, monkeypatch):
+    (tmp_path / "postponed_typed_dicts.py").write_text(POSTPONED_TYPED_DICTS)
+    monkeypatch.syspath_prepend(str(tmp_path))
+    monkeypatch.delitem(sys.modules, "postponed_typed_dicts", raising=False)
+    module = importlib.import_module("postponed_typed_dicts")
+    assert repr(Validator(getattr(module, name))) == text
+
+
 def test_typed_dict_class_is_not_pooled():
     # membership asks only for a dict with the declared keys
     class Other(TypedDict):
@@ -234,18 +270,70 @@ def test_named_tuple_is_an_object_of_its_fields():
     assert hash(v) == expected_hash(obj(0, field("left", INT), field("right", BYTES)))
 
 
-def test_classvar_hint_is_compiled_like_any_other_hint():
-    @dataclasses.dataclass
-    class WithClassVar:
-        x: int
-        count: ClassVar[int] = 0
+class PlainBase:
+    note: str
 
-    with pytest.raises(NotImplementedError) as info:
-        Validator(WithClassVar)
-    assert str(info.value) == (
-        "unsupported typing form with origin typing.ClassVar; "
-        "supported: list, set, dict, tuple, Union, Optional, Literal, Callable"
-    )
+
+@dataclasses.dataclass
+class WithClassVar:
+    x: int
+    count: ClassVar[int] = 0
+
+
+@dataclasses.dataclass
+class WithInitVar:
+    x: int
+    seed: dataclasses.InitVar[int] = 0
+
+
+@dataclasses.dataclass
+class WithInitVarNoDefault:
+    x: int
+    seed: dataclasses.InitVar[int]
+
+
+@dataclasses.dataclass
+class WithKwOnly:
+    x: int
+    _: dataclasses.KW_ONLY
+    y: str = ""
+
+
+@dataclasses.dataclass
+class OverPlainBase(PlainBase):
+    x: int
+
+
+@dataclasses.dataclass
+class OverDataclass(Point):
+    z: bytes = b""
+    x: int = 0
+
+
+@pytest.mark.parametrize(
+    "cls, attributes, member",
+    [
+        (WithClassVar, [field("x", INT)], WithClassVar(1)),
+        (WithInitVar, [field("x", INT)], WithInitVar(1, 5)),
+        (WithInitVarNoDefault, [field("x", INT)], WithInitVarNoDefault(1, 5)),
+        (WithKwOnly, [field("x", INT), field("y", STR)], WithKwOnly(1, y="a")),
+        (OverPlainBase, [field("x", INT)], OverPlainBase(1)),
+        (OverDataclass, [field("x", INT), field("y", STR), field("z", BYTES)], OverDataclass(1, "a")),
+    ],
+)
+def test_dataclass_attributes_are_its_fields(cls, attributes, member):
+    v = Validator(cls)
+    assert hash(v) == expected_hash(obj(0, *attributes))
+    assert v.is_valid(member)
+    v.validate(member)
+
+
+def test_dataclass_field_is_still_typed_by_its_hint():
+    bad = WithKwOnly(1, y=2)
+    with pytest.raises(kestrome.ValidationError) as info:
+        Validator(WithKwOnly).validate(bad)
+    assert info.value.path == ("y",)
+    assert info.value.code == "string_type"
 
 
 def test_self_referential_dataclass_hits_the_nesting_guard():
@@ -413,7 +501,7 @@ def test_hint_keys_are_named_by_their_str(hints):
             return "renamed"
 
     hints({Key("a"): int, Name("b"): str})
-    assert hash(Validator(Point)) == expected_hash(obj(0, field("a", INT), field("renamed", STR)))
+    assert hash(Validator(Pair)) == expected_hash(obj(0, field("a", INT), field("renamed", STR)))
 
 
 def test_dict_subclass_hints_are_accepted(hints):
@@ -421,10 +509,10 @@ def test_dict_subclass_hints_are_accepted(hints):
         pass
 
     hints(Hints(x=int))
-    assert hash(Validator(Point)) == expected_hash(obj(0, field("x", INT)))
+    assert hash(Validator(Pair)) == expected_hash(obj(0, field("x", INT)))
 
 
-@pytest.mark.parametrize("cls", [Point, Movie])
+@pytest.mark.parametrize("cls", [Pair, Movie])
 def test_hint_key_errors_propagate(hints, cls):
     hints({BadKey(): int})
     with pytest.raises(LookupError, match="no text"):
@@ -489,7 +577,7 @@ def _swap(d):
         (_swap, "dictionary keys changed during iteration"),
     ],
 )
-@pytest.mark.parametrize("cls", [Point, Movie])
+@pytest.mark.parametrize("cls", [Pair, Movie])
 def test_hints_dict_changed_while_compiling_is_an_internal_failure(hints, cls, edit, message):
     d = {}
     d["x"] = Mutates(d, edit)

@@ -397,6 +397,38 @@ def test_anything_with_a_supertype_compiles_as_that_supertype(schema, same_as):
     assert Validator(schema) == Validator(same_as)
 
 
+# ------------------------------------------------------------ type aliases
+
+def type_alias_cases():
+    import typing_extensions
+
+    cases = [(typing_extensions.TypeAliasType("IntList", list[int]), "list[int]")]
+    if hasattr(typing, "TypeAliasType"):
+        cases.append((typing.TypeAliasType("IntList", list[int]), "list[int]"))
+    cases.append((typing_extensions.TypeAliasType("Outer", cases[0][0]), "list[int]"))
+    cases.append((typing_extensions.TypeAliasType("Pair", tuple[int, str]), "tuple[int, str]"))
+    return cases
+
+
+@pytest.mark.parametrize("alias, text", type_alias_cases())
+def test_type_aliases_of_typing_and_typing_extensions_stand_for_their_value(alias, text):
+    v = Validator(alias)
+    assert repr(v) == text
+    assert v.is_valid([1]) == (text == "list[int]")
+    assert not v.is_valid(alias)
+
+
+def test_an_object_named_like_an_alias_class_is_not_one():
+    class TypeAliasType:
+        __value__ = int
+
+    TypeAliasType.__module__ = "elsewhere"
+    alias = TypeAliasType()
+    v = Validator(alias)  # a value standing for itself
+    assert v.is_valid(alias)
+    assert not v.is_valid(1)
+
+
 # ------------------------------------------------- attribute lookups that raise
 
 class MetadataLookupFails:

@@ -245,6 +245,88 @@ def test_required_markers_outside_typed_dict_are_dropped(schema, plain):
     assert repr(Validator(schema)) == repr(Validator(plain))
 
 
+def read_only_markers():
+    import typing_extensions
+
+    markers = [typing_extensions.ReadOnly]
+    if hasattr(typing, "ReadOnly"):
+        markers.append(typing.ReadOnly)
+    return markers
+
+
+@pytest.mark.parametrize("read_only", read_only_markers())
+def test_read_only_marker_compiles_as_its_argument(read_only):
+    import typing_extensions
+
+    assert Validator(read_only[int]) == Validator(int)
+
+    class Movie(typing_extensions.TypedDict):
+        title: read_only[str]
+        year: read_only[NotRequired[int]]
+
+    v = Validator(Movie)
+    assert repr(v) == "{'title': str, 'year?': int}"
+    assert v.is_valid({"title": "x"})
+    assert not v.is_valid({"title": 1})
+
+
+# --- unpacked tuples
+
+def unpacked_tuple_cases():
+    import typing_extensions
+
+    rest = [tuple[int, *tuple[str, ...]], tuple[int, typing_extensions.Unpack[tuple[str, ...]]]]
+    if hasattr(typing, "Unpack"):
+        rest.append(tuple[int, typing.Unpack[tuple[str, ...]]])
+    cases = [(schema, tuple[int, str, ...]) for schema in rest]
+    cases += [
+        (tuple[*tuple[int, ...]], tuple[int, ...]),
+        (tuple[*tuple[int, str], float], tuple[int, str, float]),
+        (tuple[*tuple[()], int], tuple[int]),
+        (tuple[int, *tuple[str, *tuple[bytes, ...]]], tuple[int, str, bytes, ...]),
+        (tuple[int, *tuple[str, bytes, ...]], tuple[int, str, bytes, ...]),
+    ]
+    return cases
+
+
+@pytest.mark.parametrize("schema, same_as", unpacked_tuple_cases())
+def test_unpacked_tuples_spread_in_place(schema, same_as):
+    v = Validator(schema)
+    assert v == Validator(same_as)
+    assert repr(v) == repr(Validator(same_as))
+
+
+@pytest.mark.parametrize(
+    "value, member",
+    [((1,), True), ((1, "a", "b"), True), ((1, ("a", "b")), False), ((1, "a", 2), False), (("a",), False)],
+)
+def test_unpacked_tail_takes_the_remaining_items(value, member):
+    assert Validator(tuple[int, *tuple[str, ...]]).is_valid(value) is member
+
+
+@pytest.mark.parametrize(
+    "schema, message",
+    [
+        (tuple[*tuple[int, ...], str], "an unpacked tuple[X, ...] must be the last element of a tuple schema"),
+        (tuple[*tuple[int, ...], *tuple[str, ...]],
+         "an unpacked tuple[X, ...] must be the last element of a tuple schema"),
+        (tuple[*tuple[..., int]], TUPLE_DOTS),
+        (tuple[int, *tuple[..., ...]], TUPLE_DOTS),
+    ],
+)
+def test_unpacked_tuples_that_cannot_be_read_are_rejected(schema, message):
+    with pytest.raises(NotImplementedError) as info:
+        Validator(schema)
+    assert str(info.value) == message
+
+
+def test_unpacked_type_var_tuple_stays_unsupported():
+    shape = typing.TypeVarTuple("Shape")
+    with pytest.raises(NotImplementedError) as info:
+        Validator(tuple[int, *shape])
+    assert str(info.value).startswith("unsupported typing form with origin typing.Unpack")
+
+
 # --- unsupported origins
 
 @pytest.mark.parametrize(

@@ -273,3 +273,45 @@ def test_error_raised_in_a_worker_process_reaches_the_caller():
     assert (e.code, e.path, e.expected, e.value) == ("int_type", ("a",), "int", "'x'")
     assert e.message == "at a: expected int, got 'x' [int_type]"
     assert [entry["path"] for entry in e.errors] == [("a",), ("b",)]
+
+
+@pytest.mark.parametrize(
+    "made",
+    [lambda: ValidationError("boom"), lambda: ValidationError(), lambda: ValidationError("a", 2)],
+)
+def test_an_error_made_by_user_code_has_every_attribute(made):
+    e = made()
+    assert e.errors == ()
+    assert (e.code, e.path, e.expected, e.value, e.message) == (None, None, None, None, None)
+    assert list(vars(e)) == ["code", "expected", "value", "message", "path", "errors"]
+    handled = []
+    try:
+        raise e
+    except ValidationError as caught:
+        handled.extend(entry["message"] for entry in caught.errors)
+    assert handled == []
+
+
+def test_a_raised_error_shadows_the_defaults_with_its_own():
+    e = failure(Validator(int), "a")
+    assert e.code == "int_type" and len(e.errors) == 1
+    assert ValidationError("x").errors == ()
+
+
+def test_the_signature_is_that_of_its_arguments():
+    import inspect
+
+    assert str(inspect.signature(ValidationError)) == "(*args)"
+    assert ValidationError.__doc__ == "Raised when a value is not a member of a schema's set."
+    assert str(ValidationError("a", 2)) == "('a', 2)"
+
+
+def test_a_subclass_made_by_user_code_has_the_attributes_too():
+    class Mine(ValidationError):
+        def __init__(self, text, extra):
+            super().__init__(text)
+            self.extra = extra
+
+    e = Mine("boom", 1)
+    assert (e.errors, e.code, e.extra, e.args) == ((), None, 1, ("boom",))
+    assert pickle.loads(pickle.dumps(ValidationError("x"))).errors == ()

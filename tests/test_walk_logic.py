@@ -1,5 +1,7 @@
 from types import SimpleNamespace as Meta
-from typing import Annotated, Literal
+import enum
+import typing
+from typing import Annotated, Literal, Optional
 
 import pytest
 
@@ -52,10 +54,34 @@ def test_literal_union_answers_agree_in_every_mode(schema, members, others):
             v.validate(x)
 
 
-def test_literal_union_report_names_each_member_kind():
-    e = failure(Validator(Literal[1, 2, "a"]), 3)
-    assert records(e) == [("union_error", (), "one of: literal, literal, literal")]
-    assert e.value == "3"
+class Shade(enum.Enum):
+    DARK = 1
+
+
+@pytest.mark.parametrize(
+    "schema, value, expected",
+    [
+        (Literal[1, 2, "a"], 3, "one of: 1, 2, 'a'"),
+        (Literal["DE", "FR", "US"], "XX", "one of: 'DE', 'FR', 'US'"),
+        (Optional[Literal[1, 2]], 3, "one of: 1, 2, None"),
+        (Literal[1] | list[int], "x", "one of: 1, list"),
+        (int | Literal[Shade.DARK, b"x"], "x", "one of: int, <Shade.DARK: 1>, b'x'"),
+        (Literal["x" * 100, 1], 2, "one of: '" + "x" * 79 + "..."),
+        (union(*range(40)), "x", "one of: " + ", ".join(map(str, range(40)))[:80] + "..."),
+        (int | Literal[1] | list[Literal[1]], "x", "one of: int, 1, list"),
+        (Literal[1] | Literal[2, "a"], "x", "one of: 1, 2, 'a'"),
+        (int | Optional[str], 1.5, "one of: int, str, None"),
+    ],
+)
+def test_literal_members_of_a_union_are_named_by_their_value(schema, value, expected):
+    e = failure(Validator(schema), value)
+    assert records(e) == [("union_error", (), expected)]
+    assert e.value == repr(value)
+
+
+def test_nested_union_that_is_not_all_literals_keeps_its_kind_name():
+    nested = Validator(union(int, union(str, Literal[1])))
+    assert failure(nested, 1.5).expected == "one of: int, union"
 
 
 def test_literal_union_large_int_member_through_general_path():
@@ -129,7 +155,7 @@ def test_union_of_seventy_members():
 def test_union_of_seventy_literals_names_them_all():
     v = Validator(union(*range(70)))
     e = failure(v, "x")
-    assert e.expected == "one of: " + ", ".join(["literal"] * 70)
+    assert e.expected == "one of: " + ", ".join(map(str, range(70)))[:80] + "..."
 
 
 def test_union_stops_at_the_first_accepting_member():
@@ -257,3 +283,72 @@ def test_recursive_record_reports_at_depth():
     assert v.is_valid({"value": 1, "next": {"value": 2}})
     e = failure(v, {"value": 1, "next": {"value": 2, "next": {"value": "x"}}})
     assert records(e) == [("int_type", ("next", "next", "value"), "int")]
+
+
+# --- a tagged union reports against the member its tag selects
+
+SHIPPING = {"kind": Literal["ship"], "address": str, "weight?": float}
+PICKUP = {"kind": Literal["pickup"], "store": int}
+DIGITAL = union({"kind": Literal["email", "sms"], "to": str}, {"kind": Literal["none"]})
+DELIVERY = [SHIPPING, PICKUP, DIGITAL]
+
+
+def errors_of(v, value, fail_fast=False):
+    with pytest.raises(ValidationError) as info:
+        v.validate(value, fail_fast=fail_fast)
+    return info.value.errors
+
+
+@pytest.mark.parametrize("fail_fast", [False, True])
+@pytest.mark.parametrize(
+    "value, member",
+    [
+        ({"kind": "pickup", "store": "x"}, PICKUP),
+        ({"kind": "pickup"}, PICKUP),
+        ({"kind": "pickup", "store": 1, "address": "a"}, PICKUP),
+        ({"kind": "pickup", "store": "x", "extra": 1}, PICKUP),
+        ({"kind": "ship", "store": 1}, SHIPPING),
+        ({"kind": "ship", "address": "a", "weight": "heavy"}, SHIPPING),
+        ({"address": "a", "kind": "ship", "weight": None}, SHIPPING),
+        ({"kind": "sms", "to": 5}, DIGITAL),
+        ({"kind": "none", "to": "x"}, DIGITAL),
+    ],
+)
+def test_tagged_union_reports_the_selected_member_alone(value, member, fail_fast):
+    tagged = Validator(union(*DELIVERY))
+    assert errors_of(tagged, value, fail_fast) == errors_of(Validator(member), value, fail_fast)
+    nested = Validator(list[union(*DELIVERY)])
+    expected = [{**e, "path": (0, *e["path"]), "message": None} for e in errors_of(Validator(member), value, fail_fast)]
+    got = [{**e, "message": None} for e in errors_of(nested, [value], fail_fast)]
+    assert got == expected
+
+
+def test_tagged_union_with_typed_dict_members_reports_the_selected_member():
+    class A(typing.TypedDict):
+        kind: Literal["a"]
+        x: int
+
+    class B(typing.TypedDict):
+        kind: Literal["b"]
+        y: str
+
+    e = failure(Validator(A | B), {"kind": "b", "y": 1})
+    assert records(e) == [("string_type", ("y",), "str")]
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        # an unknown tag: the deepest member, the first on a tie
+        ({"kind": "boat", "store": 1}, [("union_error", ("kind",), "one of: 'ship'"),
+                                       ("missing_key", ("address",), 'required key "address"'),
+                                       ("extra_forbidden", ("store",), "no unexpected key")]),
+        # no tag at all
+        ({"store": 1}, [("missing_key", ("kind",), 'required key "kind"'),
+                        ("missing_key", ("address",), 'required key "address"'),
+                        ("extra_forbidden", ("store",), "no unexpected key")]),
+        ("x", [("union_error", (), "one of: dict, dict, union")]),
+    ],
+)
+def test_tagged_union_without_a_selecting_tag_keeps_the_deepest_member_report(value, expected):
+    assert records(failure(Validator(union(*DELIVERY)), value)) == expected

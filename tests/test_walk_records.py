@@ -1,3 +1,4 @@
+import json
 import types
 from typing import Annotated, NotRequired, Required, TypedDict
 
@@ -56,6 +57,32 @@ MEMBERSHIP = [
 @pytest.mark.parametrize("schema, members, others", MEMBERSHIP)
 def test_record_membership(schema, members, others):
     check_membership(Validator(schema), members, others)
+
+
+# A name written twice is read as its last field by every pass: the boolean
+# passes, the report and the JSON road agree.
+REPEATED = [
+    ({"a": int, "a?": int}, [{"a": 1}, {}], [{"a": "x"}, {"b": 1}],
+     [[("int_type", ("a",), "int")], [("extra_forbidden", ("b",), "no unexpected key")]]),
+    ({"a?": int, "a": str}, [{"a": "x"}], [{}, {"a": 1}],
+     [[("missing_key", ("a",), 'required key "a"')], [("string_type", ("a",), "str")]]),
+    ({"a": int, "b": int, "a?": str}, [{"b": 1}, {"a": "x", "b": 1}], [{"a": 1, "b": 1}, {}],
+     [[("string_type", ("a",), "str")], [("missing_key", ("b",), 'required key "b"')]]),
+    ({"a": int, "a?": int, str: bytes}, [{}, {"a": 1, "c": b""}], [{"a": b""}],
+     [[("int_type", ("a",), "int")]]),
+]
+
+
+@pytest.mark.parametrize("schema, members, others, reports", REPEATED)
+def test_repeated_field_names_are_read_as_their_last_field(schema, members, others, reports):
+    v = Validator(schema)
+    errors = check_membership(v, members, others)
+    assert [[r[:3] for r in records(e)] for e in errors] == reports
+    for x in members + others:
+        if all(isinstance(item, (int, str)) for item in x.values()):
+            assert v.is_valid_json(json.dumps(x)) is (x in members)
+    with_tables = Validator(list[schema])
+    assert with_tables.is_valid(members) and not with_tables.is_valid(others[:1])
 
 
 REPORTS = [

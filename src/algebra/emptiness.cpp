@@ -206,9 +206,13 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
     if (!budget.step()) return NOT_EMPTY_INEXACT;
     const DepthLevel level;
     if (!level.held()) return NOT_EMPTY_INEXACT;
+    // A name written twice is read as its last field: an earlier one is never matched.
     const auto required_field_empty = [&](const std::vector<Field>& fields) {
-        for (const Field& f : fields) {
-            if (f.required && emptiness_rec(f.schema, oracle, definitions, stack, budget).proven_empty) return true;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const Field& f = fields[i];
+            if (!f.required || !emptiness_rec(f.schema, oracle, definitions, stack, budget).proven_empty) continue;
+            const auto same_name = [&](const Field& g) { return g.name == f.name; };
+            if (std::none_of(fields.begin() + static_cast<std::ptrdiff_t>(i) + 1, fields.end(), same_name)) return true;
         }
         return false;
     };

@@ -267,19 +267,13 @@ bool assuming(const Schema& sub, const Schema& sup, const SubtypeContext& cx, As
 
 // A name written twice in one record: a dict's key (and a JSON object's
 // entry, read as the dict it loads to) is checked against the last field of
-// its name, yet every required field must still be matched. So only the last
-// field of a name is read, and a sup record that requires a field that is
-// not the last of its name has no member at all.
+// its name, and only that field's flag counts. So only the last field of a
+// name is read.
 // Fields passed over without a question of their own take a step each.
 [[gnu::noinline]] bool record_subtype(const Schema& sub, const Schema& sup, const SubtypeContext& cx, Assumptions& as) {
     std::optional<FieldIndex> sub_local, sup_local;
     const FieldIndex& sub_fields = cx.field_indexes.of(sub.fields(), sub_local);
     const FieldIndex& sup_fields = cx.field_indexes.of(sup.fields(), sup_local);
-    if (sup_fields.repeats()) {
-        for (const Field& f : sup.fields()) {
-            if (f.required && sup_fields.find(f.name) != &f) return false;
-        }
-    }
     bool a = true;
     for (const Field& f : sup.fields()) {
         if (sup_fields.repeats() && sup_fields.find(f.name) != &f) continue;

@@ -220,6 +220,7 @@ py::Result<SpecRoad> find_road(PyObject* spec, const TypingNames& names) {
         if (alias < 0) return py::raised;
         if (alias == 1) return SpecRoad{Road::TypeAlias};
     }
+    if (is_extensions_type_alias(spec)) return SpecRoad{Road::TypeAlias};
     py::Result<bool> new_type = has_attribute(spec, names.str(Name::Supertype));
     if (!new_type) return py::raised;
     if (*new_type) return SpecRoad{Road::NewType};

@@ -44,6 +44,14 @@ py::Result<std::vector<Schema>> compile_items(std::size_t n, Get&& get, const ch
     return out;
 }
 
+// The shape of positions followed by an optional tail (`tail` null when
+// there is none).
+SeqShape positions_shape(std::vector<Schema> items, std::optional<Schema> tail) {
+    if (!tail) return seq_shape_concat(std::move(items));
+    if (items.empty()) return seq_shape_repeat(std::move(*tail));
+    return seq_shape_prefix_tail(std::move(items), std::move(*tail));
+}
+
 // The shape of the positional notation shared by tuple[...] and list
 // literals: a trailing `...` repeats the element before it.
 template <class Get>
@@ -58,11 +66,95 @@ py::Result<SeqShape> compile_positions(std::size_t n, Get&& get, const char* ell
     py::Result<std::vector<Schema>> items =
         compile_items(tail ? n - 1 : n, get, ellipsis_message, pool, definitions);
     if (!items) return py::raised;
-    if (!tail) return seq_shape_concat(std::move(*items));
+    if (!tail) return positions_shape(std::move(*items), std::nullopt);
     Schema last = std::move(items->back());
     items->pop_back();
-    if (items->empty()) return seq_shape_repeat(std::move(last));
-    return seq_shape_prefix_tail(std::move(*items), std::move(last));
+    return positions_shape(std::move(*items), std::move(last));
+}
+
+constexpr const char* TUPLE_ELLIPSIS = "`...` may appear only as the last element of a tuple schema";
+
+// The arguments of the tuple an argument unpacks (*tuple[...] or
+// Unpack[tuple[...]]); empty with nothing pending when it unpacks none.
+py::Result<py::Ref> unpacked_tuple_args(PyObject* arg, const TypingNames& names) {
+    if (PyType_Check(arg) || is_ellipsis(arg)) return py::Ref();
+    py::Ref tuple_form;
+    if (Py_IS_TYPE(arg, &Py_GenericAliasType)) {
+        py::Ref unpacked = py::Ref::steal(PyObject_GetAttr(arg, names.str(Name::Unpacked)));
+        if (!unpacked) return py::raised;
+        const int truth = PyObject_IsTrue(unpacked.get());
+        if (truth < 0) return py::raised;
+        if (truth == 0) return py::Ref();
+        tuple_form = py::Ref::borrow(arg);
+    } else {
+        py::Ref origin = py::Ref::steal(PyObject_CallOneArg(names.get_origin, arg));
+        if (!origin) return py::raised;
+        py::Result<bool> unpack = is_typing_marker(origin.get(), Name::Unpack, names);
+        if (!unpack) return py::raised;
+        if (!*unpack) return py::Ref();
+        py::Ref inner = py::Ref::steal(PyObject_CallOneArg(names.get_args, arg));
+        if (!inner) return py::raised;
+        if (!PyTuple_Check(inner.get()) || PyTuple_GET_SIZE(inner.get()) != 1) return py::Ref();
+        tuple_form = py::Ref::borrow(PyTuple_GET_ITEM(inner.get(), 0));
+    }
+    py::Ref origin = py::Ref::steal(PyObject_CallOneArg(names.get_origin, tuple_form.get()));
+    if (!origin) return py::raised;
+    // Unpack[Ts] of a TypeVarTuple is left to the general road, which refuses it.
+    if (origin.get() != reinterpret_cast<PyObject*>(&PyTuple_Type)) return py::Ref();
+    py::Ref args = py::Ref::steal(PyObject_CallOneArg(names.get_args, tuple_form.get()));
+    if (!args) return py::raised;
+    if (!PyTuple_Check(args.get())) {
+        py::set_type_mismatch(args.get(), reinterpret_cast<PyObject*>(&PyTuple_Type));
+        return py::raised;
+    }
+    return args;
+}
+
+// Tuple arguments with every unpacked tuple spread in place: a fixed one
+// gives its positions, tuple[X, ...] the tail X, after which nothing may come.
+struct SpreadArgs {
+    std::vector<py::Ref> positions;
+    py::Ref tail;
+    bool unpacked = false;
+};
+
+py::Result<SpreadArgs> spread_tuple_args(PyObject* args, const TypingNames& names) {
+    struct Frame {
+        py::Ref args;
+        std::size_t next;
+        std::size_t end;
+        bool tail_after;  // args[end] is the tail once the positions are read
+    };
+    SpreadArgs out;
+    // Iterative: unpacked tuples may nest without bound.
+    std::vector<Frame> stack;
+    stack.push_back(Frame{py::Ref::borrow(args), 0, static_cast<std::size_t>(PyTuple_GET_SIZE(args)), false});
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.end) {
+            if (frame.tail_after) out.tail = py::Ref::borrow(PyTuple_GET_ITEM(frame.args.get(), frame.end));
+            stack.pop_back();
+            continue;
+        }
+        py::Ref arg = py::Ref::borrow(PyTuple_GET_ITEM(frame.args.get(), frame.next));
+        ++frame.next;
+        if (out.tail) {
+            not_implemented_error("an unpacked tuple[X, ...] must be the last element of a tuple schema");
+            return py::raised;
+        }
+        py::Result<py::Ref> inner = unpacked_tuple_args(arg.get(), names);
+        if (!inner) return py::raised;
+        if (!*inner) {
+            out.positions.push_back(std::move(arg));
+            continue;
+        }
+        out.unpacked = true;
+        const std::size_t n = static_cast<std::size_t>(PyTuple_GET_SIZE(inner->get()));
+        const bool tail = n >= 2 && is_ellipsis(PyTuple_GET_ITEM(inner->get(), n - 1));
+        // The reference moves into the frame; `frame` may dangle after the push.
+        stack.push_back(Frame{std::move(*inner), 0, tail ? n - 2 : n, tail});
+    }
+    return out;
 }
 
 py::Result<Schema> compile_all_union(PyObject* args, ConstantsPool& pool, std::vector<Schema>& definitions) {
@@ -78,21 +170,42 @@ py::Result<Schema> compile_all_union(PyObject* args, ConstantsPool& pool, std::v
     return union_of(std::move(members));
 }
 
-// Whether `origin` is typing's Required or NotRequired: a marker compiles
-// as its argument, since a typed dict reads which keys are required from
-// its class. A marker that typing lacks is not the origin.
-py::Result<bool> is_required_marker(PyObject* origin, const TypingNames& names) {
-    py::Ref typing = typing_module(names);
-    if (!typing) return py::raised;
-    for (Name name : {Name::Required, Name::NotRequired}) {
-        py::Ref marker = py::Ref::steal(PyObject_GetAttr(typing.get(), names.str(name)));
-        if (!marker) {
-            py::discard_error();
-            continue;
-        }
-        if (origin == marker.get()) return true;
+// Whether `origin` is one of the markers of a typed dict's keys (Required,
+// NotRequired, ReadOnly): a marker compiles as its argument, since the
+// typed dict reads which keys are required apart. A marker that typing
+// lacks is not the origin.
+py::Result<bool> is_key_marker(PyObject* origin, const TypingNames& names) {
+    for (Name name : {Name::Required, Name::NotRequired, Name::ReadOnly}) {
+        py::Result<bool> marker = is_typing_marker(origin, name, names);
+        if (!marker || *marker) return marker;
     }
     return false;
+}
+
+py::Result<Schema> compile_tuple(PyObject* args, ConstantsPool& pool, std::vector<Schema>& definitions) {
+    const TypingNames* names = typing_names();
+    if (names == nullptr) return py::raised;
+    py::Result<SpreadArgs> spread = spread_tuple_args(args, *names);
+    if (!spread) return py::raised;
+    if (!spread->unpacked) {
+        auto get = [args](std::size_t i) { return py::Ref::borrow(PyTuple_GET_ITEM(args, i)); };
+        py::Result<SeqShape> shape = compile_positions(static_cast<std::size_t>(PyTuple_GET_SIZE(args)), get,
+                                                       TUPLE_ELLIPSIS, pool, definitions);
+        if (!shape) return py::raised;
+        return sequence_of(TUPLE_FLAG, std::move(*shape));
+    }
+    auto get = [&](std::size_t i) { return py::Ref::borrow(spread->positions[i].get()); };
+    py::Result<std::vector<Schema>> items =
+        compile_items(spread->positions.size(), get, TUPLE_ELLIPSIS, pool, definitions);
+    if (!items) return py::raised;
+    std::optional<Schema> tail;
+    if (spread->tail) {
+        auto tail_get = [&](std::size_t) { return py::Ref::borrow(spread->tail.get()); };
+        py::Result<std::vector<Schema>> compiled = compile_items(1, tail_get, TUPLE_ELLIPSIS, pool, definitions);
+        if (!compiled) return py::raised;
+        tail = std::move(compiled->front());
+    }
+    return sequence_of(TUPLE_FLAG, positions_shape(std::move(*items), std::move(tail)));
 }
 
 }  // namespace
@@ -127,18 +240,11 @@ py::Result<Schema> compile_typing_form(PyObject* origin, PyObject* args, Constan
         if (!value) return py::raised;
         return dict_record_of(std::move(*key), std::move(*value));
     }
-    if (origin == reinterpret_cast<PyObject*>(&PyTuple_Type)) {
-        auto get = [args](std::size_t i) { return py::Ref::borrow(PyTuple_GET_ITEM(args, i)); };
-        py::Result<SeqShape> shape =
-            compile_positions(n, get, "`...` may appear only as the last element of a tuple schema", pool,
-                              definitions);
-        if (!shape) return py::raised;
-        return sequence_of(TUPLE_FLAG, std::move(*shape));
-    }
+    if (origin == reinterpret_cast<PyObject*>(&PyTuple_Type)) return compile_tuple(args, pool, definitions);
 
     const TypingNames* names = typing_names();
     if (names == nullptr) return py::raised;
-    py::Result<bool> marked = is_required_marker(origin, *names);
+    py::Result<bool> marked = is_key_marker(origin, *names);
     if (!marked) return py::raised;
     if (*marked) return compile_single(args, pool, definitions);
     if (origin == names->union_form || origin == names->union_type || origin == names->literal) {

@@ -78,7 +78,8 @@ bool resolve_typing_names(TypingNames& out) {
         "typing",   "dataclasses",  "get_type_hints", "is_dataclass", "Required",         "NotRequired",
         "TypeVar",  "ParamSpec",    "TypeVarTuple",   "_SpecialForm", "__metadata__",     "__origin__",
         "__supertype__", "__value__", "__required_keys__", "_fields", "_is_protocol", "_is_runtime_protocol",
-        "__args__", "__getattr__",
+        "__args__", "__getattr__", "ReadOnly", "Unpack", "Annotated", "fields", "name", "__unpacked__",
+        "typing_extensions",
     };
     static_assert(std::size(texts) == static_cast<std::size_t>(Name::Count));
     py::Ref strs[std::size(texts)];
@@ -123,6 +124,34 @@ bool is_ellipsis(PyObject* obj) {
 }
 
 py::Ref typing_module(const TypingNames& names) { return import_module(names.str(Name::Typing)); }
+
+py::Result<bool> is_typing_marker(PyObject* obj, Name name, const TypingNames& names) {
+    py::Ref typing = typing_module(names);
+    if (!typing) return py::raised;
+    // Only when loaded: a spec made with it was made after it loaded.
+    py::Ref extensions = py::Ref::steal(PyImport_GetModule(names.str(Name::TypingExtensions)));
+    if (!extensions) py::discard_error();
+    for (const py::Ref& module : {typing, extensions}) {
+        if (!module || module.get() == Py_None) continue;
+        py::Ref marker = py::Ref::steal(PyObject_GetAttr(module.get(), names.str(name)));
+        if (!marker) {
+            py::discard_error();
+            continue;
+        }
+        if (obj == marker.get()) return true;
+    }
+    return false;
+}
+
+bool is_extensions_type_alias(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (!(type->tp_flags & Py_TPFLAGS_HEAPTYPE) || type->tp_dict == nullptr) return false;
+    PyObject* qualname = reinterpret_cast<PyHeapTypeObject*>(type)->ht_qualname;
+    PyObject* module = PyDict_GetItemString(type->tp_dict, "__module__");
+    return qualname != nullptr && module != nullptr && PyUnicode_CheckExact(qualname) && PyUnicode_CheckExact(module) &&
+           PyUnicode_CompareWithASCIIString(qualname, "TypeAliasType") == 0 &&
+           PyUnicode_CompareWithASCIIString(module, "typing_extensions") == 0;
+}
 
 py::Ref import_module(PyObject* name) {
     py::Ref module = py::Ref::steal(PyImport_GetModule(name));

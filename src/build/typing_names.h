@@ -32,6 +32,13 @@ enum class Name : std::size_t {
     IsRuntimeProtocol,
     Args,
     Getattr,
+    ReadOnly,
+    Unpack,
+    Annotated,
+    DataclassFields,
+    FieldName,
+    Unpacked,
+    TypingExtensions,
     Count,
 };
 
@@ -78,5 +85,16 @@ py::Ref import_module(PyObject* name);
 // it: never kept, so that a module replaced meanwhile is the one asked for
 // hints and markers, and a compile still fails while typing is blocked.
 py::Ref typing_module(const TypingNames& names);
+
+// Whether `obj` is the marker of that name on typing or, when some code has
+// loaded it, on typing_extensions, whose markers may be objects of their
+// own. A name a module lacks is no marker; a failure to import typing is
+// pending.
+py::Result<bool> is_typing_marker(PyObject* obj, Name name, const TypingNames& names);
+
+// Whether `obj` is an instance of typing_extensions' own TypeAliasType (a
+// class apart from typing's), known by the module and name of its exact
+// type so that the module need not be imported. Runs no Python code.
+bool is_extensions_type_alias(PyObject* obj);
 
 }  // namespace kestrome

@@ -13,13 +13,49 @@ namespace {
 
 constexpr std::size_t MAX_UNION_REPORT_MEMBERS = 64;
 
-std::string describe_union_members(const std::vector<Schema>& members) {
-    std::string out;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i > 0) out += ", ";
-        out += schema_kind_name(members[i]);
+// Names of union members in a report's "one of" list are cut like value texts.
+constexpr std::size_t MAX_UNION_DESCRIPTION_CHARS = 80;
+
+// A literal member is named by its value, as its own record names it, so
+// the report says what may be picked; so are the literals of a member that
+// is a union of literals only (Optional[Literal[...]]). False when `node`
+// is neither.
+bool describe_literals(const Schema& node, const WalkContext& ctx, std::string& out, bool& first) {
+    const auto literal_text = [&](const Schema& literal) {
+        PyObject* constant = ctx.constant(literal.index);
+        return constant != nullptr ? value_repr(constant) : std::string(schema_kind_name(literal));
+    };
+    const auto append = [&](const std::string& text) {
+        if (!first) out += ", ";
+        first = false;
+        out += text;
+    };
+    if (node.kind == Kind::Literal) {
+        append(literal_text(node));
+        return true;
     }
-    return out;
+    if (node.kind != Kind::Union || node.members().empty()) return false;
+    for (const Schema& m : node.members()) {
+        if (m.kind != Kind::Literal) return false;
+    }
+    for (const Schema& m : node.members()) append(literal_text(m));
+    return true;
+}
+
+std::string describe_union_members(const std::vector<Schema>& members, const WalkContext& ctx) {
+    std::string out;
+    bool first = true;
+    bool named_literal = false;
+    for (const Schema& member : members) {
+        if (describe_literals(member, ctx, out, first)) {
+            named_literal = true;
+            continue;
+        }
+        if (!first) out += ", ";
+        first = false;
+        out += schema_kind_name(member);
+    }
+    return named_literal ? truncate_chars(out, MAX_UNION_DESCRIPTION_CHARS) : out;
 }
 
 // The member a tag value selects, by its exact type and value.
@@ -118,7 +154,9 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
         Path scratch_path;
         Records scratch_records;
         if (walk_value(*member, value, scratch_path, ctx.scratch(WalkMode::Boolean), scratch_records)) return true;
-        first_pass = false;
+        // No other member can accept: the report is the selected member's
+        // own, not that of whichever member got deepest.
+        return walk_value(*member, value, path, ctx, records);
     }
     // The literal sets give the first pass's answer without Python code.
     if (const UnionLiteralSets* sets = union_literal_sets(node, ctx)) {
@@ -166,8 +204,8 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     if (best_depth > 0 || (best_refused && !best.empty())) {
         for (ErrorRecord& r : best) records.push_back(std::move(r));
     } else {
-        push_record("union_error", "one of: " + describe_union_members(node.members()), value_ref_repr(value), path,
-                    records);
+        push_record("union_error", "one of: " + describe_union_members(node.members(), ctx), value_ref_repr(value),
+                    path, records);
     }
     return false;
 }

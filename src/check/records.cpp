@@ -351,24 +351,27 @@ template <class V>
 // The entries no field declares, against the clauses. Out of line and with
 // the names gathered off the stack, so that the frame of each level of a
 // report through fields stays small.
+// The names a record declares: from the lookup tables, or made into `local`
+// (off the stack) where there are none.
+inline const FieldNameSet& declared_names(const Schema& node, const WalkContext& ctx,
+                                          std::unique_ptr<FieldNameSet>& local) {
+    if (const FieldNameSet* found = ctx.field_names->find(record_key(node))) return *found;
+    local = std::make_unique<FieldNameSet>(field_name_set_of(node));
+    return *local;
+}
+
 template <class V>
-[[gnu::noinline]] void report_undeclared_entries(const Schema& node, V value, Path& path, const WalkContext& ctx,
-                                                 Records& records) {
+[[gnu::noinline]] void report_undeclared_entries(const Schema& node, const FieldNameSet& declared, V value,
+                                                 Path& path, const WalkContext& ctx, Records& records) {
     using Values = ValueKind<V>;
     const bool fail_fast = ctx.mode == WalkMode::FailFast;
-    const FieldNameSet* declared = ctx.field_names->find(record_key(node));
-    std::unique_ptr<FieldNameSet> local;  // only without lookup tables
-    if (declared == nullptr) {
-        local = std::make_unique<FieldNameSet>(field_name_set_of(node));
-        declared = local.get();
-    }
     const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
     Path scratch_path;
     Records scratch_records;
     typename Values::Entries entries(value);
     while (entries.next()) {
         entries.hold();
-        if (entries.replaced_later() || entries.find_in(declared->names)) continue;
+        if (entries.replaced_later() || entries.find_in(declared.names)) continue;
         const V key = entries.key();
         const V item = entries.item();
         if (accepted_by_a_clause(key, item, node, boolean, scratch_path, scratch_records)) continue;
@@ -392,9 +395,13 @@ template <class V>
         push_record("dict_type", "dict", value_ref_repr(value), path, records);
         return;
     }
+    std::unique_ptr<FieldNameSet> local;
+    const FieldNameSet& declared = declared_names(node, ctx, local);
     const bool fail_fast = ctx.mode == WalkMode::FailFast;
     for (std::size_t i = 0; i < node.fields().size(); ++i) {
         const Field& field = node.fields()[i];
+        // A name written twice is read as its last field, as the boolean passes read it.
+        if (!declared.names_unique && !is_last_of_its_name(declared, node, i)) continue;
         const typename Values::FieldLookup found = Values::find_field(value, node, i, ctx);
         if (found.failed) {
             push_record("dict_type", "dict", value_ref_repr(value), path, records);
@@ -406,7 +413,7 @@ template <class V>
         }
         if (fail_fast && !records.empty()) return;
     }
-    report_undeclared_entries(node, value, path, ctx, records);
+    report_undeclared_entries(node, declared, value, path, ctx, records);
 }
 
 }  // namespace

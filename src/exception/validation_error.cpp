@@ -129,15 +129,57 @@ py::Ref error_dict(const RecordObjects& objects, const ErrorKeys& keys) {
 
 }  // namespace
 
+namespace {
+
+constexpr const char* VALIDATION_ERROR_DOC = "Raised when a value is not a member of a schema's set.";
+
+// The attributes of an error made by user code, set on it when it is made:
+// a raised one sets its own instead. An empty `errors` lets a handler loop
+// over it whoever made the error.
+py::Ref user_error_attributes() {
+    const ErrorKeys& keys = error_keys();
+    py::Ref empty = py::Ref::steal(PyTuple_New(0));
+    if (!empty) return empty;
+    PyObject* values[KEY_COUNT];
+    for (int i = CODE; i <= VALUE; ++i) values[i] = Py_None;
+    values[ERRORS] = empty.get();
+    return filled_dict(keys.names, ATTRIBUTE_ORDER, KEY_COUNT, values);
+}
+
+PyTypeObject* exception_base() { return reinterpret_cast<PyTypeObject*>(PyExc_Exception); }
+
+PyObject* new_user_error(PyTypeObject* type, PyObject* args, PyObject* kwds) {
+    py::Ref exc = py::Ref::steal(exception_base()->tp_new(type, args, kwds));
+    if (!exc) return nullptr;
+    py::Ref attributes = user_error_attributes();
+    if (!attributes || PyObject_GenericSetDict(exc.get(), attributes.get(), nullptr) < 0) return nullptr;
+    return exc.release();
+}
+
+// The type keeps its __doc__; its internal doc also carries the signature
+// line that inspect.signature reads, which Exception's own lacks.
+void add_text_signature(PyTypeObject* type) {
+    const std::string doc = std::string("ValidationError(*args)\n--\n\n") + VALIDATION_ERROR_DOC;
+    char* copy = static_cast<char*>(PyObject_Malloc(doc.size() + 1));
+    if (copy == nullptr) py::internal_failure("could not create the error type's doc");
+    std::memcpy(copy, doc.c_str(), doc.size() + 1);
+    PyObject_Free(const_cast<char*>(type->tp_doc));
+    type->tp_doc = copy;
+}
+
+}  // namespace
+
 PyObject* validation_error_type() {
     PyObject** cell = validation_error_cell.get([](PyObject*& out) {
-        out = PyErr_NewExceptionWithDoc("_kestrome.ValidationError",
-                                        "Raised when a value is not a member of a schema's set.", PyExc_Exception,
+        out = PyErr_NewExceptionWithDoc("_kestrome.ValidationError", VALIDATION_ERROR_DOC, PyExc_Exception,
                                         nullptr);
         if (out == nullptr) {
             PyErr_Clear();
             py::internal_failure("Failed to initialize new exception type.");
         }
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(out);
+        add_text_signature(type);
+        type->tp_new = new_user_error;
         return true;
     });
     return *cell;
@@ -171,10 +213,11 @@ void build_validation_error(const Records& given) {
     py::Ref args = py::Ref::steal(PyTuple_New(1));
     if (!args) py::internal_failure("could not create the error's arguments");
     PyTuple_SET_ITEM(args.get(), 0, text.release());
-    // Made by the type's __new__ alone: the __init__ it keeps from Exception
-    // would only store the same arguments again.
+    // Made by Exception's __new__ alone: the __init__ it keeps from Exception
+    // would only store the same arguments again, and the attributes of an
+    // error made by user code would only be replaced.
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(validation_error_type());
-    py::Ref exc = py::Ref::steal(type->tp_new(type, args.get(), nullptr));
+    py::Ref exc = py::Ref::steal(exception_base()->tp_new(type, args.get(), nullptr));
     if (!exc) return;
     PyObject* values[KEY_COUNT];
     for (int i = CODE; i <= VALUE; ++i) values[i] = lead->fields[i].get();

@@ -430,6 +430,12 @@ const TextIndex::BytesIndex& TextIndex::bytes_index() const {
 
 std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).get()); }
 
+bool is_last_of_its_name(const FieldNameSet& names, const Schema& record, std::size_t position) {
+    const std::string& name = record.fields()[position].name;
+    const std::uint64_t* at = names.names.find(name, text_hash(name));
+    return at != nullptr && *at == position;
+}
+
 FieldNameSet field_name_set_of(const Schema& record) {
     FieldNameSet set;
     std::size_t bytes = 0;
@@ -438,12 +444,13 @@ FieldNameSet field_name_set_of(const Schema& record) {
     for (std::size_t i = 0; i < record.fields().size(); ++i) {
         const Field& field = record.fields()[i];
         set.names.insert(field.name, text_hash(field.name), i);
-        if (field.required) ++set.required_count;
     }
-    for (std::size_t i = 0; i < record.fields().size() && set.names_unique; ++i) {
-        const std::string& name = record.fields()[i].name;
-        const std::uint64_t* at = set.names.find(name, text_hash(name));
-        set.names_unique = at != nullptr && *at == i;
+    // A name written twice is its last field's: only that one counts.
+    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+        const Field& field = record.fields()[i];
+        const bool last = is_last_of_its_name(set, record, i);
+        set.names_unique = set.names_unique && last;
+        if (field.required && last) ++set.required_count;
     }
     return set;
 }

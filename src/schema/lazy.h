@@ -344,6 +344,9 @@ inline const void* union_key(const Schema& u) { return u.members().data(); }
 
 // The field-name set of a record: each name with its (last) position.
 FieldNameSet field_name_set_of(const Schema& record);
+// Whether the record's field at `position` is the last of its name, the one
+// every pass reads.
+bool is_last_of_its_name(const FieldNameSet& names, const Schema& record, std::size_t position);
 
 // Whether a literal's members are exactly the values of its constant's exact
 // type equal to it by that type's own C-level equality: a str, an int within
