@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace kestrome {
 

@@ -4,6 +4,7 @@
 #include "schema/schema.h"
 #include "util/fx_hash.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>

@@ -5,11 +5,15 @@
 #include "util/fx_hash.h"
 #include "util/siphash.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 

@@ -2,7 +2,9 @@
 #pragma once
 #include "algebra/emptiness.h"
 
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 namespace kestrome {
 

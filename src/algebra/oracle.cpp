@@ -5,6 +5,8 @@
 #include "py/once.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 

@@ -5,6 +5,10 @@
 #include "schema/rewrite.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 

@@ -3,6 +3,14 @@
 #include "schema/anchored_regex.h"
 #include "util/text.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

@@ -6,6 +6,12 @@
 #include "py/dict_iter.h"
 #include "util/text.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

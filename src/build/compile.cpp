@@ -6,6 +6,14 @@
 #include "util/text.h"
 #include "validator/validator_object.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

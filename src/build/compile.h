@@ -8,6 +8,7 @@
 #include "schema/schema.h"
 #include "schema/state.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -4,6 +4,11 @@
 #include "build/typing_names.h"
 #include "util/text.h"
 
+#include <cstddef>
+#include <optional>
+#include <utility>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

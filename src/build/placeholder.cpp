@@ -3,8 +3,10 @@
 #include "schema/children.h"
 #include "schema/rewrite.h"
 
+#include <cstdint>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace kestrome {
 

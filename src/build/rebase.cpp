@@ -2,6 +2,8 @@
 
 #include "schema/rewrite.h"
 
+#include <cstdint>
+
 namespace kestrome {
 
 namespace {

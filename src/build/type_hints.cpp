@@ -3,6 +3,7 @@
 #include "py/error.h"
 #include "py/once.h"
 
+#include <cstddef>
 #include <iterator>
 
 namespace kestrome {

@@ -10,6 +10,7 @@
 #include "schema/state.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>

@@ -6,8 +6,11 @@
 #include "py/no_python.h"
 #include "py/values.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace kestrome {
 

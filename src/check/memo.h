@@ -20,9 +20,11 @@
 #include "py/ref.h"
 #include "util/fx_hash.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 namespace kestrome {
 

@@ -3,6 +3,14 @@
 #include "check/step.h"
 #include "schema/anchored_regex.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
 namespace kestrome {
 
 namespace {

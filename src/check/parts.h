@@ -4,6 +4,8 @@
 #include "check/context.h"
 #include "json/tree.h"
 
+#include <cstddef>
+
 namespace kestrome {
 
 #define KESTROME_KIND_WALK(name) \

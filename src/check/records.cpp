@@ -3,7 +3,14 @@
 #include "check/step.h"
 #include "check/value_kind.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 

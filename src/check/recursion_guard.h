@@ -14,6 +14,7 @@
 #include "util/fx_hash.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 

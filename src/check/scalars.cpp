@@ -2,6 +2,8 @@
 #include "check/parts.h"
 #include "check/step.h"
 
+#include <optional>
+
 namespace kestrome {
 
 template <class V>

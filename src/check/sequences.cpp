@@ -3,6 +3,11 @@
 #include "check/step.h"
 #include "check/value_kind.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+
 namespace kestrome {
 
 namespace {

@@ -4,6 +4,10 @@
 #include "check/value_kind.h"
 #include "check/walk.h"
 
+#include <optional>
+#include <string>
+#include <utility>
+
 namespace kestrome {
 
 // Records a failure when the mode makes records; callers build `expected`

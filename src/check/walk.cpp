@@ -5,6 +5,10 @@
 #include "exception/validation_error.h"
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
 
 namespace kestrome {
 

@@ -12,6 +12,8 @@
 #include "check/context.h"
 #include "json/tree.h"
 
+#include <optional>
+
 namespace kestrome {
 
 template <class V>

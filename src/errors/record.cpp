@@ -2,7 +2,10 @@
 
 #include "util/text.h"
 
+#include <cstddef>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace kestrome {
 

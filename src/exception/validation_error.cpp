@@ -5,10 +5,13 @@
 #include "util/fx_hash.h"
 #include "util/text.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace kestrome {
 

@@ -19,6 +19,12 @@
 
 #if (defined(__SSE2__) || defined(_M_X64)) && !defined(KESTROME_NO_SIMD)
 #include <emmintrin.h>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
 #define KESTROME_SSE2 1
 #endif
 

@@ -1,5 +1,7 @@
 #include "json/tree_lease.h"
 
+#include <cstddef>
+
 namespace kestrome {
 
 namespace {

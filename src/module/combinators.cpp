@@ -6,6 +6,10 @@
 #include "validator/validator_object.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 

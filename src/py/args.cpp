@@ -2,6 +2,7 @@
 
 #include "py/error.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 

@@ -2,6 +2,7 @@
 
 #include "py/ref.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace kestrome::py {

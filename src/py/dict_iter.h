@@ -4,6 +4,7 @@
 #pragma once
 #include "py/error.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrome::py {

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace kestrome::py {
 

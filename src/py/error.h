@@ -10,6 +10,7 @@
 #include "py/ref.h"
 
 #include <cassert>
+#include <exception>
 #include <new>
 #include <optional>
 #include <stdexcept>

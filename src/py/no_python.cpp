@@ -3,6 +3,7 @@
 #ifdef KESTROME_CHECK_NO_PYTHON
 #include "py/ref.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 

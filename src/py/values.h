@@ -3,6 +3,7 @@
 #include "py/error.h"
 #include "py/no_python.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>

@@ -1,6 +1,8 @@
 #include "regex/class_set.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 
 #include "regex/unicode_tables.h"
 

@@ -3,6 +3,11 @@
 #include <algorithm>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
 #endif
 
 #include "regex/properties.h"

@@ -3,6 +3,7 @@
 // Both take time linear in the text's length, and the DFA's states are held
 // in a bounded number of bytes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,6 +1,9 @@
 #include "regex/parse_error.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 

@@ -1,5 +1,6 @@
 // Reads a pattern of the dialect into its syntax tree.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

@@ -1,7 +1,13 @@
 #include "regex/program.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace kestrome::regex {
 

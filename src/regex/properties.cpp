@@ -1,8 +1,13 @@
 #include "regex/properties.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "regex/unicode_tables.h"
 

@@ -1,5 +1,6 @@
 // Unicode classes by name: \p{...}, the Perl classes and POSIX-style ASCII classes.
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -3,6 +3,12 @@
 #include "regex/matcher.h"
 #include "regex/parser.h"
 
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
 namespace kestrome::regex {
 
 namespace {

@@ -2,6 +2,12 @@
 
 #include "util/text.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

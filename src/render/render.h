@@ -4,6 +4,7 @@
 #include "schema/schema.h"
 #include "util/fx_hash.h"
 
+#include <cstdint>
 #include <string>
 #include <unordered_set>
 #include <vector>

@@ -3,6 +3,7 @@
 #include "schema/children.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kestrome {
 

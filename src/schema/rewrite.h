@@ -8,7 +8,10 @@
 // and may provide
 //   std::optional<Schema> special(const Schema&) const;  // its own result for a node, or nothing
 #pragma once
+#include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 #include "schema/schema.h"
 
 namespace kestrome {

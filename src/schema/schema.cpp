@@ -3,7 +3,14 @@
 #include "schema/rewrite.h"
 #include "util/siphash.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 

@@ -5,7 +5,11 @@
 #include "schema/metrics.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 

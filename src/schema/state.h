@@ -6,8 +6,10 @@
 #include "util/fx_hash.h"
 #include "util/tables.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kestrome {

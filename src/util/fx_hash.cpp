@@ -1,5 +1,9 @@
 #include "util/fx_hash.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
 namespace kestrome {
 
 namespace {

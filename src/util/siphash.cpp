@@ -1,5 +1,8 @@
 #include "util/siphash.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace kestrome {
 
 namespace {

@@ -2,6 +2,7 @@
 #pragma once
 #include "util/fx_hash.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>

@@ -5,8 +5,11 @@
 #include "util/utf8.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string>
+#include <string_view>
 
 namespace kestrome {
 

@@ -8,6 +8,10 @@
 #include "validator/slots.h"
 #include "validator/validator_object.h"
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

@@ -9,6 +9,11 @@
 #include "validator/slots.h"
 #include "validator/validator_object.h"
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+
 namespace kestrome {
 
 namespace {

@@ -8,6 +8,11 @@
 #include "validator/slots.h"
 #include "validator/validator_object.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 namespace kestrome {
 
 namespace {

@@ -6,6 +6,8 @@
 #include "validator/slots.h"
 
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace kestrome {
 
