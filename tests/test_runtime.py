@@ -287,6 +287,8 @@ def test_a_cleared_validator_answers_with_a_clear_error(use):
 # child's freed memory is poisoned, so a read of it crashes. The answer when
 # the value was emptied: a list keeps the answers for the items walked before;
 # a dict emptied under the check stops it, as any change of a walked dict does.
+# From 3.12 on the collector may run only once the check is over (it waits for
+# the interpreter's next safe point), so the answer may also be the value's.
 CHANGED = "PanicException: dictionary changed size during iteration"
 COLLECTED_DURING = {
     "record": ("{'a': int, str: int}", "keyed(a=1)", CHANGED),
@@ -340,7 +342,7 @@ def test_the_collector_running_during_a_check_frees_nothing_read_in_place(schema
         PYTHONMALLOC="malloc_debug",
     )
     state, answer = out.strip().split(" ", 1)
-    assert answer == (if_emptied if state == "emptied" else "True")
+    assert answer in ({if_emptied, "True"} if state == "emptied" else {"True"})
 
 
 # ----------------------------------------------------------------- threads
