@@ -160,14 +160,12 @@ PyObject* new_user_error(PyTypeObject* type, PyObject* args, PyObject* kwds) {
 }
 
 // The type keeps its __doc__; its internal doc also carries the signature
-// line that inspect.signature reads, which Exception's own lacks.
+// line that inspect.signature reads, which Exception's own lacks. The text
+// it replaces is not freed: interpreters allocate it from different domains,
+// and the type lives as long as the process, so neither is ever released.
 void add_text_signature(PyTypeObject* type) {
-    const std::string doc = std::string("ValidationError(*args)\n--\n\n") + VALIDATION_ERROR_DOC;
-    char* copy = static_cast<char*>(PyObject_Malloc(doc.size() + 1));
-    if (copy == nullptr) py::internal_failure("could not create the error type's doc");
-    std::memcpy(copy, doc.c_str(), doc.size() + 1);
-    PyObject_Free(const_cast<char*>(type->tp_doc));
-    type->tp_doc = copy;
+    static const std::string doc = std::string("ValidationError(*args)\n--\n\n") + VALIDATION_ERROR_DOC;
+    type->tp_doc = doc.c_str();
 }
 
 }  // namespace
