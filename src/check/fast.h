@@ -2,9 +2,13 @@
 // over a run of items, without Python code.
 #pragma once
 #include "check/context.h"
+#include "json/kinds.h"
 #include "json/tree.h"
 #include "py/no_python.h"
+#include "py/str_hash.h"
 #include "py/values.h"
+#include "schema/fast_check.h"
+#include "schema/lookup_tables.h"
 
 #include <cstddef>
 #include <cstdint>
