@@ -8,6 +8,7 @@
 #include "py/str_hash.h"
 #include "py/values.h"
 #include "schema/fast_check.h"
+#include "schema/kinds.h"
 #include "schema/lookup_tables.h"
 
 #include <cstddef>
@@ -66,15 +67,14 @@ inline bool has_exact_type(JsonRef value, PyTypeObject* type) { return loaded_ty
 
 // The scalar kinds whose type test accepts the value.
 inline std::uint32_t accepting_kinds(PyObject* value) {
-    std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
-    if (value == Py_None) return bits | kind_bit(Kind::NoneType);
+    if (value == Py_None) return kinds_admitting(NONE_VALUES);
     PyTypeObject* type = Py_TYPE(value);
-    if (type == &PyBool_Type) return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
-    if (PyLong_Check(value)) return bits | kind_bit(Kind::Int);
-    if (PyFloat_Check(value)) return bits | kind_bit(Kind::Float);
-    if (PyUnicode_Check(value)) return bits | kind_bit(Kind::Str);
-    if (PyBytes_Check(value)) return bits | kind_bit(Kind::Bytes);
-    return bits;
+    if (type == &PyBool_Type) return kinds_admitting(BOOL_VALUES);
+    if (PyLong_Check(value)) return kinds_admitting(INT_VALUES);
+    if (PyFloat_Check(value)) return kinds_admitting(FLOAT_VALUES);
+    if (PyUnicode_Check(value)) return kinds_admitting(STR_VALUES);
+    if (PyBytes_Check(value)) return kinds_admitting(BYTES_VALUES);
+    return kinds_admitting(OTHER_VALUES);
 }
 
 // Nothing where the sets cannot tell: a big int, or a str whose text is not

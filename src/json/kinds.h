@@ -5,6 +5,7 @@
 #include "json/tree.h"
 #include "py/python.h"
 #include "schema/fast_check.h"
+#include "schema/kinds.h"
 
 #include <array>
 #include <cstdint>
@@ -14,15 +15,14 @@ namespace kestrome {
 // The scalar kinds whose type test accepts a JSON node of this kind: true
 // and false are ints too.
 constexpr std::uint32_t kinds_accepting(JsonKind kind) {
-    const std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
     switch (kind) {
-        case JsonKind::Null: return bits | kind_bit(Kind::NoneType);
-        case JsonKind::Bool: return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
+        case JsonKind::Null: return kinds_admitting(NONE_VALUES);
+        case JsonKind::Bool: return kinds_admitting(BOOL_VALUES);
         case JsonKind::Int:
-        case JsonKind::BigInt: return bits | kind_bit(Kind::Int);
-        case JsonKind::Float: return bits | kind_bit(Kind::Float);
-        case JsonKind::String: return bits | kind_bit(Kind::Str);
-        default: return bits;
+        case JsonKind::BigInt: return kinds_admitting(INT_VALUES);
+        case JsonKind::Float: return kinds_admitting(FLOAT_VALUES);
+        case JsonKind::String: return kinds_admitting(STR_VALUES);
+        default: return kinds_admitting(OTHER_VALUES);
     }
 }
 

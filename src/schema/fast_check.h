@@ -3,6 +3,7 @@
 #pragma once
 #include "py/python.h"
 #include "py/ref.h"
+#include "schema/kinds.h"
 #include "schema/schema.h"
 #include "util/tables.h"
 
@@ -37,11 +38,6 @@ struct FastCheck {
     };
     std::int64_t lo = INT64_MIN, hi = INT64_MAX;  // IntRange, inclusive
 };
-
-inline constexpr std::uint32_t kind_bit(Kind kind) { return 1u << static_cast<unsigned>(kind); }
-
-// The kinds decided by a type test alone.
-inline bool is_scalar_kind(Kind kind) { return kind <= Kind::Bytes; }
 
 // The literal sets of the validator's all-literal unions, by union_key.
 using UnionTable = PointerMap<UnionLiteralSets>;
