@@ -11,16 +11,7 @@
 
 namespace kestrome {
 
-bool identity_is_equality(PyObject* constant) {
-    return constant == Py_None || Py_IS_TYPE(constant, &PyBool_Type) ||
-           Py_TYPE(constant)->tp_richcompare == PyBaseObject_Type.tp_richcompare;
-}
-
-bool is_plain_constant(PyObject* constant) {
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return true;
-    if (Py_IS_TYPE(constant, &PyLong_Type)) return py::exact_int_value(constant).has_value();
-    return identity_is_equality(constant);
-}
+bool is_plain_constant(PyObject* constant) { return py::is_plain(py::decided_by(constant)); }
 
 namespace {
 
@@ -73,10 +64,13 @@ FastCheck fast_check_form(const Schema& node, const py::Ref* constants, std::siz
         check.mask = mask;
     } else if (int_range_of(node, constants, constant_count, check)) {
         check.form = FastForm::IntRange;
-    } else if (node.kind == Kind::Literal && node.index < constant_count &&
-               is_plain_constant(constants[node.index].get())) {
-        check.form = FastForm::Constant;
-        check.type = constants[node.index].get();
+    } else if (node.kind == Kind::Literal && node.index < constant_count) {
+        const py::DecidedBy by = py::decided_by(constants[node.index].get());
+        if (py::is_plain(by)) {
+            check.form = FastForm::Constant;
+            check.decided_by = by;
+            check.type = constants[node.index].get();
+        }
     } else if (node.kind == Kind::Instance && node.index < constant_count &&
                PyType_Check(constants[node.index].get())) {
         check.form = FastForm::ExactType;

@@ -1,6 +1,7 @@
 // The item tests the membership walk prepares once per container or record
 // field, and answers without Python code.
 #pragma once
+#include "py/equality.h"
 #include "py/python.h"
 #include "py/ref.h"
 #include "schema/kinds.h"
@@ -31,6 +32,7 @@ struct FastCheck {
     // kind alone, so that a JSON node is tested with one mask: under
     // Scalar and ScalarMask no other node is a member.
     std::uint8_t json_kinds = 0;
+    py::DecidedBy decided_by = py::DecidedBy::Python;  // Constant: how its equality is decided
     std::uint32_t mask = 0;                       // ScalarMask: one bit per scalar kind
     union {
         const UnionLiteralSets* sets = nullptr;  // LiteralSets
@@ -38,6 +40,7 @@ struct FastCheck {
     };
     std::int64_t lo = INT64_MIN, hi = INT64_MAX;  // IntRange, inclusive
 };
+static_assert(sizeof(FastCheck) == 32, "a record's prepared tests are read one after another");
 
 // The literal sets of the validator's all-literal unions, by union_key.
 using UnionTable = PointerMap<UnionLiteralSets>;
@@ -48,10 +51,8 @@ FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::
 
 // Whether a literal's members are exactly the values of its constant's exact
 // type equal to it by that type's own C-level equality: a str, an int within
-// 64 bits, None, a bool, or an object whose type keeps identity as equality.
+// 64 bits, None, a bool, or an object whose type keeps identity as equality
+// (py::is_plain).
 bool is_plain_constant(PyObject* constant);
-
-// None, the two bools and objects whose type keeps the default equality.
-bool identity_is_equality(PyObject* constant);
 
 }  // namespace kestrome

@@ -1,6 +1,7 @@
 // The build of a validator's lookup tables, in one pass over its trees.
 #include "schema/lazy.h"
 
+#include "py/equality.h"
 #include "py/error.h"
 #include "py/str_hash.h"
 #include "py/values.h"
@@ -96,7 +97,8 @@ const Field* sole_required_field(const Schema& record, std::string_view name) {
 // Maps a tag constant to a member; false when the constant cannot serve as
 // a tag (its equality reaches other values) or another member has it.
 bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
+    const py::DecidedBy by = py::decided_by(constant);
+    if (by == py::DecidedBy::Text) {
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(constant, &size);
         if (utf8 == nullptr) {
@@ -108,13 +110,11 @@ bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
         tagged.strs.insert(text, str_hash(constant), member);
         return true;
     }
-    if (Py_IS_TYPE(constant, &PyLong_Type)) {
-        const std::optional<std::int64_t> v = py::exact_int_value(constant);
-        if (!v) return false;
-        const auto [at, inserted] = tagged.ints.try_emplace(*v, member);
+    if (by == py::DecidedBy::Int) {
+        const auto [at, inserted] = tagged.ints.try_emplace(*py::exact_int_value(constant), member);
         return inserted || at->second == member;
     }
-    if (identity_is_equality(constant)) {
+    if (by == py::DecidedBy::Identity) {
         if (const std::uint32_t* at = tagged.objects.find(constant)) return *at == member;
         tagged.objects.try_emplace(constant, member);
         return true;
