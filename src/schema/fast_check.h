@@ -43,7 +43,7 @@ struct FastCheck {
 static_assert(sizeof(FastCheck) == 32, "a record's prepared tests are read one after another");
 
 // The literal sets of the validator's all-literal unions, by union_key.
-using UnionTable = PointerMap<UnionLiteralSets>;
+using UnionTable = NodeMap<UnionLiteralSets>;
 
 // The test of `node`; `unions` may be null (then no literal sets).
 FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,

@@ -124,7 +124,7 @@ bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
 
 // Where a record's field-name objects start in the validator's table.
 std::uint32_t name_objects_at(const Schema& node, const FieldNameStrs& name_strs) {
-    const std::uint32_t* first = node.fields().empty() ? nullptr : name_strs.first.find(node.fields().data());
+    const std::uint32_t* first = name_strs.first.find(node.id);
     return first != nullptr ? *first : FieldNameSet::NO_NAME_OBJECTS;
 }
 

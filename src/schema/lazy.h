@@ -23,10 +23,9 @@ struct RegexTable {
 };
 
 struct LazyPrecompute {
-    FieldNameTable field_names;  // keyed by the record's field storage, or
-                                 // its clause storage when it has no field
-    UnionTable unions;           // keyed by the union's member storage
-    TaggedUnionTable tagged;     // keyed by the union's member storage
+    FieldNameTable field_names;  // by record_key
+    UnionTable unions;           // by union_key
+    TaggedUnionTable tagged;     // by union_key
     RegexTable regexes;          // by pattern text and by constraint
     // Whether checking a value may call Python code (a predicate, a literal
     // or bound of a type with its own comparison, an instance test that a

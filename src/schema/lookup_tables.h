@@ -85,14 +85,12 @@ struct TaggedUnion {
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
 };
 
-using FieldNameTable = PointerMap<FieldNameSet>;
-using TaggedUnionTable = PointerMap<TaggedUnion>;
+using FieldNameTable = NodeMap<FieldNameSet>;
+using TaggedUnionTable = NodeMap<TaggedUnion>;
 
-// Identity keys of the tables.
-inline const void* record_key(const Schema& record) {
-    return record.fields().empty() ? static_cast<const void*>(record.clauses().data()) : record.fields().data();
-}
-inline const void* union_key(const Schema& u) { return u.members().data(); }
+// The keys of the tables: the node's id, which no rewrite of the tree moves.
+inline std::uint32_t record_key(const Schema& record) { return record.id; }
+inline std::uint32_t union_key(const Schema& u) { return u.id; }
 
 // The field-name set of a record: each name with its (last) position.
 FieldNameSet field_name_set_of(const Schema& record);
