@@ -17,7 +17,7 @@ namespace {
 
 constexpr EmptinessVerdict NOT_EMPTY_INEXACT{false, true, 0};
 
-bool is_integral(BaseKind k) { return k == 1 || k == 2; }
+bool is_integral(BaseKind k) { return k == kind_base(Kind::Bool) || k == kind_base(Kind::Int); }
 
 // Decides one constraint list, its lengths and bounds folded in list order.
 // Each comparison takes ORACLE_STEPS; once the budget is spent, nothing
@@ -220,14 +220,14 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
         return false;
     };
     switch (node.kind) {
-        case Kind::Anything: return EmptinessVerdict{false, false, ALL_KINDS};
         case Kind::Nothing: return EmptinessVerdict{true, false, 0};
-        case Kind::NoneType: return EmptinessVerdict{false, false, 1};
-        case Kind::Bool: return EmptinessVerdict{false, false, 2};
-        case Kind::Int: return EmptinessVerdict{false, false, 6};
-        case Kind::Float: return EmptinessVerdict{false, false, 8};
-        case Kind::Str: return EmptinessVerdict{false, false, 16};
-        case Kind::Bytes: return EmptinessVerdict{false, false, 32};
+        case Kind::Anything:
+        case Kind::NoneType:
+        case Kind::Bool:
+        case Kind::Int:
+        case Kind::Float:
+        case Kind::Str:
+        case Kind::Bytes: return EmptinessVerdict{false, false, kind_values(node.kind)};
         case Kind::Any:
         case Kind::Literal:
         case Kind::Set:
@@ -293,19 +293,8 @@ EmptinessVerdict emptiness_rec(const Schema& node, const LeafOracle& oracle, con
 BaseKind schema_base_kind(const Schema& node) {
     const Schema* n = &node;
     while (n->kind == Kind::Refinement) n = n->inner().get();
-    switch (n->kind) {
-        case Kind::NoneType: return 0;
-        case Kind::Bool: return 1;
-        case Kind::Int: return 2;
-        case Kind::Float: return 3;
-        case Kind::Str: return 4;
-        case Kind::Bytes: return 5;
-        case Kind::Sequence: return static_cast<BaseKind>(6 + n->tuple_flag);
-        case Kind::Set: return 8;
-        case Kind::FrozenSet: return 9;
-        case Kind::Record: return 10;
-        default: return NO_BASE_KIND;
-    }
+    const BaseKind base = kind_base(n->kind);
+    return n->kind == Kind::Sequence ? static_cast<BaseKind>(base + n->tuple_flag) : base;
 }
 
 void DisjointPairScan::add(const Schema& node) {
@@ -317,7 +306,7 @@ void DisjointPairScan::add(const Schema& node) {
 
 bool DisjointPairScan::found() const {
     // Bool and int are the one pair of different known kinds that meet.
-    constexpr std::uint32_t BOOL_AND_INT = (1u << 1) | (1u << 2);
+    constexpr std::uint32_t BOOL_AND_INT = (1u << kind_base(Kind::Bool)) | (1u << kind_base(Kind::Int));
     if (count_ < 2) return false;
     return nothing_ || ((kinds_ & (kinds_ - 1)) != 0 && kinds_ != BOOL_AND_INT);
 }

@@ -1,6 +1,7 @@
 // Whether a schema admits no value, decided soundly under a work budget.
 #pragma once
 #include "algebra/oracle.h"
+#include "schema/kinds.h"
 #include "schema/schema.h"
 #include "util/fx_hash.h"
 
@@ -11,11 +12,6 @@
 #include <vector>
 
 namespace kestrome {
-
-// Value kinds: None 1, bool 2, int other than bool 4, float 8, str 16,
-// bytes 32, every other value 64.
-using KindMask = std::uint8_t;
-inline constexpr KindMask ALL_KINDS = 127;
 
 inline constexpr std::uint32_t WORK_BUDGET = 1000000;
 
@@ -87,12 +83,6 @@ struct EmptinessVerdict {
     KindMask mask;  // the exact kinds of the schema, when not inexact
 };
 
-// The one Python type every value of a schema has: None 0, bool 1, int 2,
-// float 3, str 4, bytes 5, list 6, tuple 7, set 8, frozenset 9, record 10;
-// 255 when there is none.
-using BaseKind = std::uint8_t;
-inline constexpr BaseKind NO_BASE_KIND = 255;
-
 using DefinitionStack = std::vector<std::uint64_t>;
 
 bool decide_empty(const Schema& root, const LeafOracle& oracle, const std::vector<Schema>& definitions);
@@ -128,6 +118,7 @@ struct FoldedBounds {
 };
 FoldedBounds fold_bounds(const std::vector<const Constraint*>& list, const LeafOracle& oracle, WorkBudget& budget);
 
+// The base kind (see KIND_CLASSES) of a schema, through its refinements.
 BaseKind schema_base_kind(const Schema& node);
 // The bound checks take ORACLE_STEPS per comparison they ask for.
 bool constraints_unsatisfiable(const std::vector<Constraint>& constraints, const LeafOracle& oracle, bool integral,

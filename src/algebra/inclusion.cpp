@@ -577,14 +577,14 @@ bool subtype_with_budget(const Schema& sub, const Schema& sup, const LeafOracle&
 
 ExactMask exact_kind_mask(const Schema& node) {
     switch (node.kind) {
-        case Kind::Anything: return {false, ALL_KINDS};
-        case Kind::Nothing: return {false, 0};
-        case Kind::NoneType: return {false, 1};
-        case Kind::Bool: return {false, 2};
-        case Kind::Int: return {false, 6};
-        case Kind::Float: return {false, 8};
-        case Kind::Str: return {false, 16};
-        case Kind::Bytes: return {false, 32};
+        case Kind::Anything:
+        case Kind::Nothing:
+        case Kind::NoneType:
+        case Kind::Bool:
+        case Kind::Int:
+        case Kind::Float:
+        case Kind::Str:
+        case Kind::Bytes: return {false, kind_values(node.kind)};
         case Kind::Union:
         case Kind::Intersection: {
             const bool is_union = node.kind == Kind::Union;

@@ -1,6 +1,7 @@
 #include "algebra/oracle.h"
 
 #include "check/walk.h"
+#include "py/equality.h"
 #include "py/error.h"
 #include "py/once.h"
 
@@ -191,19 +192,14 @@ std::int8_t order_of(PyObject* a, PyObject* b) {
 // for its literal. Equality reaches further for a float zero (0.0 == -0.0),
 // NaN (equal to nothing, itself included), containers (frozenset({1}) ==
 // frozenset({1.0})) and every type with an equality of its own.
+// Identity equality (an enum member or any object that keeps the default
+// __eq__) leaves only the constant itself.
 bool equal_only_to_itself(PyObject* value) {
-    PyTypeObject* type = Py_TYPE(value);
-    if (type == &PyLong_Type || type == &PyUnicode_Type || type == &PyBytes_Type || type == &PyBool_Type ||
-        value == Py_None) {
-        return true;
+    switch (py::decided_by(value)) {
+        case py::DecidedBy::FloatZeroOrNaN:
+        case py::DecidedBy::Python: return false;
+        default: return true;
     }
-    if (type == &PyFloat_Type) {
-        const double x = PyFloat_AS_DOUBLE(value);
-        return x == x && x != 0.0;
-    }
-    // Identity equality (an enum member or any object that keeps the default
-    // __eq__): the only equal value is the constant itself.
-    return type->tp_richcompare == PyBaseObject_Type.tp_richcompare;
 }
 
 // A literal whose equality reaches other values, against a schema that

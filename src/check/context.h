@@ -7,6 +7,7 @@
 #include "py/error.h"
 #include "schema/kinds.h"
 #include "schema/lazy.h"
+#include "schema/lookup_tables.h"
 #include "schema/state.h"
 
 #include <algorithm>

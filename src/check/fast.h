@@ -2,9 +2,15 @@
 // over a run of items, without Python code.
 #pragma once
 #include "check/context.h"
+#include "json/kinds.h"
 #include "json/tree.h"
+#include "py/equality.h"
 #include "py/no_python.h"
+#include "py/str_hash.h"
 #include "py/values.h"
+#include "schema/fast_check.h"
+#include "schema/kinds.h"
+#include "schema/lookup_tables.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -62,15 +68,14 @@ inline bool has_exact_type(JsonRef value, PyTypeObject* type) { return loaded_ty
 
 // The scalar kinds whose type test accepts the value.
 inline std::uint32_t accepting_kinds(PyObject* value) {
-    std::uint32_t bits = kind_bit(Kind::Anything) | kind_bit(Kind::Any);
-    if (value == Py_None) return bits | kind_bit(Kind::NoneType);
+    if (value == Py_None) return kinds_admitting(NONE_VALUES);
     PyTypeObject* type = Py_TYPE(value);
-    if (type == &PyBool_Type) return bits | kind_bit(Kind::Bool) | kind_bit(Kind::Int);
-    if (PyLong_Check(value)) return bits | kind_bit(Kind::Int);
-    if (PyFloat_Check(value)) return bits | kind_bit(Kind::Float);
-    if (PyUnicode_Check(value)) return bits | kind_bit(Kind::Str);
-    if (PyBytes_Check(value)) return bits | kind_bit(Kind::Bytes);
-    return bits;
+    if (type == &PyBool_Type) return kinds_admitting(BOOL_VALUES);
+    if (PyLong_Check(value)) return kinds_admitting(INT_VALUES);
+    if (PyFloat_Check(value)) return kinds_admitting(FLOAT_VALUES);
+    if (PyUnicode_Check(value)) return kinds_admitting(STR_VALUES);
+    if (PyBytes_Check(value)) return kinds_admitting(BYTES_VALUES);
+    return kinds_admitting(OTHER_VALUES);
 }
 
 // Nothing where the sets cannot tell: a big int, or a str whose text is not
@@ -108,14 +113,16 @@ inline std::optional<bool> exact_str_equal(PyObject* a, PyObject* b) {
                      static_cast<std::size_t>(n) * static_cast<std::size_t>(kind));
 }
 
-// Membership in a literal whose constant is plain (see is_plain_constant):
-// the exact type, then the type's own equality, all in C.
-inline std::optional<bool> constant_member(PyObject* constant, PyObject* value) {
+// Membership in a literal whose constant is plain (py::is_plain(by)): the
+// exact type, then the type's own equality, all in C.
+inline std::optional<bool> constant_member(PyObject* constant, py::DecidedBy by, PyObject* value) {
     if (value == constant) return true;
     if (Py_TYPE(value) != Py_TYPE(constant)) return false;
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return exact_str_equal(value, constant);
-    if (Py_IS_TYPE(constant, &PyLong_Type)) return exact_int_value(value) == exact_int_value(constant);
-    return false;
+    switch (by) {
+        case py::DecidedBy::Text: return exact_str_equal(value, constant);
+        case py::DecidedBy::Int: return exact_int_value(value) == exact_int_value(constant);
+        default: return false;  // equal only to itself
+    }
 }
 
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
@@ -146,7 +153,7 @@ inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) 
         case FastForm::ExactType:
             if (Py_IS_TYPE(value, reinterpret_cast<PyTypeObject*>(check.type))) return true;
             return std::nullopt;
-        case FastForm::Constant: return constant_member(check.type, value);
+        case FastForm::Constant: return constant_member(check.type, check.decided_by, value);
     }
     return std::nullopt;
 }
@@ -171,15 +178,16 @@ inline std::uint32_t accepting_kinds(JsonRef value) { return kinds_accepting(val
 
 // Membership of a JSON node in a literal of a plain constant; nothing when
 // the constant's text cannot be read.
-inline std::optional<bool> constant_member(PyObject* constant, JsonRef value) {
+inline std::optional<bool> constant_member(PyObject* constant, py::DecidedBy by, JsonRef value) {
     const JsonNode& node = *value.node;
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
+    if (by == py::DecidedBy::Text) {
         if (node.kind != JsonKind::String) return false;
         const std::optional<std::string_view> text = str_utf8_in_place(constant);
         if (!text) return std::nullopt;
         return *text == value.tree->text(node);
     }
-    if (Py_IS_TYPE(constant, &PyLong_Type)) return node.kind == JsonKind::Int && exact_int_value(constant) == node.integer;
+    if (by == py::DecidedBy::Int) return node.kind == JsonKind::Int && exact_int_value(constant) == node.integer;
+    // Equal only to itself: None, a bool, or an object JSON never makes.
     if (constant == Py_None) return node.kind == JsonKind::Null;
     if (Py_IS_TYPE(constant, &PyBool_Type)) return node.kind == JsonKind::Bool && node.truth == (constant == Py_True);
     return false;  // an object equal only to itself is never made from JSON
@@ -192,7 +200,7 @@ inline std::optional<bool> fast_member_by_value(const FastCheck& check, JsonRef 
         case FastForm::IntRange:
             if (value.node->kind != JsonKind::Int) return std::nullopt;
             return value.node->integer >= check.lo && value.node->integer <= check.hi;
-        case FastForm::Constant: return constant_member(check.type, value);
+        case FastForm::Constant: return constant_member(check.type, check.decided_by, value);
         default: return std::nullopt;
     }
 }

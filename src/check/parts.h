@@ -3,6 +3,7 @@
 #pragma once
 #include "check/context.h"
 #include "json/tree.h"
+#include "schema/lookup_tables.h"
 
 #include <cstddef>
 

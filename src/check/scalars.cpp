@@ -1,6 +1,7 @@
 // Scalar kinds, literals and instance tests.
 #include "check/parts.h"
 #include "check/step.h"
+#include "py/equality.h"
 
 #include <optional>
 
@@ -19,8 +20,8 @@ bool walk_literal(const Schema& node, V value, Path& path, const WalkContext& ct
     // A plain constant (a str, an int, None, a bool, an object equal only to
     // itself) is compared without a Python call, and a JSON node without
     // being converted.
-    const std::optional<bool> plain =
-        is_plain_constant(constant) ? constant_member(constant, value) : std::optional<bool>();
+    const py::DecidedBy by = py::decided_by(constant);
+    const std::optional<bool> plain = py::is_plain(by) ? constant_member(constant, by, value) : std::optional<bool>();
     if (plain) {
         ok = *plain;
     } else if (has_exact_type(value, Py_TYPE(constant))) {

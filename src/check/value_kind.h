@@ -9,7 +9,9 @@
 #pragma once
 #include "check/fast.h"
 #include "py/dict_iter.h"
+#include "py/str_hash.h"
 #include "util/text.h"
+#include "util/text_index.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,13 +1,16 @@
+// The build of a validator's lookup tables, in one pass over its trees.
 #include "schema/lazy.h"
 
+#include "py/equality.h"
 #include "py/error.h"
+#include "py/str_hash.h"
 #include "py/values.h"
 #include "schema/children.h"
+#include "schema/fast_check.h"
+#include "schema/lookup_tables.h"
 #include "schema/state.h"
-#include "util/text.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -49,12 +52,6 @@ void add_union_entry(const Schema& node, const std::vector<py::Ref>& constants, 
         }
     }
     tables.unions.try_emplace(union_key(node), std::move(sets));
-}
-
-// None, the two bools and objects whose type keeps the default equality.
-bool identity_is_equality(PyObject* constant) {
-    return constant == Py_None || Py_IS_TYPE(constant, &PyBool_Type) ||
-           Py_TYPE(constant)->tp_richcompare == PyBaseObject_Type.tp_richcompare;
 }
 
 // The records a union member stands for: itself, or the members of a union
@@ -100,7 +97,8 @@ const Field* sole_required_field(const Schema& record, std::string_view name) {
 // Maps a tag constant to a member; false when the constant cannot serve as
 // a tag (its equality reaches other values) or another member has it.
 bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) {
+    const py::DecidedBy by = py::decided_by(constant);
+    if (by == py::DecidedBy::Text) {
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(constant, &size);
         if (utf8 == nullptr) {
@@ -112,13 +110,11 @@ bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
         tagged.strs.insert(text, str_hash(constant), member);
         return true;
     }
-    if (Py_IS_TYPE(constant, &PyLong_Type)) {
-        const std::optional<std::int64_t> v = py::exact_int_value(constant);
-        if (!v) return false;
-        const auto [at, inserted] = tagged.ints.try_emplace(*v, member);
+    if (by == py::DecidedBy::Int) {
+        const auto [at, inserted] = tagged.ints.try_emplace(*py::exact_int_value(constant), member);
         return inserted || at->second == member;
     }
-    if (identity_is_equality(constant)) {
+    if (by == py::DecidedBy::Identity) {
         if (const std::uint32_t* at = tagged.objects.find(constant)) return *at == member;
         tagged.objects.try_emplace(constant, member);
         return true;
@@ -128,7 +124,7 @@ bool add_tag(TaggedUnion& tagged, PyObject* constant, std::uint32_t member) {
 
 // Where a record's field-name objects start in the validator's table.
 std::uint32_t name_objects_at(const Schema& node, const FieldNameStrs& name_strs) {
-    const std::uint32_t* first = node.fields().empty() ? nullptr : name_strs.first.find(node.fields().data());
+    const std::uint32_t* first = name_strs.first.find(node.id);
     return first != nullptr ? *first : FieldNameSet::NO_NAME_OBJECTS;
 }
 
@@ -232,31 +228,6 @@ FieldNameSet* add_record_checks(const Schema& node, const std::vector<py::Ref>& 
     return set;
 }
 
-// Bounds of a refinement of int whose every constraint is a bound that is
-// an exact int: the inclusive range they allow.
-bool int_range_of(const Schema& node, const py::Ref* constants, std::size_t count, FastCheck& out) {
-    if (node.kind != Kind::Refinement || node.inner()->kind != Kind::Int) return false;
-    for (const Constraint& c : node.constraints()) {
-        if (c.kind > ConstraintKind::Lt || c.value >= count) return false;
-        const std::optional<std::int64_t> b = py::exact_int_value(constants[c.value].get());
-        if (!b) return false;
-        switch (c.kind) {
-            case ConstraintKind::Ge: out.lo = std::max(out.lo, *b); break;
-            case ConstraintKind::Gt:
-                if (*b == INT64_MAX) return false;
-                out.lo = std::max(out.lo, *b + 1);
-                break;
-            case ConstraintKind::Le: out.hi = std::min(out.hi, *b); break;
-            case ConstraintKind::Lt:
-                if (*b == INT64_MIN) return false;
-                out.hi = std::min(out.hi, *b - 1);
-                break;
-            default: return false;
-        }
-    }
-    return true;
-}
-
 // Calls `visit` on the node and every node below it (back edges are not
 // followed; the definitions are visited on their own).
 template <class F>
@@ -291,180 +262,6 @@ void add_entries(const Schema& node, const std::vector<py::Ref>& constants, cons
         default: break;
     }
 }
-
-}  // namespace
-
-bool is_plain_constant(PyObject* constant) {
-    if (Py_IS_TYPE(constant, &PyUnicode_Type)) return true;
-    if (Py_IS_TYPE(constant, &PyLong_Type)) return py::exact_int_value(constant).has_value();
-    return identity_is_equality(constant);
-}
-
-namespace {
-
-// The JSON node kinds the prepared test accepts by kind alone, a bit per
-// node kind: for a scalar kind read from a table made at compile time
-// (prepared tests are made on every walk of a container).
-constexpr unsigned JSON_KIND_COUNT = static_cast<unsigned>(JsonKind::Object) + 1;
-constexpr unsigned SCALAR_KIND_COUNT = static_cast<unsigned>(Kind::Bytes) + 1;
-
-constexpr std::array<std::uint8_t, SCALAR_KIND_COUNT> JSON_KINDS_OF = [] {
-    std::array<std::uint8_t, SCALAR_KIND_COUNT> table{};
-    for (unsigned kind = 0; kind < SCALAR_KIND_COUNT; ++kind) {
-        for (unsigned k = 0; k < JSON_KIND_COUNT; ++k) {
-            if ((kinds_accepting(static_cast<JsonKind>(k)) & kind_bit(static_cast<Kind>(kind))) != 0) {
-                table[kind] = static_cast<std::uint8_t>(table[kind] | (1u << k));
-            }
-        }
-    }
-    return table;
-}();
-
-std::uint8_t json_kinds_accepted(const FastCheck& check) {
-    std::uint8_t kinds = 0;
-    switch (check.form) {
-        case FastForm::Scalar: return JSON_KINDS_OF[static_cast<unsigned>(check.kind)];
-        case FastForm::ScalarMask:
-            for (std::uint32_t mask = check.mask; mask != 0; mask &= mask - 1) {
-                kinds = static_cast<std::uint8_t>(kinds | JSON_KINDS_OF[static_cast<unsigned>(__builtin_ctz(mask))]);
-            }
-            return kinds;
-        case FastForm::ExactType:
-            for (unsigned k = 0; k < JSON_KIND_COUNT; ++k) {
-                if (loaded_type(static_cast<JsonKind>(k)) == reinterpret_cast<PyTypeObject*>(check.type)) {
-                    kinds = static_cast<std::uint8_t>(kinds | (1u << k));
-                }
-            }
-            return kinds;
-        default: return 0;
-    }
-}
-
-// The test's form, before its JSON kinds are set.
-FastCheck fast_check_form(const Schema& node, const py::Ref* constants, std::size_t constant_count,
-                          const UnionTable* unions) {
-    FastCheck check;
-    if (is_scalar_kind(node.kind) && node.kind != Kind::Nothing) {
-        check.form = FastForm::Scalar;
-        check.kind = node.kind;
-    } else if (node.kind == Kind::Union && node.members().size() == 1) {
-        return prepare_fast_check(node.members()[0], constants, constant_count, unions);
-    } else if (node.kind == Kind::Union) {
-        if (const UnionLiteralSets* sets = unions != nullptr ? unions->find(union_key(node)) : nullptr) {
-            check.form = FastForm::LiteralSets;
-            check.sets = sets;
-            return check;
-        }
-        std::uint32_t mask = 0;
-        for (const Schema& member : node.members()) {
-            if (!is_scalar_kind(member.kind)) return check;
-            mask |= kind_bit(member.kind);
-        }
-        check.form = FastForm::ScalarMask;
-        check.mask = mask;
-    } else if (int_range_of(node, constants, constant_count, check)) {
-        check.form = FastForm::IntRange;
-    } else if (node.kind == Kind::Literal && node.index < constant_count &&
-               is_plain_constant(constants[node.index].get())) {
-        check.form = FastForm::Constant;
-        check.type = constants[node.index].get();
-    } else if (node.kind == Kind::Instance && node.index < constant_count &&
-               PyType_Check(constants[node.index].get())) {
-        check.form = FastForm::ExactType;
-        check.type = constants[node.index].get();
-    }
-    return check;
-}
-
-}  // namespace
-
-FastCheck prepare_fast_check(const Schema& node, const py::Ref* constants, std::size_t constant_count,
-                             const UnionTable* unions) {
-    FastCheck check = fast_check_form(node, constants, constant_count, unions);
-    check.json_kinds = json_kinds_accepted(check);
-    return check;
-}
-
-void SlotArray::reset_for(std::size_t count) {
-    std::size_t n = 8;
-    while (n < count * 4) n *= 2;
-    owned_ = std::make_unique<std::uint32_t[]>(n);
-    slots_ = owned_.get();
-    mask_ = n - 1;
-}
-
-void SlotArray::place(std::uint64_t hash, std::size_t entry) {
-    std::size_t i = static_cast<std::size_t>(hash) & mask_;
-    while (owned_[i] != 0) i = (i + 1) & mask_;
-    owned_[i] = static_cast<std::uint32_t>(entry + 1);
-}
-
-void TextIndex::reserve(std::size_t count, std::size_t bytes) {
-    entries_.reserve(count);
-    arena_.reserve(bytes);
-}
-
-void TextIndex::insert(std::string_view text, std::uint64_t str_hash, std::uint64_t value) {
-    if (const Entry* e = entry_of(text, str_hash)) {
-        const_cast<Entry*>(e)->value = value;  // the last value of a text wins
-        return;
-    }
-    delete by_bytes_.exchange(nullptr);  // made again, with this text, when next needed
-    entries_.push_back(Entry{str_hash, static_cast<std::uint32_t>(arena_.size()),
-                             static_cast<std::uint32_t>(text.size()), value});
-    arena_.append(text);
-    if (entries_.size() * 4 > by_str_.size()) {
-        by_str_.reset_for(entries_.size());
-        for (std::size_t i = 0; i < entries_.size(); ++i) by_str_.place(entries_[i].str_hash, i);
-    } else {
-        by_str_.place(str_hash, entries_.size() - 1);
-    }
-}
-
-const TextIndex::BytesIndex& TextIndex::bytes_index() const {
-    auto fresh = std::make_unique<BytesIndex>();
-    fresh->slots.reset_for(entries_.size());
-    fresh->hashes.reserve(entries_.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const Entry& e = entries_[i];
-        fresh->hashes.push_back(bytes_hash(std::string_view(arena_.data() + e.offset, e.size)));
-        fresh->slots.place(fresh->hashes.back(), i);
-    }
-    BytesIndex* expected = nullptr;
-    if (by_bytes_.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel)) {
-        return *fresh.release();
-    }
-    return *expected;  // another lookup made it first
-}
-
-std::uint64_t text_hash(std::string_view text) { return str_hash(make_str(text).get()); }
-
-bool is_last_of_its_name(const FieldNameSet& names, const Schema& record, std::size_t position) {
-    const std::string& name = record.fields()[position].name;
-    const std::uint64_t* at = names.names.find(name, text_hash(name));
-    return at != nullptr && *at == position;
-}
-
-FieldNameSet field_name_set_of(const Schema& record) {
-    FieldNameSet set;
-    std::size_t bytes = 0;
-    for (const Field& field : record.fields()) bytes += field.name.size();
-    set.names.reserve(record.fields().size(), bytes);
-    for (std::size_t i = 0; i < record.fields().size(); ++i) {
-        const Field& field = record.fields()[i];
-        set.names.insert(field.name, text_hash(field.name), i);
-    }
-    // A name written twice is its last field's: only that one counts.
-    for (std::size_t i = 0; i < record.fields().size(); ++i) {
-        const Field& field = record.fields()[i];
-        const bool last = is_last_of_its_name(set, record, i);
-        set.names_unique = set.names_unique && last;
-        if (field.required && last) ++set.required_count;
-    }
-    return set;
-}
-
-namespace {
 
 bool is_exact_number(PyObject* value) { return PyLong_CheckExact(value) || PyFloat_CheckExact(value); }
 

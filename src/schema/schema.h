@@ -91,6 +91,10 @@ struct SchemaBody;
 struct Schema {
     Kind kind = Kind::Anything;
     std::uint8_t tuple_flag = LIST_FLAG;  // Sequence
+    // The node's number in its validator's trees (from 1, given when the
+    // validator's state is made), which keys the validator's tables; 0 in a
+    // tree no validator holds. Not part of the schema's value.
+    std::uint32_t id = 0;
     // Literal, Instance and Object: pool index; BackEdge: definition index;
     // Placeholder: placeholder id.
     std::uint64_t index = 0;
@@ -124,6 +128,8 @@ private:
 
     std::unique_ptr<SchemaBody> body_;
 };
+
+static_assert(sizeof(Schema) == 24, "a node's id sits in the room before its index");
 
 struct Field {
     std::string name;

@@ -42,9 +42,13 @@ ConstantsPool pool_from_constants(std::vector<py::Ref> objects) {
 
 namespace {
 
-void add_field_name_strs(const Schema& node, FieldNameStrs& names) {
+void number_node(Schema& numbered, std::uint32_t& next_id, FieldNameStrs& names) {
+    numbered.id = next_id++;
+    // Read through the const accessors, which make no body for a node
+    // without parts; the children are this tree's own, free to change.
+    const Schema& node = numbered;
     if ((node.kind == Kind::Object || node.kind == Kind::Record) && !node.fields().empty() &&
-        names.first.try_emplace(node.fields().data(), static_cast<std::uint32_t>(names.strs.size()))) {
+        names.first.try_emplace(node.id, static_cast<std::uint32_t>(names.strs.size()))) {
         for (const Field& f : node.fields()) {
             PyObject* name = PyUnicode_FromStringAndSize(f.name.data(), static_cast<Py_ssize_t>(f.name.size()));
             if (name == nullptr) {
@@ -56,17 +60,18 @@ void add_field_name_strs(const Schema& node, FieldNameStrs& names) {
         }
     }
     for_each_child(node, [&](const Schema& child) {
-        add_field_name_strs(child, names);
+        number_node(const_cast<Schema&>(child), next_id, names);
         return false;
     });
 }
 
 }  // namespace
 
-FieldNameStrs field_name_strs_of(const Schema& root, const std::vector<Schema>& definitions) {
+FieldNameStrs number_nodes(Schema& root, std::vector<Schema>& definitions) {
     FieldNameStrs names;
-    add_field_name_strs(root, names);
-    for (const Schema& d : definitions) add_field_name_strs(d, names);
+    std::uint32_t next_id = 1;
+    number_node(root, next_id, names);
+    for (Schema& d : definitions) number_node(d, next_id, names);
     names.strs.shrink_to_fit();  // kept for the validator's life
     return names;
 }

@@ -36,7 +36,7 @@ std::vector<py::Ref> copy_constants(const std::vector<py::Ref>& constants);
 // text.
 struct FieldNameStrs {
     std::vector<py::Ref> strs;
-    PointerMap<std::uint32_t> first;  // field storage -> index of its first name
+    NodeMap<std::uint32_t> first;  // node id -> index of its first name
     // The JSON key cache's count of replaced keys when these names were last
     // put into it (under the interpreter lock): unchanged, they are still there.
     mutable std::uint64_t keys_preferred_at = ~std::uint64_t{0};
@@ -44,12 +44,15 @@ struct FieldNameStrs {
     // The name of field i of a record or object, or null when none could be
     // made.
     PyObject* get(const Schema& node, std::size_t i) const {
-        const std::uint32_t* at = first.find(node.fields().data());
+        const std::uint32_t* at = first.find(node.id);
         return at != nullptr ? strs[*at + i].get() : nullptr;
     }
 };
 
-FieldNameStrs field_name_strs_of(const Schema& root, const std::vector<Schema>& definitions);
+// Gives every node of the trees its id (Schema::id: from 1, root first,
+// then each definition, each node before its children) and makes the
+// names' str objects, in one pass.
+FieldNameStrs number_nodes(Schema& root, std::vector<Schema>& definitions);
 
 // The content of one Validator. Members are released in reverse order of
 // declaration: root, constants, definitions, then the lookup tables.
@@ -64,7 +67,7 @@ struct ValidatorState {
     ValidatorState(Schema r, std::vector<py::Ref> c, std::vector<Schema> d)
         : definitions(std::move(d)),
           constants(std::move(c)),
-          name_strs(field_name_strs_of(r, definitions)),
+          name_strs(number_nodes(r, definitions)),
           root(std::move(r)) {}
     ValidatorState(ValidatorState&&) noexcept = default;
 };

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -55,12 +56,12 @@ private:
     unsigned shift_ = 64;  // keeps the product's log2(slots) top bits
 };
 
-// Identity (an address) -> T.
-template <class T>
-class PointerMap {
+// A word (an address, or a node's id) -> T.
+template <class Key, class T>
+class WordMap {
 public:
     // Inserts unless present; returns whether it inserted.
-    bool try_emplace(const void* key, T value) {
+    bool try_emplace(Key key, T value) {
         if (find(key) != nullptr) return false;
         if ((entries_.size() + 1) * 2 > slots_.size()) grow();
         place(key, entries_.size());
@@ -68,7 +69,7 @@ public:
         return true;
     }
 
-    [[gnu::always_inline]] const T* find(const void* key) const {
+    [[gnu::always_inline]] const T* find(Key key) const {
         if (entries_.empty()) return nullptr;
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = slot_of(key) & mask;; i = (i + 1) & mask) {
@@ -78,17 +79,23 @@ public:
         }
     }
 
-    T* find_mut(const void* key) { return const_cast<T*>(find(key)); }
-    bool contains(const void* key) const { return find(key) != nullptr; }
+    T* find_mut(Key key) { return const_cast<T*>(find(key)); }
+    bool contains(Key key) const { return find(key) != nullptr; }
     bool empty() const { return entries_.empty(); }
     std::size_t size() const { return entries_.size(); }
 
 private:
-    static std::size_t slot_of(const void* key) {
-        return static_cast<std::size_t>(fx_hash_word(reinterpret_cast<std::uintptr_t>(key)) >> 32);
+    static std::size_t slot_of(Key key) {
+        std::uint64_t word;
+        if constexpr (std::is_pointer_v<Key>) {
+            word = reinterpret_cast<std::uintptr_t>(key);
+        } else {
+            word = key;
+        }
+        return static_cast<std::size_t>(fx_hash_word(word) >> 32);
     }
 
-    void place(const void* key, std::size_t index) {
+    void place(Key key, std::size_t index) {
         const std::size_t mask = slots_.size() - 1;
         std::size_t i = slot_of(key) & mask;
         while (slots_[i] != 0) i = (i + 1) & mask;
@@ -100,8 +107,16 @@ private:
         for (std::size_t i = 0; i < entries_.size(); ++i) place(entries_[i].first, i);
     }
 
-    std::vector<std::pair<const void*, T>> entries_;
+    std::vector<std::pair<Key, T>> entries_;
     std::vector<std::uint32_t> slots_;  // entry index + 1; 0 marks an empty slot
 };
+
+// Identity (an address) -> T.
+template <class T>
+using PointerMap = WordMap<const void*, T>;
+
+// A node of a validator's trees, by its id (Schema::id) -> T.
+template <class T>
+using NodeMap = WordMap<std::uint32_t, T>;
 
 }  // namespace kestrome
