@@ -41,6 +41,8 @@ bool walk_child(const Schema& node, V value, Path& path, const WalkContext& ctx,
 template <class V, class Step>
 bool walk_part(const Schema& schema, V value, Step&& step, Path& path, const WalkContext& ctx, Records& records) {
     if (!ctx.makes_records()) return walk_child(schema, value, path, ctx, records);
+    // A part that a type test accepts records nothing: no step is made.
+    if (const std::optional<bool> answer = scalar_member(schema.kind, value); answer && *answer) return !*ctx.stop;
     path.push_back(step());
     const bool member = walk_value(schema, value, path, ctx, records);
     path.pop_back();

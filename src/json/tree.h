@@ -134,6 +134,10 @@ struct JsonTree {
         return (nodes.capacity() + node_stack.capacity()) * sizeof(JsonNode) +
                (entries.capacity() + entry_stack.capacity()) * sizeof(JsonEntry) + arena.capacity();
     }
+    // The part of it the last document filled.
+    std::size_t used_bytes() const {
+        return nodes.size() * sizeof(JsonNode) + entries.size() * sizeof(JsonEntry) + arena.size();
+    }
 
     TreeTable<JsonNode> nodes;  // the children of each container in one run; the root last
     TreeTable<JsonEntry> entries;
