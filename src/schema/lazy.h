@@ -27,6 +27,7 @@ struct LazyPrecompute {
                                  // its clause storage when it has no field
     UnionTable unions;           // keyed by the union's member storage
     TaggedUnionTable tagged;     // keyed by the union's member storage
+    SequenceTable sequences;     // keyed by the list or tuple's shape
     RegexTable regexes;          // by pattern text and by constraint
     // Whether checking a value may call Python code (a predicate, a literal
     // or bound of a type with its own comparison, an instance test that a

@@ -85,14 +85,26 @@ struct TaggedUnion {
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
 };
 
+// The prepared tests of a list or tuple's positions, read as a fixed
+// prefix and a repeated tail: one per prefix item, and the tail's (with no
+// form where the walk decides the items).
+struct SequenceChecks {
+    LinearShape shape;
+    std::vector<FastCheck> prefix;
+    FastCheck tail;
+    bool all_fast = false;  // every position's test has a form
+};
+
 using FieldNameTable = PointerMap<FieldNameSet>;
 using TaggedUnionTable = PointerMap<TaggedUnion>;
+using SequenceTable = PointerMap<SequenceChecks>;
 
 // Identity keys of the tables.
 inline const void* record_key(const Schema& record) {
     return record.fields().empty() ? static_cast<const void*>(record.clauses().data()) : record.fields().data();
 }
 inline const void* union_key(const Schema& u) { return u.members().data(); }
+inline const void* sequence_key(const Schema& sequence) { return &sequence.shape(); }
 
 // The field-name set of a record: each name with its (last) position.
 FieldNameSet field_name_set_of(const Schema& record);
