@@ -48,8 +48,6 @@ def msgspec_form(hint, made: dict | None = None):
     made = {} if made is None else made
     if isinstance(hint, list):  # kestrome's fixed list: msgspec decodes it as a tuple
         return tuple[tuple(msgspec_form(a, made) for a in hint)]
-    if hint in made:
-        return made[hint]
     if is_typeddict(hint):
         if hint not in made:
             # with the extras, so that an Annotated part can be found in `made`
