@@ -672,3 +672,37 @@ def test_one_validator_judges_values_and_documents_in_either_order(schema, doc):
     value_first, document_first = Validator(schema), Validator(schema)
     assert (value_first.is_valid(value), value_first.is_valid_json(doc)) == (expected, expected)
     assert (document_first.is_valid_json(doc), document_first.is_valid(value)) == (expected, expected)
+
+
+# Lists of short fixed lists (points, pairs), whose positions are decided by
+# tests prepared once per validator: the same answers and reports as the
+# general walk, on Python values and on JSON documents.
+N = float | int
+POSITIONS = [
+    ([N, N], [general(N), general(N)]),
+    ([Literal["a", "b"], int], [general(Literal["a", "b"]), general(int)]),
+    ([str, N, ...], [general(str), general(N), ...]),
+    ([Optional[int], Annotated[int, Bound(ge=0)]], [general(Optional[int]), general(Annotated[int, Bound(ge=0)])]),
+]
+
+
+@pytest.mark.parametrize("fast, slow", POSITIONS)
+@pytest.mark.parametrize(
+    "odd", [[1.5, 2], [1, "2"], ["a", 1], [None, 3], [1], [1, 2, 3], [], "ab", {"a": 1}, ["x", 1.5, 2, "y"], [True, -1]]
+)
+@pytest.mark.parametrize("where", [0, 3])
+def test_lists_of_fixed_lists_agree_with_the_general_walk(fast, slow, odd, where):
+    items = [[1, 2.5], ["a", 2], ["b", 0, 1], [None, 0], [7, 8]]
+    items = items[:where] + [odd] + items[where:]
+    for outer in (lambda t: list[t], lambda t: list[list[t]]):
+        value = items if outer(int) == list[int] else [items, [], items[:2]]
+        quick, general_road = Validator(outer(fast)), Validator(outer(slow))
+        expected = general_road.is_valid(value)
+        assert quick.is_valid(value) == expected
+        assert quick.is_valid_json(json.dumps(value)) == expected
+        if not expected:
+            with pytest.raises(ValidationError) as a:
+                quick.validate(value)
+            with pytest.raises(ValidationError) as b:
+                general_road.validate(value)
+            assert a.value.errors == b.value.errors

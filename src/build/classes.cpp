@@ -130,6 +130,11 @@ py::Result<std::optional<bool>> declared_required(PyObject* hint, const TypingNa
     constexpr int MAX_WRAPPERS = 32;
     py::Ref t = py::Ref::borrow(hint);
     for (int depth = 0; depth < MAX_WRAPPERS && !PyType_Check(t.get()); ++depth) {
+        // A builtin alias (list[int]) or a union written with | is no marker.
+        if (Py_IS_TYPE(t.get(), &Py_GenericAliasType) ||
+            Py_TYPE(t.get()) == reinterpret_cast<PyTypeObject*>(names.union_type)) {
+            break;
+        }
         py::Ref origin = py::Ref::steal(PyObject_CallOneArg(names.get_origin, t.get()));
         if (!origin) return py::raised;
         if (origin.get() == Py_None) break;

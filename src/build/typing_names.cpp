@@ -134,6 +134,22 @@ py::Result<bool> is_typing_marker(PyObject* obj, Name name, const TypingNames& n
     if (!extensions) py::discard_error();
     for (const py::Ref& module : {typing, extensions}) {
         if (!module || module.get() == Py_None) continue;
+        // Read from a plain module's namespace: a name the
+        // module lacks (ReadOnly before 3.13) then raises no AttributeError,
+        // whose making costs more than the rest of the test.
+        PyObject* namespace_dict = PyModule_CheckExact(module.get()) ? PyModule_GetDict(module.get()) : nullptr;
+        if (namespace_dict != nullptr) {
+            PyObject* bound = PyDict_GetItemWithError(namespace_dict, names.str(name));
+            if (bound != nullptr) {
+                if (obj == bound) return true;
+                continue;
+            }
+            if (PyErr_Occurred()) return py::raised;
+            if (PyDict_GetItemWithError(namespace_dict, names.str(Name::Getattr)) == nullptr) {
+                if (PyErr_Occurred()) return py::raised;
+                continue;
+            }
+        }
         py::Ref marker = py::Ref::steal(PyObject_GetAttr(module.get(), names.str(name)));
         if (!marker) {
             py::discard_error();

@@ -45,6 +45,7 @@ struct WalkContext {
     const FieldNameTable* field_names;
     const UnionTable* unions;
     const TaggedUnionTable* tagged;
+    const SequenceTable* sequences;
     const RegexTable* regexes;
     FatalErrorSlot* fatal;
     bool* stop;
@@ -106,8 +107,9 @@ struct WalkState {
     WalkContext context(const std::vector<py::Ref>& constants, const std::vector<Schema>& definitions,
                         const FieldNameStrs* name_strs, const LazyPrecompute& tables, WalkMode mode) {
         return WalkContext{constants.data(), constants.size(), &definitions,    name_strs,
-                           &tables.field_names, &tables.unions, &tables.tagged, &tables.regexes,
-                           &fatal,              &stop,          this,           mode};
+                           &tables.field_names, &tables.unions, &tables.tagged, &tables.sequences,
+                           &tables.regexes,     &fatal,         &stop,          this,
+                           mode};
     }
 
 private:

@@ -2,6 +2,7 @@
 #include "check/parts.h"
 #include "check/step.h"
 #include "check/value_kind.h"
+#include "py/no_python.h"
 
 #include <cstddef>
 #include <optional>
@@ -62,13 +63,54 @@ bool walk_set_elements(const Schema& node, PyObject* value, Path& path, const Wa
     return ok;
 }
 
+// Whether a list or tuple whose every position has a prepared test is
+// certainly accepted, decided by those tests alone (no Python code runs, so
+// the items cannot change under the scan).
+template <class V>
+bool sequence_fast_accepts(const Schema& node, const SequenceChecks& checks, V value) {
+    using Values = ValueKind<V>;
+    const bool tuple = node.tuple_flag == TUPLE_FLAG;
+    if (!Values::is_sequence(value, tuple)) return false;
+    const std::size_t len = Values::length(value);
+    const std::size_t n = checks.shape.prefix_len;
+    const bool has_tail = checks.shape.tail != nullptr;
+    if (has_tail ? len < n : len != n) return false;
+    for (std::size_t i = 0; i < len; ++i) {
+        const FastCheck& check = i < n ? checks.prefix[i] : checks.tail;
+        const std::optional<bool> fast = fast_member(check, Values::item(value, tuple, i));
+        if (!fast || !*fast) return false;
+    }
+    return true;
+}
+
+// The leading items of a list or tuple of such lists or tuples that their
+// tests certainly accept. Each item stands for one more walk level, which
+// the memo of decisions reads in the peak.
+template <class V>
+std::size_t sequences_accepted_run(const Schema& item_node, const SequenceChecks& checks, V sequence, bool tuple,
+                                   const WalkContext& ctx) {
+    using Values = ValueKind<V>;
+    WalkState& call = *ctx.call;
+    if (call.depth >= MAX_WALK_DEPTH) return 0;
+    const py::NoPythonScope no_python;
+    const std::size_t n = Values::length(sequence);
+    if (n != 0 && call.depth + 1 > call.peak) call.peak = call.depth + 1;
+    std::size_t i = 0;
+    while (i < n && sequence_fast_accepts(item_node, checks, Values::item(sequence, tuple, i))) ++i;
+    return i;
+}
+
 }  // namespace
 
 template <class V>
 bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     using Values = ValueKind<V>;
-    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
-    if (!linear) return false;
+    // The shape and the positions' tests, prepared once per validator (the
+    // algebra's walk has no tables).
+    const SequenceChecks* checks = ctx.sequences->find(sequence_key(node));
+    std::optional<LinearShape> computed;
+    if (checks == nullptr && !(computed = linearize_seq_shape(node.shape()))) return false;
+    const LinearShape& linear = checks != nullptr ? checks->shape : *computed;
     const bool tuple = node.tuple_flag == TUPLE_FLAG;
     if (!Values::is_sequence(value, tuple)) {
         if (ctx.makes_records()) {
@@ -78,8 +120,8 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         return false;
     }
     const std::size_t len = Values::length(value);
-    const std::size_t n = linear->prefix_len;
-    const bool has_tail = linear->tail != nullptr;
+    const std::size_t n = linear.prefix_len;
+    const bool has_tail = linear.tail != nullptr;
     if (has_tail ? len < n : len != n) {
         if (ctx.makes_records()) {
             push_length_error(tuple ? "tuple_length" : "list_length", tuple ? "tuple" : "list", n, has_tail, value,
@@ -87,21 +129,30 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         }
         return false;
     }
-    const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
+    FastCheck prepared;
+    if (checks == nullptr && has_tail) prepared = prepare_fast_check(*linear.tail, ctx);
+    const FastCheck& tail_check = checks != nullptr ? checks->tail : prepared;
     std::size_t start = 0;
     if (n == 0 && has_tail && tail_check.form != FastForm::None) {
         start = Values::accepted_run(tail_check, value, tuple);
         if (start == len) return true;
-    } else if (n == 0 && has_tail && linear->tail->kind == Kind::Record) {
+    } else if (n == 0 && has_tail && linear.tail->kind == Kind::Record) {
         // Records decided by their prepared pass skip a walk level each.
-        if (const FieldNameSet* names = ctx.field_names->find(record_key(*linear->tail))) {
+        if (const FieldNameSet* names = ctx.field_names->find(record_key(*linear.tail))) {
             start = records_accepted_run(*names, value, tuple, ctx);
             if (start == len) return true;
         }
-    } else if (n == 0 && has_tail && linear->tail->kind == Kind::Union && !ctx.tagged->empty()) {
+    } else if (n == 0 && has_tail && linear.tail->kind == Kind::Sequence) {
+        // And lists or tuples decided by their positions' tests alone.
+        const SequenceChecks* items = ctx.sequences->find(sequence_key(*linear.tail));
+        if (items != nullptr && items->all_fast) {
+            start = sequences_accepted_run(*linear.tail, *items, value, tuple, ctx);
+            if (start == len) return true;
+        }
+    } else if (n == 0 && has_tail && linear.tail->kind == Kind::Union && !ctx.tagged->empty()) {
         // So are the members a tagged union's tags select.
-        if (const TaggedUnion* tagged = ctx.tagged->find(union_key(*linear->tail))) {
-            start = tagged_accepted_run(*tagged, *linear->tail, value, tuple, ctx);
+        if (const TaggedUnion* tagged = ctx.tagged->find(union_key(*linear.tail))) {
+            start = tagged_accepted_run(*tagged, *linear.tail, value, tuple, ctx);
             if (start == len) return true;
         }
     }
@@ -112,10 +163,11 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         if (!Values::has_item(value, tuple, i)) break;
         const V item = Values::item(value, tuple, i);
         const bool in_prefix = i < n;
-        const Schema& schema = in_prefix ? linear->prefix(i) : *linear->tail;
+        const Schema& schema = in_prefix ? linear.prefix(i) : *linear.tail;
         // Decided without Python code: no reference or path step is needed.
-        const std::optional<bool> fast =
-            in_prefix ? scalar_member(schema.kind, item) : fast_member(tail_check, item);
+        const std::optional<bool> fast = !in_prefix          ? fast_member(tail_check, item)
+                                         : checks != nullptr ? fast_member(checks->prefix[i], item)
+                                                             : scalar_member(schema.kind, item);
         bool member;
         if (fast && (*fast || !ctx.makes_records())) {
             member = *fast;

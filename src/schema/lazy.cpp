@@ -306,6 +306,25 @@ bool node_may_run_python(const Schema& node, const std::vector<py::Ref>& constan
     }
 }
 
+// The prepared tests of a list or tuple's positions, once the union table
+// is complete.
+void add_sequence_checks(const Schema& node, const std::vector<py::Ref>& constants, LazyPrecompute& tables) {
+    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
+    if (!linear) return;
+    const auto prepare = [&](const Schema& s) {
+        return prepare_fast_check(s, constants.data(), constants.size(), &tables.unions);
+    };
+    SequenceChecks checks;
+    checks.shape = *linear;
+    checks.prefix.reserve(linear->prefix_len);
+    for (std::size_t i = 0; i < linear->prefix_len; ++i) checks.prefix.push_back(prepare(linear->prefix(i)));
+    if (linear->tail != nullptr) checks.tail = prepare(*linear->tail);
+    const auto has_form = [](const FastCheck& check) { return check.form != FastForm::None; };
+    checks.all_fast = std::all_of(checks.prefix.begin(), checks.prefix.end(), has_form) &&
+                      (linear->tail == nullptr || has_form(checks.tail));
+    tables.sequences.try_emplace(sequence_key(node), std::move(checks));
+}
+
 }  // namespace
 
 LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
@@ -325,6 +344,8 @@ LazyPrecompute build_lazy_precompute(const ValidatorState& state) {
     for_all_trees([&](const Schema& node) {
         if (node.kind == Kind::Record) {
             if (FieldNameSet* set = add_record_checks(node, state.constants, tables)) record_sets.push_back(set);
+        } else if (node.kind == Kind::Sequence) {
+            add_sequence_checks(node, state.constants, tables);
         } else if (TaggedUnion* tagged = node.kind == Kind::Union ? tables.tagged.find_mut(union_key(node)) : nullptr) {
             for (const Schema& member : node.members()) {
                 TaggedMemberPass pass;

@@ -26,6 +26,7 @@ struct LazyPrecompute {
     FieldNameTable field_names;  // by record_key
     UnionTable unions;           // by union_key
     TaggedUnionTable tagged;     // by union_key
+    SequenceTable sequences;     // by sequence_key
     RegexTable regexes;          // by pattern text and by constraint
     // Whether checking a value may call Python code (a predicate, a literal
     // or bound of a type with its own comparison, an instance test that a

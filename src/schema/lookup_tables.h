@@ -85,12 +85,24 @@ struct TaggedUnion {
     PointerMap<std::uint32_t> objects;  // None, True, False and such objects
 };
 
+// The prepared tests of a list or tuple's positions, read as a fixed
+// prefix and a repeated tail: one per prefix item, and the tail's (with no
+// form where the walk decides the items).
+struct SequenceChecks {
+    LinearShape shape;
+    std::vector<FastCheck> prefix;
+    FastCheck tail;
+    bool all_fast = false;  // every position's test has a form
+};
+
 using FieldNameTable = NodeMap<FieldNameSet>;
 using TaggedUnionTable = NodeMap<TaggedUnion>;
+using SequenceTable = NodeMap<SequenceChecks>;
 
 // The keys of the tables: the node's id, which no rewrite of the tree moves.
 inline std::uint32_t record_key(const Schema& record) { return record.id; }
 inline std::uint32_t union_key(const Schema& u) { return u.id; }
+inline std::uint32_t sequence_key(const Schema& sequence) { return sequence.id; }
 
 // The field-name set of a record: each name with its (last) position.
 FieldNameSet field_name_set_of(const Schema& record);
