@@ -2,6 +2,7 @@
 // over a run of items, without Python code.
 #pragma once
 #include "check/context.h"
+#include "check/roads.h"
 #include "json/tree.h"
 #include "py/no_python.h"
 #include "py/values.h"
@@ -92,7 +93,7 @@ inline std::uint32_t accepting_kinds(PyObject* value) {
 
 // The literal sets of an all-literal union, when the walk has them.
 inline const UnionLiteralSets* union_literal_sets(const Schema& node, const WalkContext& ctx) {
-    if (node.kind != Kind::Union || ctx.unions->empty()) return nullptr;
+    if (!roads_open(*ctx.call) || node.kind != Kind::Union || ctx.unions->empty()) return nullptr;
     return ctx.unions->find(union_key(node));
 }
 
@@ -119,6 +120,7 @@ inline std::optional<bool> constant_member(PyObject* constant, PyObject* value) 
 }
 
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
+    if (!roads_open(*ctx.call)) return FastCheck{};
     // Containers and back edges never have a form: known at a glance, as
     // the items of a recursive list are at every level.
     switch (node.kind) {

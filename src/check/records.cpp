@@ -135,7 +135,8 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
 template <class V, class Accepted>
 bool record_pass_below(const FieldNameSet& names, V value, const WalkContext& ctx, Accepted accepted_at) {
     WalkState& call = *ctx.call;
-    if (!names.all_fast || call.depth >= call.fast_floor || !ValueKind<V>::is_mapping(value)) return false;
+    if (!roads_open(call) || !names.all_fast || call.depth >= call.fast_floor) return false;
+    if (!ValueKind<V>::is_mapping(value)) return false;
     ++call.depth;
     if (call.depth > call.peak) call.peak = call.depth;
     const bool accepted = record_fast_accepts(*names.node, names, value, ctx, accepted_at);
@@ -267,8 +268,9 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
     const Field* const fields = node.fields().data();
     const std::size_t field_count = node.fields().size();
     const bool with_names = names != nullptr && field_count > 0;
-    const bool with_checks = names != nullptr && names->field_checks.size() == field_count;
-    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
+    const bool roads = roads_open(*boolean.call) && names != nullptr;
+    const bool with_checks = roads && names->field_checks.size() == field_count;
+    const bool with_clause_checks = roads && names->clause_checks.size() == 2 * node.clauses().size();
     std::uint64_t remaining = with_names ? names->required_count : 0;
     RequiredFieldsMet met(field_count);
     const py::Ref* name_objects = with_names ? field_name_objects(*names, boolean) : nullptr;
@@ -317,7 +319,7 @@ bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     if (!ValueKind<V>::is_mapping(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
     WalkState& call = *ctx.call;
-    if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
+    if (roads_open(call) && names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
         if (record_fast_accepts(node, *names, value, ctx, NoneAccepted{})) return true;
         // The general pass decides; the records inside skip their passes.
         const WalkState::FastFloorGuard floor(call, call.depth);

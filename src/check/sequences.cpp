@@ -87,18 +87,19 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         }
         return false;
     }
+    const bool roads = roads_open(*ctx.call);
     const FastCheck tail_check = has_tail ? prepare_fast_check(*linear->tail, ctx) : FastCheck{};
     std::size_t start = 0;
     if (n == 0 && has_tail && tail_check.form != FastForm::None) {
         start = Values::accepted_run(tail_check, value, tuple);
         if (start == len) return true;
-    } else if (n == 0 && has_tail && linear->tail->kind == Kind::Record) {
+    } else if (roads && n == 0 && has_tail && linear->tail->kind == Kind::Record) {
         // Records decided by their prepared pass skip a walk level each.
         if (const FieldNameSet* names = ctx.field_names->find(record_key(*linear->tail))) {
             start = records_accepted_run(*names, value, tuple, ctx);
             if (start == len) return true;
         }
-    } else if (n == 0 && has_tail && linear->tail->kind == Kind::Union && !ctx.tagged->empty()) {
+    } else if (roads && n == 0 && has_tail && linear->tail->kind == Kind::Union && !ctx.tagged->empty()) {
         // So are the members a tagged union's tags select.
         if (const TaggedUnion* tagged = ctx.tagged->find(union_key(*linear->tail))) {
             start = tagged_accepted_run(*tagged, *linear->tail, value, tuple, ctx);
@@ -115,7 +116,7 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         const Schema& schema = in_prefix ? linear->prefix(i) : *linear->tail;
         // Decided without Python code: no reference or path step is needed.
         const std::optional<bool> fast =
-            in_prefix ? scalar_member(schema.kind, item) : fast_member(tail_check, item);
+            !roads ? std::nullopt : in_prefix ? scalar_member(schema.kind, item) : fast_member(tail_check, item);
         bool member;
         if (fast && (*fast || !ctx.makes_records())) {
             member = *fast;

@@ -30,7 +30,7 @@ bool push_type_error(bool ok, const Schema& node, V value, const Path& path, con
 // recording mode goes through the general walk, which records it.
 template <class V>
 bool walk_child(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    if (const std::optional<bool> answer = scalar_member(node.kind, value)) {
+    if (const std::optional<bool> answer = roads_open(*ctx.call) ? scalar_member(node.kind, value) : std::nullopt) {
         if (*answer || !ctx.makes_records()) return *answer && !*ctx.stop;
     }
     return walk_value(node, value, path, ctx, records);
