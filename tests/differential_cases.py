@@ -110,6 +110,7 @@ def junk(rng):
             lambda: "",
             lambda: "x",
             lambda: "kind",
+            lambda: "\ud800",  # no UTF-8 form
             lambda: b"b",
             lambda: [],
             lambda: [1, "a"],
@@ -306,7 +307,7 @@ def leaf_member(node, rng):
     if kind == "int":
         return rng.choice([0, 1, -3, 2**62, 2**70, True, LoggingInt(5)])
     if kind == "str":
-        return rng.choice(["", "a", "kind", "é", "\U0001f600", LoggingStr("s")])
+        return rng.choice(["", "a", "kind", "é", "\U0001f600", "\ud800", LoggingStr("s")])
     if kind == "float":
         return rng.choice([0.0, 1.5, -2.25, 1e300])
     if kind == "bool":
@@ -353,7 +354,7 @@ def member(node, rng, depth=0):
         return items if kind == "set" else frozenset(items)
     if kind == "dict":
         pairs = []
-        for _ in range(rng.randint(0, 4)):
+        for _ in range(rng.choice([0, 1, 2, 4, 40]) if depth < 2 else rng.randint(0, 2)):
             k = member(node[1], rng, depth + 1)
             if not isinstance(k, (list, dict, set)):
                 pairs.append((k, member(node[2], rng, depth + 1)))
@@ -413,7 +414,7 @@ def changed(value, path, rng):
             del value[k]  # a field goes missing
         else:
             item = value.pop(k)
-            value[rng.choice(["zz", "kind", 3, LoggingStr("a"), SaltedStr("a")])] = item
+            value[rng.choice(["zz", "kind", "\ud800", 3, LoggingStr("a"), SaltedStr("a")])] = item
         return value
     extra = junk(rng)
     try:
@@ -437,7 +438,38 @@ def json_text(value):
         return None
 
 
-def answers(v, value):
+def repeated_keys_text(value, rng):
+    """A JSON text of the value in which some objects name a key twice, with
+    another value first: it loads to the same value. None where no object
+    has a key to repeat."""
+    repeated = False
+
+    def write(v):
+        nonlocal repeated
+        if isinstance(v, dict):
+            parts = []
+            for k, x in v.items():
+                key = json.dumps(next(iter(json.loads(json.dumps({k: None})))))  # as json.dumps writes it
+                if rng.random() < 0.3:
+                    parts.append(f"{key}: {json.dumps(junk_json(rng))}")
+                    repeated = True
+                parts.append(f"{key}: {write(x)}")
+            return "{" + ", ".join(parts) + "}"
+        if isinstance(v, (list, tuple)):
+            return "[" + ",".join(write(x) for x in v) + "]"
+        return json.dumps(v)
+
+    if json_text(value) is None:
+        return None
+    text = write(value)
+    return text if repeated else None
+
+
+def junk_json(rng):
+    return rng.choice([None, 1, -2, 1.5, "x", "kind", [], {}, [1], {"a": 1}, True])
+
+
+def answers(v, value, rng):
     """A canonical text of everything the validator says about the value."""
     out = []
 
@@ -455,12 +487,12 @@ def answers(v, value):
     run("in", lambda: value in v)
     run("validate", lambda: v.validate(value))
     run("validate_fail_fast", lambda: v.validate(value, fail_fast=True))
-    text = json_text(value)
-    if text is not None:
-        run("is_valid_json", lambda: v.is_valid_json(text))
-        run("validate_json", lambda: v.validate_json(text))
-        run("validate_json_fail_fast", lambda: v.validate_json(text.encode(), fail_fast=True))
-        run("load", lambda: v.load(text))
+    for name, text in (("", json_text(value)), ("repeated keys: ", repeated_keys_text(value, rng))):
+        if text is not None:
+            run(name + "is_valid_json", lambda: v.is_valid_json(text))
+            run(name + "validate_json", lambda: v.validate_json(text))
+            run(name + "validate_json_fail_fast", lambda: v.validate_json(text.encode(), fail_fast=True))
+            run(name + "load", lambda: v.load(text))
     return repr(out)
 
 
@@ -623,7 +655,8 @@ def main(family, count):
             if v is None:
                 results.append((f"{family} seed {seed}: not compiled", value))
                 continue
-            results.append((f"{family} seed {seed} case {n}: {v!r} with {short_repr(value)}", answers(v, value)))
+            answered = answers(v, value, random.Random(seed * 100 + n))
+            results.append((f"{family} seed {seed} case {n}: {v!r} with {short_repr(value)}", answered))
     json.dump({"module": kestrome.__file__, "schemas": schemas, "cases": results}, sys.stdout)
 
 
