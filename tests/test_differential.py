@@ -5,6 +5,7 @@ verdicts, the same reports in the same order, and the same calls into
 Python code. Both builds run tests/differential_cases.py in a subprocess of
 their own, with one hash seed, so that sets iterate alike."""
 
+import ast
 import json
 import os
 import subprocess
@@ -57,3 +58,12 @@ def test_the_general_walk_answers_as_the_prepared_roads_do(family):
         if mine != theirs
     ]
     assert not differing, f"{len(differing)} of {len(prepared['cases'])} cases differ:\n" + "\n".join(differing[:5])
+    # And in each build the walk of a document's tree answers as the walk of
+    # the objects it loads to.
+    for side in (prepared, general):
+        for name, answered in side["cases"]:
+            calls = {call: result for call, result, _ in ast.literal_eval(answered)} if answered[0] == "[" else {}
+            for text in ("", "repeated keys: "):
+                if text + "is_valid_json" in calls:
+                    loaded = calls[text + "validate_json"][0] == "ok"
+                    assert calls[text + "is_valid_json"] == ("ok", repr(loaded)), name[:400]

@@ -2,7 +2,6 @@
 // over a run of items, without Python code.
 #pragma once
 #include "check/context.h"
-#include "check/roads.h"
 #include "json/tree.h"
 #include "py/no_python.h"
 #include "py/values.h"

@@ -135,8 +135,7 @@ bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value,
 template <class V, class Accepted>
 bool record_pass_below(const FieldNameSet& names, V value, const WalkContext& ctx, Accepted accepted_at) {
     WalkState& call = *ctx.call;
-    if (!roads_open(call) || !names.all_fast || call.depth >= call.fast_floor) return false;
-    if (!ValueKind<V>::is_mapping(value)) return false;
+    if (!names.all_fast || call.depth >= call.fast_floor || !ValueKind<V>::is_mapping(value)) return false;
     ++call.depth;
     if (call.depth > call.peak) call.peak = call.depth;
     const bool accepted = record_fast_accepts(*names.node, names, value, ctx, accepted_at);
@@ -319,7 +318,7 @@ bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     if (!ValueKind<V>::is_mapping(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
     WalkState& call = *ctx.call;
-    if (roads_open(call) && names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
+    if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
         if (record_fast_accepts(node, *names, value, ctx, NoneAccepted{})) return true;
         // The general pass decides; the records inside skip their passes.
         const WalkState::FastFloorGuard floor(call, call.depth);
