@@ -152,7 +152,7 @@ def make_dict(pairs, rng):
 
 # ------------------------------------------------------------------ schemas
 #
-# A schema is a small tree of tuples: ("kind", ...parts). spec() makes the
+# A schema is a small tree of tuples: ("kind", ...parts). annotation() makes the
 # annotation, member() a member of it.
 
 WORDS = ["a", "bb", "kind", "x", "yes", "é", "\U0001f600", "long-word-here"]
@@ -250,7 +250,7 @@ def gen_schema(rng, depth=0):
     return ("both", gen_schema(rng, depth + 1))
 
 
-def spec(node, memo):
+def annotation(node, memo):
     """The annotation of a node. `memo` keeps the classes made for it."""
     kind = node[0]
     scalar = {"int": int, "str": str, "float": float, "bool": bool, "none": None, "bytes": bytes, "any": object}
@@ -269,36 +269,36 @@ def spec(node, memo):
     if kind == "pred_str":
         return Annotated[str, predicate("short", short)]
     if kind == "list":
-        return list[spec(node[1], memo)]
+        return list[annotation(node[1], memo)]
     if kind == "tuple_rep":
-        return tuple[spec(node[1], memo), ...]
+        return tuple[annotation(node[1], memo), ...]
     if kind == "tuple_fixed":
-        return tuple[tuple(spec(n, memo) for n in node[1])] if node[1] else tuple[()]
+        return tuple[tuple(annotation(n, memo) for n in node[1])] if node[1] else tuple[()]
     if kind == "list_fixed":
-        return [spec(n, memo) for n in node[1]]
+        return [annotation(n, memo) for n in node[1]]
     if kind == "set":
-        return set[spec(node[1], memo)]
+        return set[annotation(node[1], memo)]
     if kind == "frozenset":
-        return frozenset[spec(node[1], memo)]
+        return frozenset[annotation(node[1], memo)]
     if kind == "dict":
-        return dict[spec(node[1], memo), spec(node[2], memo)]
+        return dict[annotation(node[1], memo), annotation(node[2], memo)]
     if kind == "record":
         _, fields, catch, style = node
         if style == "typeddict":
-            hints = {name: spec(t, memo) if required else NotRequired[spec(t, memo)] for name, t, required in fields}
+            hints = {name: annotation(t, memo) if required else NotRequired[annotation(t, memo)] for name, t, required in fields}
             cls = TypedDict(f"TD{len(memo)}", hints)
             memo.append(cls)
             return cls
-        literal = {(name if required else name + "?"): spec(t, memo) for name, t, required in fields}
+        literal = {(name if required else name + "?"): annotation(t, memo) for name, t, required in fields}
         if catch is not None:
-            literal[spec(catch[0], memo)] = spec(catch[1], memo)
+            literal[annotation(catch[0], memo)] = annotation(catch[1], memo)
         return literal
     if kind == "union":
-        return union(*[spec(n, memo) for n in node[1]])
+        return union(*[annotation(n, memo) for n in node[1]])
     if kind == "optional":
-        return union(spec(node[1], memo), None)
+        return union(annotation(node[1], memo), None)
     if kind == "both":
-        return intersection(spec(node[1], memo), anything)
+        return intersection(annotation(node[1], memo), anything)
     raise AssertionError(kind)
 
 
@@ -507,7 +507,7 @@ def short_repr(value):
 def generated(node, seed, memo):
     """Cases of one generated schema: members and near misses."""
     try:
-        v = Validator(spec(node, memo))
+        v = Validator(annotation(node, memo))
     except Exception as e:  # noqa: BLE001 - both builds must refuse it alike
         return [(None, f"{type(e).__name__}: {e}")]
     cases = []
@@ -552,7 +552,7 @@ def family_sequences(seed, memo):
 def recursive_cases(seed):
     rng = random.Random(seed)
     leaf = gen_leaf(rng)
-    leaf_spec = spec(leaf, [])
+    leaf_annotation = annotation(leaf, [])
 
     def nested_lists(d):
         return leaf_member(leaf, rng) if d == 0 or rng.random() < 0.2 else [nested_lists(d - 1) for _ in range(rng.randint(0, 3))]
@@ -576,11 +576,11 @@ def recursive_cases(seed):
         return make_dict([(f"k{i}", document(d - 1)) for i in range(rng.randint(0, 3))], rng)
 
     return [
-        (recursive(lambda t: union(leaf_spec, list[t])), nested_lists),
-        (recursive(lambda t: {"v": leaf_spec, "next?": t}), linked),
+        (recursive(lambda t: union(leaf_annotation, list[t])), nested_lists),
+        (recursive(lambda t: {"v": leaf_annotation, "next?": t}), linked),
         (
             recursive(
-                lambda t: union({"kind": Literal["leaf"], "v": leaf_spec}, {"kind": Literal["node"], "kids": list[t]})
+                lambda t: union({"kind": Literal["leaf"], "v": leaf_annotation}, {"kind": Literal["node"], "kids": list[t]})
             ),
             tree,
         ),
