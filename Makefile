@@ -3,7 +3,7 @@ PYTHON ?= python3
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: build test sanitize demo bench clean
+.PHONY: build test sanitize differential demo bench clean
 
 $(VENV)/.ready: requirements-test.txt
 	$(PYTHON) -m venv $(VENV)
@@ -49,13 +49,23 @@ sanitize: $(VENV)/.ready
 	  || { cat $(SAN_REPORT).* 2>/dev/null; exit 1; }
 	@if ls $(SAN_REPORT).* >/dev/null 2>&1; then cat $(SAN_REPORT).*; exit 1; fi
 
+# The prepared roads of the walk against the general walk: a copy built
+# without them (KESTROME_GENERAL_WALK), in a folder of its own, answers the
+# same generated cases in a subprocess as .venv's build does in the tests.
+GEN_DIR := build/general
+differential: build
+	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(GEN_DIR)/site \
+	  -C build-dir=$(GEN_DIR)/cmake -C cmake.define.KESTROME_GENERAL_WALK=ON $(WERROR) .
+	KESTROME_GENERAL_SITE=$(CURDIR)/$(GEN_DIR)/site $(VENV)/bin/pytest -q -p no:cacheprovider \
+	  tests/test_differential.py $(PYTEST_ARGS)
+
 demo: build
 	$(PY) examples/quickstart.py
 
 # Developer builds keep -O2 -g and an incremental build tree per interpreter;
 # wheels and `pip install .` are optimised and stripped (pyproject.toml).
-build bench: export SKBUILD_CMAKE_BUILD_TYPE := RelWithDebInfo
-build bench: export SKBUILD_INSTALL_STRIP := false
+build bench differential: export SKBUILD_CMAKE_BUILD_TYPE := RelWithDebInfo
+build bench differential: export SKBUILD_INSTALL_STRIP := false
 build bench: export SKBUILD_BUILD_DIR := build/{wheel_tag}
 
 # The suite under another interpreter, in a venv of its own:

@@ -3,6 +3,7 @@ that would make a naive walk exponential. Each must end, with the same
 answers and reports as a benign input of the same kind."""
 
 import json
+from types import SimpleNamespace as Meta
 from typing import Annotated, Literal
 
 import pytest
@@ -143,6 +144,44 @@ def test_list_fields_decided_in_place_meet_the_limit_where_walked_lists_do():
         assert outcome == outcomes(walked, value), levels
         seen.add(outcome[0])
     assert seen == {True, False}
+
+
+TAGGED = union({"k": Literal["a"], "c": int}, {"k": Literal["b"]})
+
+
+# So are the parts that a prepared road decides at once (a record's fields,
+# the items of a list or a set, a literal union's members, the member a tag
+# selects): past the limit they are refused as the walk refuses any part.
+@pytest.mark.parametrize(
+    "leaf_schema, leaf, height",
+    [
+        (int, 1, 1),
+        (list[int], [1, 2], 2),
+        (tuple[int, ...], (1,), 2),
+        (frozenset[int], frozenset([1]), 2),
+        (Literal[1, 2], 2, 2),
+        (Annotated[int, Meta(ge=0)], 1, 2),
+        ({"c": int}, {"c": 1}, 2),
+        (dict[str, int], {"c": 1}, 2),
+        (list[{"c": int}], [{"c": 1}], 3),
+        (TAGGED, {"k": "a", "c": 1}, 4),  # Literal["a"] is a union of one literal
+        (list[TAGGED], [{"k": "a", "c": 1}], 5),
+    ],
+)
+def test_parts_decided_at_once_meet_the_limit_where_walked_parts_do(leaf_schema, leaf, height):
+    v = recursive(wrapped(60, lambda t: {"a?": t, "b?": leaf_schema}))
+
+    def value(levels, inner):
+        return nest(levels, lambda x: {"a": x}, inner)
+
+    # The deepest nesting whose innermost record is within the limit.
+    low, high = NESTING_LIMIT - 60, NESTING_LIMIT
+    while high - low > 1:
+        middle = (low + high) // 2
+        low, high = (middle, high) if on_small_stack(lambda: v.is_valid(value(middle, {}))) else (low, middle)
+    last = low
+    assert outcomes(v, value(last - height, {"b": leaf})) == (True, None, None)
+    assert outcomes(v, value(last - height + 1, {"b": leaf})) == (False, LIMIT, LIMIT)
 
 
 def test_json_nested_past_the_limit_is_refused_in_every_json_mode():

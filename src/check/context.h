@@ -3,6 +3,7 @@
 #pragma once
 #include "check/memo.h"
 #include "check/recursion_guard.h"
+#include "check/roads.h"
 #include "errors/record.h"
 #include "py/error.h"
 #include "schema/kinds.h"
@@ -34,6 +35,13 @@ struct FatalErrorSlot {
 // less), so a walk at the cap with its report takes about 900 KiB of a
 // thread's stack and fits a thread of 1 MiB.
 inline constexpr std::uint32_t MAX_WALK_DEPTH = 1500;
+
+// The level from which no prepared road is taken. A road decides a part of
+// the schema at once, at most a validator's nesting of levels below it (a
+// back edge has no road), and the general walk counts each of those levels
+// against the cap: the roads close that far below it.
+inline constexpr std::uint32_t ROADS_END =
+    prepared_roads ? MAX_WALK_DEPTH - static_cast<std::uint32_t>(MAX_SCHEMA_DEPTH) : 0;
 
 struct WalkState;
 
@@ -73,10 +81,11 @@ struct WalkState {
     std::uint32_t depth;   // walk_value levels open on the thread
     std::uint32_t peak;    // the deepest level reached since a definition's walk began
     std::uint32_t nesting_refusals = 0;
-    // Records deeper than this skip their prepared passes: the general pass of
-    // a record whose prepared pass failed is running, and the passes of the
-    // records inside it would each descend its subtree again.
-    std::uint32_t fast_floor = MAX_WALK_DEPTH;
+    // Records deeper than this skip their prepared passes: near the cap (see
+    // ROADS_END), and where the general pass of a record whose prepared pass
+    // failed is running, since the passes of the records inside it would
+    // each descend its subtree again.
+    std::uint32_t fast_floor = ROADS_END;
     std::uint64_t open_pairs = 0;  // names the open recursion pairs: 0 none, else the push that made them
     std::uint64_t pushes = 0;
     std::uint64_t back_edges = 0;  // back edges met, so that a walk tells whether it met one
@@ -118,6 +127,9 @@ private:
         return innermost;
     }
 };
+
+// Whether the walk may take a prepared road at its current level.
+[[gnu::always_inline]] inline bool roads_open(const WalkState& call) { return call.depth < ROADS_END; }
 
 // Not an Exception, or a MemoryError, or a RecursionError.
 inline bool is_fatal_exception(PyObject* exc) {

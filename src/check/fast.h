@@ -97,7 +97,7 @@ inline std::uint32_t accepting_kinds(PyObject* value) {
 
 // The literal sets of an all-literal union, when the walk has them.
 inline const UnionLiteralSets* union_literal_sets(const Schema& node, const WalkContext& ctx) {
-    if (node.kind != Kind::Union || ctx.unions->empty()) return nullptr;
+    if (!roads_open(*ctx.call) || node.kind != Kind::Union || ctx.unions->empty()) return nullptr;
     return ctx.unions->find(union_key(node));
 }
 
@@ -126,6 +126,7 @@ inline std::optional<bool> constant_member(PyObject* constant, py::DecidedBy by,
 }
 
 inline FastCheck prepare_fast_check(const Schema& node, const WalkContext& ctx) {
+    if (!roads_open(*ctx.call)) return FastCheck{};
     // Containers and back edges never have a form: known at a glance, as
     // the items of a recursive list are at every level.
     switch (node.kind) {

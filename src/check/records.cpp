@@ -267,8 +267,9 @@ bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names,
     const Field* const fields = node.fields().data();
     const std::size_t field_count = node.fields().size();
     const bool with_names = names != nullptr && field_count > 0;
-    const bool with_checks = names != nullptr && names->field_checks.size() == field_count;
-    const bool with_clause_checks = names != nullptr && names->clause_checks.size() == 2 * node.clauses().size();
+    const bool roads = roads_open(*boolean.call) && names != nullptr;
+    const bool with_checks = roads && names->field_checks.size() == field_count;
+    const bool with_clause_checks = roads && names->clause_checks.size() == 2 * node.clauses().size();
     std::uint64_t remaining = with_names ? names->required_count : 0;
     RequiredFieldsMet met(field_count);
     const py::Ref* name_objects = with_names ? field_name_objects(*names, boolean) : nullptr;

@@ -84,14 +84,13 @@ bool sequence_fast_accepts(const Schema& node, const SequenceChecks& checks, V v
 }
 
 // The leading items of a list or tuple of such lists or tuples that their
-// tests certainly accept. Each item stands for one more walk level, which
-// the memo of decisions reads in the peak.
+// tests certainly accept, where the roads are open. Each item stands for one
+// more walk level, which the memo of decisions reads in the peak.
 template <class V>
 std::size_t sequences_accepted_run(const Schema& item_node, const SequenceChecks& checks, V sequence, bool tuple,
                                    const WalkContext& ctx) {
     using Values = ValueKind<V>;
     WalkState& call = *ctx.call;
-    if (call.depth >= MAX_WALK_DEPTH) return 0;
     const py::NoPythonScope no_python;
     const std::size_t n = Values::length(sequence);
     if (n != 0 && call.depth + 1 > call.peak) call.peak = call.depth + 1;
@@ -129,27 +128,28 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         }
         return false;
     }
+    const bool roads = roads_open(*ctx.call);
     FastCheck prepared;
     if (checks == nullptr && has_tail) prepared = prepare_fast_check(*linear.tail, ctx);
-    const FastCheck& tail_check = checks != nullptr ? checks->tail : prepared;
+    const FastCheck& tail_check = checks != nullptr && roads ? checks->tail : prepared;
     std::size_t start = 0;
     if (n == 0 && has_tail && tail_check.form != FastForm::None) {
         start = Values::accepted_run(tail_check, value, tuple);
         if (start == len) return true;
-    } else if (n == 0 && has_tail && linear.tail->kind == Kind::Record) {
+    } else if (roads && n == 0 && has_tail && linear.tail->kind == Kind::Record) {
         // Records decided by their prepared pass skip a walk level each.
         if (const FieldNameSet* names = ctx.field_names->find(record_key(*linear.tail))) {
             start = records_accepted_run(*names, value, tuple, ctx);
             if (start == len) return true;
         }
-    } else if (n == 0 && has_tail && linear.tail->kind == Kind::Sequence) {
+    } else if (roads && n == 0 && has_tail && linear.tail->kind == Kind::Sequence) {
         // And lists or tuples decided by their positions' tests alone.
         const SequenceChecks* items = ctx.sequences->find(sequence_key(*linear.tail));
         if (items != nullptr && items->all_fast) {
             start = sequences_accepted_run(*linear.tail, *items, value, tuple, ctx);
             if (start == len) return true;
         }
-    } else if (n == 0 && has_tail && linear.tail->kind == Kind::Union && !ctx.tagged->empty()) {
+    } else if (roads && n == 0 && has_tail && linear.tail->kind == Kind::Union && !ctx.tagged->empty()) {
         // So are the members a tagged union's tags select.
         if (const TaggedUnion* tagged = ctx.tagged->find(union_key(*linear.tail))) {
             start = tagged_accepted_run(*tagged, *linear.tail, value, tuple, ctx);
@@ -165,7 +165,8 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         const bool in_prefix = i < n;
         const Schema& schema = in_prefix ? linear.prefix(i) : *linear.tail;
         // Decided without Python code: no reference or path step is needed.
-        const std::optional<bool> fast = !in_prefix          ? fast_member(tail_check, item)
+        const std::optional<bool> fast = !roads              ? std::nullopt
+                                         : !in_prefix        ? fast_member(tail_check, item)
                                          : checks != nullptr ? fast_member(checks->prefix[i], item)
                                                              : scalar_member(schema.kind, item);
         bool member;

@@ -26,11 +26,17 @@ bool push_type_error(bool ok, const Schema& node, V value, const Path& path, con
     return ok;
 }
 
+// A scalar type test decided in place, where the roads are open.
+template <class V>
+[[gnu::always_inline]] inline std::optional<bool> in_place_answer(const Schema& node, V value, const WalkContext& ctx) {
+    return roads_open(*ctx.call) ? scalar_member(node.kind, value) : std::nullopt;
+}
+
 // A child walk that decides scalar type tests in place; only a failure in a
 // recording mode goes through the general walk, which records it.
 template <class V>
 bool walk_child(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
-    if (const std::optional<bool> answer = scalar_member(node.kind, value)) {
+    if (const std::optional<bool> answer = in_place_answer(node, value, ctx)) {
         if (*answer || !ctx.makes_records()) return *answer && !*ctx.stop;
     }
     return walk_value(node, value, path, ctx, records);
@@ -42,7 +48,7 @@ template <class V, class Step>
 bool walk_part(const Schema& schema, V value, Step&& step, Path& path, const WalkContext& ctx, Records& records) {
     if (!ctx.makes_records()) return walk_child(schema, value, path, ctx, records);
     // A part that a type test accepts records nothing: no step is made.
-    if (const std::optional<bool> answer = scalar_member(schema.kind, value); answer && *answer) return !*ctx.stop;
+    if (const std::optional<bool> answer = in_place_answer(schema, value, ctx); answer && *answer) return !*ctx.stop;
     path.push_back(step());
     const bool member = walk_value(schema, value, path, ctx, records);
     path.pop_back();

@@ -113,7 +113,9 @@ struct ValueKind<PyObject*> {
     // keys are all exact strs are read in place (else run_ stays empty).
     class Scan {
     public:
-        explicit Scan(PyObject* dict) : dict_(dict) { py::in_place_entries_of(dict, run_); }
+        explicit Scan(PyObject* dict) : dict_(dict) {
+            if (prepared_roads) py::in_place_entries_of(dict, run_);
+        }
         [[gnu::always_inline]] bool next() {
             if (run_.first != nullptr) {
                 while (run_.first != run_.last) {

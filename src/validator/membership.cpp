@@ -1,5 +1,6 @@
 // Membership: validate, is_valid, ensure, the `in` operator, and their JSON
 // forms validate_json, load and is_valid_json.
+#include "check/roads.h"
 #include "check/walk.h"
 #include "exception/validation_error.h"
 #include "json/reader.h"
@@ -150,7 +151,7 @@ py::Ref checked_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     // decides what walking its Python objects would, without making them:
     // a member needs nothing more. Anything else (a malformed document, a
     // non-member) takes the road below for its report.
-    if (result == JsonResult::Nothing && !state->lazy.get_or_build(*state).may_run_python) {
+    if (prepared_roads && result == JsonResult::Nothing && !state->lazy.get_or_build(*state).may_run_python) {
         const int member = is_valid_json_body(*state, parsed[0]);
         if (member < 0) return py::Ref();
         if (member == 1) return py::Ref::borrow(Py_None);
