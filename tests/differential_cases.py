@@ -386,6 +386,7 @@ def spots(value, path=()):
     """Every place in the value where one change can be made."""
     yield path
     if type(value) in (list, tuple):
+        yield path + (("resize",),)  # an item more or less
         for i, x in enumerate(value):
             yield from spots(x, path + (i,))
     elif isinstance(value, dict):
@@ -401,6 +402,13 @@ def changed(value, path, rng):
     if not path:
         return junk(rng)
     step, rest = path[0], path[1:]
+    if step == ("resize",):
+        items = list(value)
+        if items and rng.random() < 0.5:
+            items.pop()
+        else:
+            items.append(items[0] if items else junk(rng))
+        return items if isinstance(value, list) else tuple(items)
     if isinstance(value, list):
         value[step] = changed(value[step], rest, rng)
         return value
@@ -545,6 +553,8 @@ def family_sequences(seed, memo):
         node = ("list", inner)
     if rng.random() < 0.3:
         node = (rng.choice(["tuple_fixed", "list_fixed"]), [inner, gen_leaf(rng)])
+        if rng.random() < 0.5:  # lists of short fixed lists (points, pairs)
+            node = ("list", node)
     return generated(node, seed, memo)
 
 
