@@ -180,18 +180,18 @@ template <class V, class Accepted>
 bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx,
                          Accepted accepted_at);
 
-// Taken only below the nesting limit and the floor of failed passes, and
-// counted in the peak that the memo of decisions reads. The nested passes
-// follow the schema's own nesting of records (a back edge has no prepared
-// pass), and the nesting limit bounds them too.
+// Taken only above the floor of failed passes (so below the nesting cap),
+// at the level the record's walk would open. The nested passes follow the
+// schema's own nesting of records (a back edge has no prepared pass), and
+// the cap bounds them too.
 template <class V, class Accepted>
 bool record_pass_below(const FieldNameSet& names, V value, const WalkContext& ctx, Accepted accepted_at) {
-    WalkState& call = *ctx.call;
-    if (!names.all_fast || call.depth >= call.fast_floor || !ValueKind<V>::is_mapping(value)) return false;
-    ++call.depth;
-    if (call.depth > call.peak) call.peak = call.depth;
+    WalkDepth& nesting = ctx.call->nesting;
+    if (!names.all_fast || !nesting.prepared_below() || !ValueKind<V>::is_mapping(value) || !nesting.enter()) {
+        return false;
+    }
     const bool accepted = record_fast_accepts(*names.node, names, value, ctx, accepted_at);
-    --call.depth;
+    nesting.leave();
     return accepted;
 }
 
@@ -218,13 +218,12 @@ bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item
     const ItemsCheck& check = names.items_checks[names.items_index[position] - 1];
     if (check.whole) return record_pass_below(*check.record, item, ctx, NoneAccepted{});
     if (!Values::is_sequence(item, check.tuple)) return false;
-    WalkState& call = *ctx.call;
-    if (call.depth >= MAX_WALK_DEPTH) return false;
-    if (call.depth + 1 > call.peak) call.peak = call.depth + 1;
+    WalkDepth& nesting = ctx.call->nesting;
+    if (!nesting.note_below()) return false;
     if (check.record != nullptr) {
-        ++call.depth;
+        if (!nesting.enter()) return false;  // opens the level just noted
         const bool accepted = records_accepted_run(*check.record, item, check.tuple, ctx) == Values::length(item);
-        --call.depth;
+        nesting.leave();
         return accepted;
     }
     return Values::accepted_run(check.items, item, check.tuple) == Values::length(item);
@@ -370,11 +369,11 @@ template <class V>
 bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     if (!ValueKind<V>::is_mapping(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
-    WalkState& call = *ctx.call;
-    if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
+    WalkDepth& nesting = ctx.call->nesting;
+    if (names != nullptr && names->all_fast && nesting.prepared_here()) {
         if (record_fast_accepts(node, *names, value, ctx, NoneAccepted{})) return true;
         // The general pass decides; the records inside skip their passes.
-        const WalkState::FastFloorGuard floor(call, call.depth);
+        const WalkDepth::FloorHere floor(nesting);
         return record_entries_pass(node, value, names, ctx);
     }
     if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
@@ -503,7 +502,7 @@ bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx
     if (ctx.makes_records()) {
         // The records inside are walked again for the report: their prepared
         // passes, tried once above, are skipped.
-        const WalkState::FastFloorGuard floor(*ctx.call, ctx.call->depth);
+        const WalkDepth::FloorHere floor(ctx.call->nesting);
         report_record_errors(node, value, path, ctx, records);
     }
     return false;
