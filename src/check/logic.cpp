@@ -346,6 +346,7 @@ bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& 
     const std::uint64_t key_hash = key.hash(pair_hash);
     if (call.memo.active()) [[unlikely]] {
         if (const Decision* known = call.memo.find(key, call.nesting)) {
+            call.nesting.note_replayed(known->height);
             return replay_decision(*known, path, records);
         }
     }

@@ -20,7 +20,8 @@
 //   the records inside it would each descend its subtree again.
 // - A definition's walk is measured by its height, the levels it reached
 //   below its start. Its decision is given again only where it fits below
-//   the cap from the current depth.
+//   the cap from the current depth, and then reaches the peak its walk
+//   would have reached.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -121,6 +122,12 @@ public:
     // Whether a walk of this height, started at the current level, stays
     // within the cap.
     bool fits(std::uint32_t height) const { return depth_ + height <= MAX_WALK_DEPTH; }
+    // A decision of that height given again from the current level (where
+    // it fits): the peak covers the levels its walk would reach, so that the
+    // height of a walk around it counts them.
+    void note_replayed(std::uint32_t height) {
+        if (depth_ + height > peak_) peak_ = depth_ + height;
+    }
 
 private:
     std::uint32_t depth_;
