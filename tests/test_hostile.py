@@ -184,6 +184,58 @@ def test_parts_decided_at_once_meet_the_limit_where_walked_parts_do(leaf_schema,
     assert outcomes(v, value(last - height + 1, {"b": leaf})) == (False, LIMIT, LIMIT)
 
 
+SLOW_INT = intersection(int, anything)  # the same ints, without a prepared test
+TWELVE = intersections(12)
+
+# Twins that meet the limit at the same levels, one decided by prepared
+# passes, the other by the walk (through a field the value never has, or
+# items, that no prepared test covers): a tagged union's items, a list of
+# records, a record, a list of ints. Each value is nested close to the
+# limit; each walk level more around the root takes its deepest level from
+# below the limit, through exactly the limit, to past it.
+AT_THE_LIMIT = [
+    pytest.param(
+        lambda x: recursive(lambda t: list[union({"k": Literal["a"], "n": TWELVE(t)}, {"k": Literal["b"], **x})]),
+        nest(93, lambda v: [{"k": "a", "n": v}], [{"k": "b"}]),
+        id="tagged-union-items",
+    ),
+    pytest.param(
+        lambda x: recursive(lambda t: {"n?": TWELVE(t), "items": list[{"v": int, **x}]}),
+        nest(106, lambda v: {"items": [{"v": 1}], "n": v}, {"items": [{"v": 2}]}),
+        id="list-of-records",
+    ),
+    pytest.param(
+        lambda x: recursive(lambda t: {"n?": TWELVE(t), "inner": {"v": int, **x}}),
+        nest(106, lambda v: {"inner": {"v": 1}, "n": v}, {"inner": {"v": 2}}),
+        id="record",
+    ),
+    pytest.param(
+        lambda x: recursive(lambda t: {"n?": TWELVE(t), "tags": list[SLOW_INT if x else int]}),
+        nest(106, lambda v: {"tags": [], "n": v}, {"tags": []}),
+        id="list-of-ints",
+    ),
+]
+ACCEPTED = [True, None, None, True, None, None]
+REFUSED = [False, {"recursion_limit"}, {"recursion_limit"}, False, {"recursion_limit"}, {"recursion_limit"}]
+
+
+def summary_of_every_mode(v, value):
+    return summary(on_small_stack(lambda: run_every_mode(v, value, "json")))
+
+
+@pytest.mark.parametrize("schema, value", AT_THE_LIMIT)
+def test_prepared_passes_meet_the_limit_where_the_walk_does(schema, value):
+    prepared, walked = schema({}), schema({"x?": SLOW_INT})
+    seen = []
+    for pad in range(20):
+        outcome = summary_of_every_mode(Validator(intersections(pad)(prepared)), value)
+        assert outcome == summary_of_every_mode(Validator(intersections(pad)(walked)), value), pad
+        seen.append(outcome)
+    # every mode agrees at every depth, and the limit falls between two of them
+    assert seen == [ACCEPTED] * seen.count(ACCEPTED) + [REFUSED] * seen.count(REFUSED)
+    assert ACCEPTED in seen and REFUSED in seen
+
+
 def test_json_nested_past_the_limit_is_refused_in_every_json_mode():
     v = recursive(lambda t: union(int, list[deep_intersections(deep_intersections(t))]))
     doc = json.dumps(nest(110, lambda x: [x], 1))  # within the reader's 200 levels, 15 walk levels each
@@ -357,6 +409,46 @@ def test_repeated_walks_keep_the_recursion_limit(levels):
     value = nest(levels, lambda x: {"a": x}, 1)
     assert hostile.is_valid(value) == plain.is_valid(value)
     assert summary(run_every_mode(hostile, value, "json")) == summary(run_every_mode(plain, value, "json"))
+
+
+# A first field whose union decides one value twice turns the memo of
+# decisions on for the check.
+WARM = recursive(lambda w: union({"a": w, "x": int}, {"a": w}, int))
+
+
+def near_the_limit(members, pad):
+    """97 records of 15 walk levels each, then records of `members`, with
+    `pad` walk levels around them all."""
+    t = recursive(lambda t: union({"c": TWELVE(t)}, *members(t), int))
+    return Validator({"warm": WARM, "deep": intersections(pad)(t)})
+
+
+NEAR_THE_LIMIT = {"warm": {"a": {"a": {"a": 1}}}, "deep": nest(97, lambda x: {"c": x}, nest(3, lambda x: {"a": x}, 1))}
+
+
+# Members that decide one value at two depths, against members that decide
+# it only at the depth the outcome rests on. Deeper first: its decision,
+# refused by the limit, is not the other member's. Deeper second: the first
+# member's decision is given again only where its walk would fit, and a walk
+# that was given decisions again is as high as if it had walked them.
+@pytest.mark.parametrize(
+    "members, alike",
+    [
+        pytest.param(lambda t: [{"a": deep_intersections(t)}, {"a": t}], lambda t: [{"a": t}], id="deeper-first"),
+        pytest.param(
+            lambda t: [intersection({"a": t}, {"a": deep_intersections(t)})],
+            lambda t: [intersection({"a": deep_intersections(t)}, anything)],
+            id="deeper-second",
+        ),
+    ],
+)
+def test_repeated_walks_keep_the_nesting_limit(members, alike):
+    seen = set()
+    for pad in range(40):
+        outcome = summary_of_every_mode(near_the_limit(members, pad), NEAR_THE_LIMIT)
+        assert outcome == summary_of_every_mode(near_the_limit(alike, pad), NEAR_THE_LIMIT), pad
+        seen.add(outcome[0])
+    assert seen == {True, False}
 
 
 def test_intersection_reports_a_failure_its_members_share_once():

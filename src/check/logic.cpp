@@ -121,12 +121,10 @@ template <class V>
 std::size_t tagged_accepted_run(const TaggedUnion& tagged, const Schema& node, V sequence, bool tuple,
                                 const WalkContext& ctx) {
     using Values = ValueKind<V>;
-    WalkState& call = *ctx.call;
-    if (call.depth + 1 > MAX_WALK_DEPTH) return 0;
-    const py::NoPythonScope no_python;
+    WalkDepth& nesting = ctx.call->nesting;
     // The union's level, as the walk of each item would open it.
-    ++call.depth;
-    if (call.depth > call.peak) call.peak = call.depth;
+    if (!nesting.enter()) return 0;
+    const py::NoPythonScope no_python;
     const std::size_t n = Values::length(sequence);
     std::size_t i = 0;
     for (; i < n; ++i) {
@@ -134,7 +132,7 @@ std::size_t tagged_accepted_run(const TaggedUnion& tagged, const Schema& node, V
         const Schema* member = tagged_member(tagged, node, item, ctx);
         if (member == nullptr || !tagged_member_accepts(tagged, node, *member, item, ctx)) break;
     }
-    --call.depth;
+    nesting.leave();
     return i;
 }
 
@@ -194,9 +192,9 @@ bool walk_union(const Schema& node, V value, Path& path, const WalkContext& ctx,
     bool best_refused = false;
     for (std::size_t i = 0; i < count; ++i) {
         Records candidate;
-        const std::uint32_t refusals = ctx.call->nesting_refusals;
+        const std::uint32_t refusals = ctx.call->nesting.refusals();
         walk_value(node.members()[i], value, path, collect, candidate);
-        const bool refused = ctx.call->nesting_refusals != refusals;
+        const bool refused = ctx.call->nesting.refusals() != refusals;
         std::size_t depth = 0;
         for (const ErrorRecord& r : candidate) {
             if (r.path.size() > base) depth = std::max(depth, r.path.size() - base);
@@ -306,20 +304,17 @@ template <class V>
     WalkState& call = *ctx.call;
     const std::size_t first = records.size();
     const std::size_t base = path.size();
-    const std::uint32_t outer_peak = call.peak;
-    const std::uint32_t refusals = call.nesting_refusals;
     const std::uint64_t back_edges = call.back_edges;
-    call.peak = call.depth;
+    WalkDepth::Measure measure(call.nesting);
     call.open_pairs = ++call.pushes;
     const bool member = walk_value(definition, value, path, ctx, records);
     call.open_pairs = key.open_pairs;
-    const std::uint32_t peak = call.peak;
-    if (peak < outer_peak) call.peak = outer_peak;
-    // A walk that met the nesting limit depends on how deep it began; one
+    const WalkDepth::Measure::Result walked = measure.done();
+    // A walk that met the nesting cap depends on how deep it began; one
     // cut short by a fatal exception decides nothing.
-    if (*ctx.stop || call.nesting_refusals != refusals || call.back_edges == back_edges) return member;
+    if (*ctx.stop || walked.refused || call.back_edges == back_edges) return member;
     if (call.memo.active()) [[unlikely]] {
-        call.memo.store(key, Decision{member, peak - call.depth, relative_records(records, first, base),
+        call.memo.store(key, Decision{member, walked.height, relative_records(records, first, base),
                                       keep_identity(value)});
     } else {
         call.recursion.note_decided(key_hash);
@@ -350,7 +345,8 @@ bool walk_back_edge(const Schema& node, V value, Path& path, const WalkContext& 
     const DecisionKey key{d, id, call.open_pairs, static_cast<std::uint8_t>(ctx.mode), records_empty};
     const std::uint64_t key_hash = key.hash(pair_hash);
     if (call.memo.active()) [[unlikely]] {
-        if (const Decision* known = call.memo.find(key, call.depth, MAX_WALK_DEPTH)) {
+        if (const Decision* known = call.memo.find(key, call.nesting)) {
+            call.nesting.note_replayed(known->height);
             return replay_decision(*known, path, records);
         }
     }

@@ -16,6 +16,7 @@
 // nothing for it.
 #pragma once
 #include "check/recursion_guard.h"
+#include "check/walk_depth.h"
 #include "errors/record.h"
 #include "py/ref.h"
 #include "util/fx_hash.h"
@@ -48,7 +49,7 @@ struct DecisionKey {
 
 struct Decision {
     bool member;
-    std::uint32_t height;  // how many walk levels the walk went below its start
+    std::uint32_t height;  // how many walk levels the walk went below its start (WalkDepth::Measure)
     Records records;       // what it recorded, paths relative to its start
     py::Ref value;         // keeps a Python value's identity from being reused
 };
@@ -60,11 +61,11 @@ public:
         if (!decisions_) decisions_ = std::make_unique<Map>();
     }
 
-    // A decision made with the same key whose walk, started `depth` levels
-    // deep, stays within `limit` levels.
-    const Decision* find(const DecisionKey& key, std::uint32_t depth, std::uint32_t limit) const {
+    // A decision made with the same key whose walk, started at the current
+    // level, stays within the nesting cap.
+    const Decision* find(const DecisionKey& key, const WalkDepth& nesting) const {
         const auto it = decisions_->find(key);
-        if (it == decisions_->end() || depth + it->second.height > limit) return nullptr;
+        if (it == decisions_->end() || !nesting.fits(it->second.height)) return nullptr;
         return &it->second;
     }
 

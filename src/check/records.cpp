@@ -78,6 +78,12 @@ struct KeysNeverRepeat {
     static bool meet(std::size_t) { return true; }
 };
 
+// For a pass that needs no count.
+struct NotCounted {
+    explicit NotCounted(std::size_t) {}
+    static bool meet(std::size_t) { return false; }
+};
+
 // The str objects the validator made for a record's field names, in order,
 // or null (also when a name is written twice: its last field decides). Dict
 // keys written as literals are those very (interned) objects, and dicts
@@ -88,20 +94,66 @@ inline const py::Ref* field_name_objects(const FieldNameSet& names, const WalkCo
     return ctx.name_strs->strs.data() + names.name_objects_at;
 }
 
-// The position of the field the key of entry i names (the key being the
-// field's own name object, or of its text), or NO_FIELD.
-template <class V, class Entries>
-[[gnu::always_inline]] inline std::size_t field_position(Entries& entries, const TextIndex& names,
-                                                   const py::Ref*& name_objects, std::size_t i,
-                                                   std::size_t field_count) {
-    if constexpr (std::is_same_v<V, PyObject*>) {
-        if (name_objects != nullptr) {
-            if (i < field_count && entries.key() == name_objects[i].get()) return i;
-            name_objects = nullptr;  // from the first miss on, by text
+// What the passes over a record's entries read to tell which field a key
+// names: the names (read only when there are fields), the validator's name
+// objects (or null) and the fields.
+struct RecordKeys {
+    const TextIndex* names;
+    const py::Ref* name_objects;
+    const Field* fields;
+    std::size_t field_count;
+};
+
+inline RecordKeys record_keys(const std::vector<Field>& fields, const FieldNameSet& names, const WalkContext& ctx) {
+    return RecordKeys{&names.names, field_name_objects(names, ctx), fields.data(), fields.size()};
+}
+
+// The one loop of the record passes: each entry's key looked up (the field's
+// own name object, which is an exact str, at entry i by identity, and from
+// the first miss on by text) and handed to the pass as a field's or as an
+// unknown key's; the required fields accepted are counted, once each. The
+// pass `P` says what to do with each:
+//   P::Met                      how fields met are told apart (RequiredFieldsMet,
+//                               or KeysNeverRepeat where keys cannot repeat)
+//   admits_key(entries)         whether a key not found by identity may be
+//                               looked up by text; if not, the pass fails
+//   field(entries, position)    whether the entry of a field is accepted
+//   unknown(entries)            whether the entry of an unknown key is
+//   goes_on(entries)            whether the pass goes on past an entry that
+//                               was not accepted
+//   finish(required)            the answer, from the required fields met
+template <class V, class Entries, class P>
+[[gnu::always_inline]] inline bool visit_record_entries(Entries& entries, RecordKeys keys, P& pass) {
+    typename P::Met met(keys.field_count);
+    const py::Ref* name_objects = keys.name_objects;
+    std::uint64_t required = 0;
+    for (std::size_t i = 0; entries.next(); ++i) {
+        std::size_t at = NO_FIELD;
+        if constexpr (std::is_same_v<V, PyObject*>) {
+            if (name_objects != nullptr) {
+                if (i < keys.field_count && entries.key() == name_objects[i].get()) {
+                    at = i;
+                } else {
+                    name_objects = nullptr;
+                }
+            }
         }
+        if (at == NO_FIELD) {
+            if (!pass.admits_key(entries)) return false;
+            const std::uint64_t* hit = keys.field_count != 0 ? entries.find_in(*keys.names) : nullptr;
+            if (hit != nullptr) at = static_cast<std::size_t>(*hit);
+        }
+        if (at != NO_FIELD) {
+            if (!pass.field(entries, at)) {
+                if (!pass.goes_on(entries)) return false;
+                continue;
+            }
+            if (keys.fields[at].required && met.meet(at)) ++required;
+            continue;
+        }
+        if (!pass.unknown(entries) && !pass.goes_on(entries)) return false;
     }
-    const std::uint64_t* hit = entries.find_in(names);
-    return hit != nullptr ? static_cast<std::size_t>(*hit) : NO_FIELD;
+    return pass.finish(required);
 }
 
 // A record of one clause and no field (dict[K, V]) whose tests both have a
@@ -128,18 +180,18 @@ template <class V, class Accepted>
 bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx,
                          Accepted accepted_at);
 
-// Taken only below the nesting limit and the floor of failed passes, and
-// counted in the peak that the memo of decisions reads. The nested passes
-// follow the schema's own nesting of records (a back edge has no prepared
-// pass), and the nesting limit bounds them too.
+// Taken only above the floor of failed passes (so below the nesting cap),
+// at the level the record's walk would open. The nested passes follow the
+// schema's own nesting of records (a back edge has no prepared pass), and
+// the cap bounds them too.
 template <class V, class Accepted>
 bool record_pass_below(const FieldNameSet& names, V value, const WalkContext& ctx, Accepted accepted_at) {
-    WalkState& call = *ctx.call;
-    if (!names.all_fast || call.depth >= call.fast_floor || !ValueKind<V>::is_mapping(value)) return false;
-    ++call.depth;
-    if (call.depth > call.peak) call.peak = call.depth;
+    WalkDepth& nesting = ctx.call->nesting;
+    if (!names.all_fast || !nesting.prepared_below() || !ValueKind<V>::is_mapping(value) || !nesting.enter()) {
+        return false;
+    }
     const bool accepted = record_fast_accepts(*names.node, names, value, ctx, accepted_at);
-    --call.depth;
+    nesting.leave();
     return accepted;
 }
 
@@ -166,13 +218,12 @@ bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item
     const ItemsCheck& check = names.items_checks[names.items_index[position] - 1];
     if (check.whole) return record_pass_below(*check.record, item, ctx, NoneAccepted{});
     if (!Values::is_sequence(item, check.tuple)) return false;
-    WalkState& call = *ctx.call;
-    if (call.depth >= MAX_WALK_DEPTH) return false;
-    if (call.depth + 1 > call.peak) call.peak = call.depth + 1;
+    WalkDepth& nesting = ctx.call->nesting;
+    if (!nesting.note_below()) return false;
     if (check.record != nullptr) {
-        ++call.depth;
+        if (!nesting.enter()) return false;  // opens the level just noted
         const bool accepted = records_accepted_run(*check.record, item, check.tuple, ctx) == Values::length(item);
-        --call.depth;
+        nesting.leave();
         return accepted;
     }
     return Values::accepted_run(check.items, item, check.tuple) == Values::length(item);
@@ -185,48 +236,35 @@ bool items_fast_accepted(const FieldNameSet& names, std::size_t position, V item
 // the general pass decides those. The field at `accepted_at` (or NO_FIELD)
 // is known to hold a value its test accepts.
 template <class V, class Accepted>
+struct PreparedPass {
+    using Scan = typename ValueKind<V>::Scan;
+    using Met = std::conditional_t<Scan::keys_unique, KeysNeverRepeat, RequiredFieldsMet>;
+    const FieldNameSet& names;
+    const WalkContext& ctx;
+    Accepted accepted_at;
+
+    [[gnu::always_inline]] static bool admits_key(const Scan& entries) { return entries.key_is_plain_text(); }
+    [[gnu::always_inline]] bool field(Scan& entries, std::size_t at) const {
+        return is_known_accepted(accepted_at, at) || fast_accepts(names.field_checks[at], entries.item()) ||
+               items_fast_accepted(names, at, entries.item(), ctx);
+    }
+    [[gnu::always_inline]] bool unknown(Scan& entries) const {
+        return clauses_fast_accept(names, entries.key(), entries.item());
+    }
+    static bool goes_on(const Scan&) { return false; }
+    bool finish(std::uint64_t required) const { return required == names.required_count; }
+};
+
+template <class V, class Accepted>
 bool record_fast_accepts(const Schema& node, const FieldNameSet& names, V value, const WalkContext& ctx,
                          Accepted accepted_at) {
-    using Scan = typename ValueKind<V>::Scan;
     const py::NoPythonScope no_python;
     // Read once: the accessor checks the node's body on every call.
     const std::vector<Field>& fields = node.fields();
     if (fields.empty() && names.clause_checks.size() == 2) return dict_fast_accepts(names, value);
-    const py::Ref* name_objects = field_name_objects(names, ctx);
-    std::uint64_t required = 0;
-    std::conditional_t<Scan::keys_unique, KeysNeverRepeat, RequiredFieldsMet> met(fields.size());
-    Scan entries(value);
-    for (std::size_t i = 0; entries.next(); ++i) {
-        const V item = entries.item();
-        std::size_t at = NO_FIELD;
-        if constexpr (std::is_same_v<V, PyObject*>) {
-            // The field's own name object is an exact str. Keys that are not
-            // those objects (made at run time) are looked up by text from the
-            // first miss on.
-            if (name_objects != nullptr) {
-                if (i < fields.size() && entries.key() == name_objects[i].get()) {
-                    at = i;
-                } else {
-                    name_objects = nullptr;
-                }
-            }
-        }
-        if (at == NO_FIELD) {
-            if (!entries.key_is_plain_text()) return false;
-            const std::uint64_t* hit = fields.empty() ? nullptr : entries.find_in(names.names);
-            if (hit != nullptr) at = static_cast<std::size_t>(*hit);
-        }
-        if (at != NO_FIELD) {
-            if (!is_known_accepted(accepted_at, at) && !fast_accepts(names.field_checks[at], item) &&
-                !items_fast_accepted(names, at, item, ctx)) {
-                return false;
-            }
-            if (fields[at].required && met.meet(at)) ++required;
-            continue;
-        }
-        if (!clauses_fast_accept(names, entries.key(), item)) return false;
-    }
-    return required == names.required_count;
+    typename ValueKind<V>::Scan entries(value);
+    PreparedPass<V, Accepted> pass{names, ctx, accepted_at};
+    return visit_record_entries<V>(entries, record_keys(fields, names, ctx), pass);
 }
 
 }  // namespace
@@ -261,48 +299,63 @@ template <class V>
     return record_entries_pass(node, value, names, ctx.scratch(WalkMode::Boolean));
 }
 
+// Entries not decided by a prepared test are walked in boolean mode; a JSON
+// entry that fails is passed over when a later one replaces it.
+template <class V>
+struct GeneralPass {
+    using Entries = typename ValueKind<V>::Entries;
+    using Met = RequiredFieldsMet;
+    const Schema& node;
+    const FieldNameSet* names;
+    const WalkContext& boolean;
+    bool with_checks;
+    bool with_clause_checks;
+    Path path;
+    Records records;
+
+    static bool admits_key(const Entries&) { return true; }
+    [[gnu::always_inline]] bool field(Entries& entries, std::size_t at) {
+        const V item = entries.item();
+        bool accepted = with_checks && (fast_accepts(names->field_checks[at], item) ||
+                                        items_fast_accepted(*names, at, item, boolean));
+        if (!accepted) {
+            entries.hold();
+            accepted = walk_child(node.fields()[at].schema, item, path, boolean, records);
+        }
+        return accepted;
+    }
+    [[gnu::always_inline]] bool unknown(Entries& entries) {
+        if (node.clauses().empty()) return false;
+        const V key = entries.key();
+        const V item = entries.item();
+        bool accepted = with_clause_checks && clauses_fast_accept(*names, key, item);
+        if (!accepted) {
+            entries.hold();
+            accepted = accepted_by_a_clause(key, item, node, boolean, path, records);
+        }
+        return accepted;
+    }
+    static bool goes_on(Entries& entries) { return entries.replaced_later(); }
+    bool finish(std::uint64_t required) const { return names == nullptr || required == names->required_count; }
+};
+
 template <class V>
 bool record_entries_pass(const Schema& node, V value, const FieldNameSet* names, const WalkContext& boolean) {
     if (boolean.mode != WalkMode::Boolean) return record_entries_pass_from(node, value, names, boolean);
-    const Field* const fields = node.fields().data();
+    // Without names the record has no fields (record_boolean_pass).
+    const RecordKeys keys = names != nullptr ? record_keys(node.fields(), *names, boolean)
+                                             : RecordKeys{nullptr, nullptr, node.fields().data(), 0};
     const std::size_t field_count = node.fields().size();
-    const bool with_names = names != nullptr && field_count > 0;
     const bool roads = roads_open(*boolean.call) && names != nullptr;
-    const bool with_checks = roads && names->field_checks.size() == field_count;
-    const bool with_clause_checks = roads && names->clause_checks.size() == 2 * node.clauses().size();
-    std::uint64_t remaining = with_names ? names->required_count : 0;
-    RequiredFieldsMet met(field_count);
-    const py::Ref* name_objects = with_names ? field_name_objects(*names, boolean) : nullptr;
-    Path path;
-    Records records;
+    GeneralPass<V> pass{node,
+                        names,
+                        boolean,
+                        roads && names->field_checks.size() == field_count,
+                        roads && names->clause_checks.size() == 2 * node.clauses().size(),
+                        {},
+                        {}};
     typename ValueKind<V>::Entries entries(value);
-    for (std::size_t i = 0; entries.next(); ++i) {
-        const V item = entries.item();
-        const std::size_t position =
-            with_names ? field_position<V>(entries, names->names, name_objects, i, field_count) : NO_FIELD;
-        bool accepted;
-        if (position != NO_FIELD) {
-            const Field& field = fields[position];
-            accepted = with_checks && (fast_accepts(names->field_checks[position], item) ||
-                                       items_fast_accepted(*names, position, item, boolean));
-            if (!accepted) {
-                entries.hold();
-                accepted = walk_child(field.schema, item, path, boolean, records);
-            }
-            if (accepted && field.required && met.meet(position) && remaining > 0) --remaining;
-        } else if (node.clauses().empty()) {
-            accepted = false;
-        } else {
-            const V key = entries.key();
-            accepted = with_clause_checks && clauses_fast_accept(*names, key, item);
-            if (!accepted) {
-                entries.hold();
-                accepted = accepted_by_a_clause(key, item, node, boolean, path, records);
-            }
-        }
-        if (!accepted && !entries.replaced_later()) return false;
-    }
-    return remaining == 0;
+    return visit_record_entries<V>(entries, keys, pass);
 }
 
 // Without lookup tables the names are gathered for this check; kept out of
@@ -317,11 +370,11 @@ template <class V>
 bool record_boolean_pass(const Schema& node, V value, const WalkContext& ctx) {
     if (!ValueKind<V>::is_mapping(value)) return false;
     const FieldNameSet* names = ctx.field_names->find(record_key(node));
-    WalkState& call = *ctx.call;
-    if (names != nullptr && names->all_fast && call.depth <= call.fast_floor) {
+    WalkDepth& nesting = ctx.call->nesting;
+    if (names != nullptr && names->all_fast && nesting.prepared_here()) {
         if (record_fast_accepts(node, *names, value, ctx, NoneAccepted{})) return true;
         // The general pass decides; the records inside skip their passes.
-        const WalkState::FastFloorGuard floor(call, call.depth);
+        const WalkDepth::FloorHere floor(nesting);
         return record_entries_pass(node, value, names, ctx);
     }
     if (names == nullptr && !node.fields().empty()) return record_pass_without_tables(node, value, ctx);
@@ -368,21 +421,29 @@ inline const FieldNameSet& declared_names(const Schema& node, const WalkContext&
     return *local;
 }
 
+// The fields' entries were reported field by field; each entry of another
+// key that no clause accepts is reported here, until a fail-fast report has
+// a record.
 template <class V>
-[[gnu::noinline]] void report_undeclared_entries(const Schema& node, const FieldNameSet& declared, V value,
-                                                 Path& path, const WalkContext& ctx, Records& records) {
-    using Values = ValueKind<V>;
-    const bool fail_fast = ctx.mode == WalkMode::FailFast;
-    const WalkContext boolean = ctx.scratch(WalkMode::Boolean);
+struct UndeclaredReport {
+    using Entries = typename ValueKind<V>::Entries;
+    using Met = NotCounted;
+    const Schema& node;
+    const WalkContext& ctx;
+    Path& path;
+    Records& records;
+    WalkContext boolean;
     Path scratch_path;
     Records scratch_records;
-    typename Values::Entries entries(value);
-    while (entries.next()) {
+
+    static bool admits_key(const Entries&) { return true; }
+    static bool field(const Entries&, std::size_t) { return true; }
+    bool unknown(Entries& entries) {
         entries.hold();
-        if (entries.replaced_later() || entries.find_in(declared.names)) continue;
+        if (entries.replaced_later()) return true;
         const V key = entries.key();
         const V item = entries.item();
-        if (accepted_by_a_clause(key, item, node, boolean, scratch_path, scratch_records)) continue;
+        if (accepted_by_a_clause(key, item, node, boolean, scratch_path, scratch_records)) return true;
         if (!node.clauses().empty()) {
             push_undeclared_key(key, path);
             walk_value(node.clauses()[0].key, key, path, ctx, records);
@@ -391,8 +452,18 @@ template <class V>
         } else {
             push_extra_forbidden(key, path, records);
         }
-        if (fail_fast && !records.empty()) return;
+        return ctx.mode != WalkMode::FailFast || records.empty();
     }
+    static bool goes_on(const Entries&) { return false; }
+    static bool finish(std::uint64_t) { return true; }
+};
+
+template <class V>
+[[gnu::noinline]] void report_undeclared_entries(const Schema& node, const FieldNameSet& declared, V value,
+                                                 Path& path, const WalkContext& ctx, Records& records) {
+    UndeclaredReport<V> pass{node, ctx, path, records, ctx.scratch(WalkMode::Boolean), {}, {}};
+    typename ValueKind<V>::Entries entries(value);
+    visit_record_entries<V>(entries, record_keys(node.fields(), declared, ctx), pass);
 }
 
 template <class V>
@@ -432,7 +503,7 @@ bool walk_record(const Schema& node, V value, Path& path, const WalkContext& ctx
     if (ctx.makes_records()) {
         // The records inside are walked again for the report: their prepared
         // passes, tried once above, are skipped.
-        const WalkState::FastFloorGuard floor(*ctx.call, ctx.call->depth);
+        const WalkDepth::FloorHere floor(ctx.call->nesting);
         report_record_errors(node, value, path, ctx, records);
     }
     return false;

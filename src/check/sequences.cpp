@@ -90,10 +90,9 @@ template <class V>
 std::size_t sequences_accepted_run(const Schema& item_node, const SequenceChecks& checks, V sequence, bool tuple,
                                    const WalkContext& ctx) {
     using Values = ValueKind<V>;
-    WalkState& call = *ctx.call;
-    const py::NoPythonScope no_python;
     const std::size_t n = Values::length(sequence);
-    if (n != 0 && call.depth + 1 > call.peak) call.peak = call.depth + 1;
+    if (n == 0 || !ctx.call->nesting.note_below()) return 0;
+    const py::NoPythonScope no_python;
     std::size_t i = 0;
     while (i < n && sequence_fast_accepts(item_node, checks, Values::item(sequence, tuple, i))) ++i;
     return i;

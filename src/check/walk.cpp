@@ -62,7 +62,7 @@ constexpr std::array<KindWalk<V>, 256> KIND_WALKS = [] {
 
 template <class V>
 [[gnu::noinline]] bool walk_past_nesting_limit(V value, const Path& path, const WalkContext& ctx, Records& records) {
-    ++ctx.call->nesting_refusals;
+    ctx.call->nesting.refuse();
     if (ctx.makes_records()) {
         push_record("recursion_limit", "at most " + std::to_string(MAX_WALK_DEPTH) + " levels of nesting",
                     value_ref_repr(value), path, records);
@@ -76,17 +76,10 @@ template <class V>
 bool walk_value(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     py::may_call_python();
     if (*ctx.stop) return false;
-    WalkState& call = *ctx.call;
-    // The peak is never below the depth nor above the limit, so one test
-    // on the way down serves both.
-    const std::uint32_t depth = call.depth + 1;
-    if (depth > call.peak) {
-        if (depth > MAX_WALK_DEPTH) [[unlikely]] return walk_past_nesting_limit(value, path, ctx, records);
-        call.peak = depth;
-    }
-    call.depth = depth;
+    WalkDepth& nesting = ctx.call->nesting;
+    if (!nesting.enter()) [[unlikely]] return walk_past_nesting_limit(value, path, ctx, records);
     const bool member = KIND_WALKS<V>[static_cast<std::uint8_t>(node.kind)](node, value, path, ctx, records);
-    --call.depth;
+    nesting.leave();
     return member;
 }
 
