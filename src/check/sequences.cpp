@@ -98,17 +98,15 @@ std::size_t sequences_accepted_run(const Schema& item_node, const SequenceChecks
     return i;
 }
 
-}  // namespace
+// No test: where the roads are closed.
+const FastCheck NO_CHECK{};
 
+// The walk of a list or tuple by its shape and its positions' tests.
 template <class V>
-bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::always_inline]] inline bool walk_sequence_with(const Schema& node, const SequenceChecks& checks, V value,
+                                                      Path& path, const WalkContext& ctx, Records& records) {
     using Values = ValueKind<V>;
-    // The shape and the positions' tests, prepared once per validator (the
-    // algebra's walk has no tables).
-    const SequenceChecks* checks = ctx.sequences->find(sequence_key(node));
-    std::optional<LinearShape> computed;
-    if (checks == nullptr && !(computed = linearize_seq_shape(node.shape()))) return false;
-    const LinearShape& linear = checks != nullptr ? checks->shape : *computed;
+    const LinearShape& linear = checks.shape;
     const bool tuple = node.tuple_flag == TUPLE_FLAG;
     if (!Values::is_sequence(value, tuple)) {
         if (ctx.makes_records()) {
@@ -128,9 +126,7 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         return false;
     }
     const bool roads = roads_open(*ctx.call);
-    FastCheck prepared;
-    if (checks == nullptr && has_tail) prepared = prepare_fast_check(*linear.tail, ctx);
-    const FastCheck& tail_check = checks != nullptr && roads ? checks->tail : prepared;
+    const FastCheck& tail_check = roads ? checks.tail : NO_CHECK;
     std::size_t start = 0;
     if (n == 0 && has_tail && tail_check.form != FastForm::None) {
         start = Values::accepted_run(tail_check, value, tuple);
@@ -164,10 +160,10 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         const bool in_prefix = i < n;
         const Schema& schema = in_prefix ? linear.prefix(i) : *linear.tail;
         // Decided without Python code: no reference or path step is needed.
-        const std::optional<bool> fast = !roads              ? std::nullopt
-                                         : !in_prefix        ? fast_member(tail_check, item)
-                                         : checks != nullptr ? fast_member(checks->prefix[i], item)
-                                                             : scalar_member(schema.kind, item);
+        const std::optional<bool> fast = !roads                     ? std::nullopt
+                                         : !in_prefix               ? fast_member(tail_check, item)
+                                         : i < checks.prefix.size() ? fast_member(checks.prefix[i], item)
+                                                                    : scalar_member(schema.kind, item);
         bool member;
         if (fast && (*fast || !ctx.makes_records())) {
             member = *fast;
@@ -181,6 +177,24 @@ bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& c
         }
     }
     return ok;
+}
+
+}  // namespace
+
+// The shape and the positions' tests are prepared once per validator; the
+// algebra's walk, which has no tables, makes the tail's for the node (and
+// tests the prefix by kind alone).
+template <class V>
+bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
+    if (const SequenceChecks* checks = ctx.sequences->find(sequence_key(node))) {
+        return walk_sequence_with(node, *checks, value, path, ctx, records);
+    }
+    const std::optional<LinearShape> linear = linearize_seq_shape(node.shape());
+    if (!linear) return false;
+    SequenceChecks made;
+    made.shape = *linear;
+    if (linear->tail != nullptr) made.tail = prepare_fast_check(*linear->tail, ctx);
+    return walk_sequence_with(node, made, value, path, ctx, records);
 }
 
 template <class V>

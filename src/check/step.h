@@ -45,7 +45,7 @@ bool walk_child(const Schema& node, V value, Path& path, const WalkContext& ctx,
 // Walks a part of the value under one more path step (made by `step`, and
 // only when the walk makes records).
 template <class V, class Step>
-bool walk_part(const Schema& schema, V value, Step&& step, Path& path, const WalkContext& ctx, Records& records) {
+[[gnu::always_inline]] inline bool walk_part(const Schema& schema, V value, Step&& step, Path& path, const WalkContext& ctx, Records& records) {
     if (!ctx.makes_records()) return walk_child(schema, value, path, ctx, records);
     // A part that a type test accepts records nothing: no step is made.
     if (const std::optional<bool> answer = in_place_answer(schema, value, ctx); answer && *answer) return !*ctx.stop;
