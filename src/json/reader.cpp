@@ -900,10 +900,11 @@ struct KeySlots {
     KeySlot* second;
 };
 
-KeySlots key_slots(std::string_view text) {
-    const std::uint64_t h = fx_hash_bytes(text.data(), text.size());
-    return KeySlots{key_cache + (h & (KEY_CACHE_SLOTS - 1)), key_cache + ((h >> 32) & (KEY_CACHE_SLOTS - 1))};
+KeySlots key_slots(std::uint64_t hash) {
+    return KeySlots{key_cache + (hash & (KEY_CACHE_SLOTS - 1)), key_cache + ((hash >> 32) & (KEY_CACHE_SLOTS - 1))};
 }
+
+KeySlots key_slots(std::string_view text) { return key_slots(fx_hash_bytes(text.data(), text.size())); }
 
 bool holds(const KeySlot& slot, std::string_view text) {
     return slot.size == text.size() && slot.key != nullptr && same_text(slot.text, text.data(), text.size());
@@ -938,7 +939,7 @@ void put_key(const KeySlots& slots, py::Ref key) {
 }
 
 py::Ref cached_key(std::string_view text) {
-    const KeySlots slots = key_slots(text);
+    const KeySlots slots = key_slots(fx_hash_bytes(text.data(), text.size()));
     if (holds(*slots.first, text)) return py::Ref::borrow(slots.first->key);
     if (holds(*slots.second, text)) return py::Ref::borrow(slots.second->key);
     py::Ref key = make_json_str(text, true);
