@@ -110,10 +110,13 @@ bool overflows(std::string_view text) {
     return exponent + point >= 1;
 }
 
-// The four JSON whitespace bytes.
-inline bool is_space(unsigned char c) {
-    return c <= ' ' && ((std::uint64_t{1} << c) & ((1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r')));
-}
+// The four JSON whitespace bytes, one load a byte.
+struct SpaceTable {
+    bool is[256] = {};
+    constexpr SpaceTable() { is[' '] = is['\t'] = is['\n'] = is['\r'] = true; }
+};
+inline constexpr SpaceTable SPACES;
+inline bool is_space(unsigned char c) { return SPACES.is[c]; }
 
 inline int count_trailing_zeros(unsigned mask) { return __builtin_ctz(mask); }
 
