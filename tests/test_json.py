@@ -966,6 +966,16 @@ def test_strings_and_keys_with_a_special_character_anywhere(special):
         check_readings(f'["{text}", {{"{text}": "{text}", "x{text}": 1}}]')
 
 
+@pytest.mark.parametrize("runs", ["é€", "€😀", "aé", "😀é", "ÿ€a😀"])
+def test_strings_of_runs_of_characters_of_each_width(runs):
+    # Runs of one UTF-8 length are decoded apart, and the width of the str is
+    # the widest character's wherever it sits.
+    for length in [1, 2, 5, 15, 16, 17, 33]:
+        for first in range(len(runs)):
+            text = "".join(runs[(first + k // 3) % len(runs)] for k in range(length))
+            check_readings(f'["{text}", {{"{text}": "{text[::-1]}"}}]')
+
+
 @pytest.mark.parametrize(
     "doc",
     [

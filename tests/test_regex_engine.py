@@ -68,6 +68,49 @@ def test_long_texts_are_answered_without_backtracking(pattern, text, expected):
     assert matcher(pattern).is_valid(text) is expected
 
 
+# A state that loops on itself skips ahead to the first byte that leaves it:
+# one byte at a time at first, then 16 at a time, then the bytes left over.
+SKIP_LENGTHS = [0, 1, 3, 4, 5, 8, 9, 15, 16, 17, 23, 24, 25, 31, 32, 33, 40, 47, 48, 64, 100]
+
+
+@pytest.mark.parametrize(
+    "pattern, fill, leave",
+    [
+        ("[a-z0-9 ]+", "a1 z", "!"),  # a few ranges
+        ("[a-z0-9 ]*", "a1 z", "A"),  # the looping state is also accepting
+        ("a[a-z]*b", "ab", "é"),  # ... and here it is not
+        ("[a-z]+é?", "qz", "é"),  # a code point of two bytes leaves the loop
+        ("[a-zé]+", "az", "é"),  # and comes back into it
+        (r"\w+(?: \w+)*", "wé日", " "),  # Unicode classes: most bytes walk the table
+        ("[acegikmoqsuwy]+", "ay", "b"),  # too many ranges: a table per byte
+        (".*x", "ab ", "x"),
+        ("(?s:.)*", "a\n", "日"),  # every byte keeps the state: never leaves
+    ],
+)
+def test_skipping_a_loop_stops_at_the_byte_that_leaves_it(pattern, fill, leave):
+    compiled = re.compile(pattern)
+    rng = random.Random(5)
+    assert matcher(pattern).is_valid("") is (compiled.fullmatch("") is not None)
+    for before in SKIP_LENGTHS:
+        # A fresh matcher: a state that sees many short stretches stops skipping.
+        v = matcher(pattern)
+        run = "".join(rng.choice(fill) for _ in range(before))
+        for after in [0, 1, 2, 17]:
+            tail = "".join(rng.choice(fill) for _ in range(after))
+            for text in [run, run + leave + tail, leave + run + tail, run + leave * 2 + tail]:
+                assert v.is_valid(text) is (compiled.fullmatch(text) is not None), text
+
+
+def test_a_loop_that_stops_skipping_on_short_stretches_still_answers_long_texts():
+    # Many short stretches make the state walk its table from then on.
+    v = matcher(r"[a-z]+(?: [a-z]+)*")
+    for i in range(500):
+        assert v.is_valid("ab " * (i % 7 + 1) + "c")
+        assert not v.is_valid("ab " * (i % 7 + 1))
+    assert v.is_valid("x" * 100_000 + " " + "y" * 100_000)
+    assert not v.is_valid("x" * 100_000 + "  " + "y" * 100_000)
+
+
 def test_answers_stay_right_when_the_dfa_runs_out_of_states():
     # Every distinct 21-byte window is a DFA state: far more than it keeps.
     pattern = "[01]*1[01]{20}"

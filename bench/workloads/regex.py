@@ -1,6 +1,7 @@
 """Regex constraints: lists of 10,000 strings against an email-like pattern (W40), an
 identifier pattern with `\\w` (W41) and a date pattern with `\\d` (W42), one long text
-against `.*x` at 100 kB and 1 MB (W43), and the lazy DFA's worst case (W46).
+against `.*x` at 100 kB and 1 MB and against ASCII and Unicode classes at 1 MB (W43),
+and the lazy DFA's worst case (W46).
 
 kestrome matches the whole string; pydantic (Rust's regex crate) and msgspec (Python's
 `re`) search, so they get the pattern anchored as `^(?:...)$` (no text here holds a
@@ -113,6 +114,30 @@ def long_text(n: int, seed: int, last: str) -> str:
     return "".join(rng.choices(string.ascii_lowercase + " ", k=n - 1)) + last
 
 
+# Classes over 1 MB: one of ASCII ranges over ASCII text, and Unicode `\w` over words in
+# Cyrillic, Greek, CJK and accented Latin.
+CLASS_SIZE = 1_000_000
+ASCII_CLASS = "[a-z0-9 ]+"
+UNICODE_WORDS = r"\w+(?: \w+)*"
+WORDS = ["привет", "мир", "日本語", "テキスト", "ελληνικά", "straße", "ñandú", "中文", "żółw"]
+
+
+def ascii_class_text(last: str) -> str:
+    rng = random.Random(44)
+    return "".join(rng.choices(string.ascii_lowercase + string.digits + " ",
+                               k=CLASS_SIZE - 1)) + last
+
+
+def unicode_words_text(last: str) -> str:
+    rng = random.Random(45)
+    words, size = [], 0
+    while size < CLASS_SIZE:
+        w = rng.choice(WORDS)
+        words.append(w)
+        size += len(w.encode()) + 1
+    return " ".join(words) + last
+
+
 @workload("W43")
 def long_texts() -> Workload:
     tables = []
@@ -122,16 +147,29 @@ def long_texts() -> Workload:
         tables.append(Table(f"W43 Annotated[str, Regex({LONG!r})] ({n // 1000:,} kB text)",
                             "member", cases, n // 1000, "kB", values=(text, bad),
                             label=f"({n // 1000:,} kB)"))
+    for pattern, make, what in [(ASCII_CLASS, ascii_class_text, "ASCII"),
+                                (UNICODE_WORDS, unicode_words_text, "non-ASCII words")]:
+        text, bad = make(""), make("!")
+        kb = len(text.encode()) // 1000
+        cases = with_value(regex_cases(pattern, text, items=False), text)
+        tables.append(Table(f"W43 Annotated[str, Regex({pattern!r})] ({kb:,} kB of {what})",
+                            "member", cases, kb, "kB", values=(text, bad),
+                            label=f"({what})"))
+    classes = range(len(SIZES), len(SIZES) + 2)
     return Workload(
-        "W43", "one long text against `.*x`, 100 kB and 1 MB",
+        "W43", "one long text against `.*x`, 100 kB and 1 MB; classes over 1 MB",
         "one ASCII text of lowercase letters and spaces ending in `x`, 100 kB and 1 MB, "
-        "against `.*x`: a pass over the whole text, where `re` runs near memory speed",
+        "against `.*x`: a pass over the whole text, where `re` runs near memory speed; "
+        f"then 1 MB of ASCII letters, digits and spaces against `{ASCII_CLASS}`, and 1 MB "
+        f"of words in Cyrillic, Greek, CJK and accented Latin against `{UNICODE_WORDS}`",
         None, None, [], tables,
-        ["non-member for the verdict check: the same text ending in `y`"],
+        ["non-member for the verdict check: the same text ending in `y` (`.*x`), or in `!` "
+         "(the classes)"],
         [faster_than("kestrome is_valid", ["pydantic"], 1, i) for i in range(len(SIZES))]
         + [within("kestrome is_valid", "msgspec", 2, i) for i in range(len(SIZES))]
         + [Target("kestrome is_valid on 10× the text within 10× the time", "ratio",
-                  [(1, "kestrome is_valid")], [(0, "kestrome is_valid")], 10)])
+                  [(1, "kestrome is_valid")], [(0, "kestrome is_valid")], 10)]
+        + [faster_than("kestrome is_valid", ["pydantic", "msgspec"], 1.5, i) for i in classes])
 
 
 # --------------------------------------------------------------------------------------

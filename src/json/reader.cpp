@@ -110,10 +110,13 @@ bool overflows(std::string_view text) {
     return exponent + point >= 1;
 }
 
-// The four JSON whitespace bytes.
-inline bool is_space(unsigned char c) {
-    return c <= ' ' && ((std::uint64_t{1} << c) & ((1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\r')));
-}
+// The four JSON whitespace bytes, one load a byte.
+struct SpaceTable {
+    bool is[256] = {};
+    constexpr SpaceTable() { is[' '] = is['\t'] = is['\n'] = is['\r'] = true; }
+};
+inline constexpr SpaceTable SPACES;
+inline bool is_space(unsigned char c) { return SPACES.is[c]; }
 
 inline int count_trailing_zeros(unsigned mask) { return __builtin_ctz(mask); }
 
@@ -770,11 +773,17 @@ void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
             *out++ = s[i];
             i += 1;
         } else if (c < 0xE0) {
-            *out++ = static_cast<Char>(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
-            i += 2;
+            // Text of one script repeats its sequence length: runs of it go
+            // round a loop of their own.
+            do {
+                *out++ = static_cast<Char>(((s[i] & 0x1F) << 6) | (s[i + 1] & 0x3F));
+                i += 2;
+            } while (i < n && (s[i] & 0xE0) == 0xC0);
         } else if (c < 0xF0) {
-            *out++ = static_cast<Char>(((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F));
-            i += 3;
+            do {
+                *out++ = static_cast<Char>(((s[i] & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F));
+                i += 3;
+            } while (i < n && (s[i] & 0xF0) == 0xE0);
         } else {
             *out++ = static_cast<Char>(((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
                                        (s[i + 3] & 0x3F));
@@ -786,25 +795,48 @@ void decode_utf8(const unsigned char* s, std::size_t n, Char* out) {
 // The characters of valid UTF-8 text (its bytes that continue no sequence)
 // and its largest byte.
 void measure_utf8(const unsigned char* s, std::size_t n, std::size_t& length, unsigned char& widest) {
-    std::size_t i = 0;
     std::size_t continuations = 0;
     unsigned char top = 0;
 #ifdef KESTROME_SSE2
     if (n >= 16) {
         __m128i most = _mm_setzero_si128();
-        for (; i + 16 <= n; i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-            most = _mm_max_epu8(most, v);
-            // Continuation bytes, 80 to BF, are the signed bytes below -64.
-            continuations += static_cast<std::size_t>(
-                __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))))));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i below = _mm_set1_epi8(-64);
+        // Whole blocks, the last one ending at the text's end and counting
+        // only the bytes no block before it has.
+        const std::size_t blocks = (n + 15) / 16;
+        for (std::size_t b = 0; b < blocks;) {
+            // Continuation bytes, 80 to BF, are the signed bytes below -64;
+            // each lane counts them (as -1 per byte) for up to 255 blocks.
+            __m128i counts = zero;
+            const std::size_t stop = std::min(blocks, b + 255);
+            for (; b < stop; ++b) {
+                const std::size_t at = std::min(16 * b, n - 16);
+                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+                if (at != 16 * b) {
+                    // The bytes before 16 * b were counted: made ASCII.
+                    alignas(16) static constexpr unsigned char seen[32] = {
+                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+                    const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seen + 16 - (16 * b - at)));
+                    v = _mm_andnot_si128(keep, v);
+                }
+                most = _mm_max_epu8(most, v);
+                counts = _mm_sub_epi8(counts, _mm_cmplt_epi8(v, below));
+            }
+            const __m128i sums = _mm_sad_epu8(counts, zero);
+            continuations += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+                             static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
         }
-        alignas(16) unsigned char lanes[16];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), most);
-        for (const unsigned char b : lanes) top = std::max(top, b);
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 8));
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 4));
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 2));
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 1));
+        length = n - continuations;
+        widest = static_cast<unsigned char>(_mm_cvtsi128_si32(most) & 0xFF);
+        return;
     }
 #endif
-    for (; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         continuations += (s[i] & 0xC0) == 0x80;
         top = std::max(top, s[i]);
     }
@@ -859,28 +891,62 @@ struct KeySlot {
     const char* text = nullptr;  // the str's own ASCII characters
     std::size_t size = 0;
 };
+// A key sits in either of two slots, chosen by two parts of its hash. A new
+// key takes its first slot and moves the key there to that one's other slot:
+// keys of one document that share a slot would otherwise push each other out
+// at every turn.
 KeySlot key_cache[KEY_CACHE_SLOTS];
 std::uint64_t key_cache_replaced = 0;  // keys put in since the process began
 
-KeySlot& key_slot(std::string_view text) {
-    return key_cache[fx_hash_bytes(text.data(), text.size()) & (KEY_CACHE_SLOTS - 1)];
+struct KeySlots {
+    KeySlot* first;
+    KeySlot* second;
+};
+
+KeySlots key_slots(std::uint64_t hash) {
+    return KeySlots{key_cache + (hash & (KEY_CACHE_SLOTS - 1)), key_cache + ((hash >> 32) & (KEY_CACHE_SLOTS - 1))};
 }
 
-// Puts an ASCII str into the slot.
-void put_key(KeySlot& slot, py::Ref key) {
-    Py_XSETREF(slot.key, key.release());
-    slot.text = static_cast<const char*>(PyUnicode_DATA(slot.key));
-    slot.size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(slot.key));
+KeySlots key_slots(std::string_view text) { return key_slots(fx_hash_bytes(text.data(), text.size())); }
+
+bool holds(const KeySlot& slot, std::string_view text) {
+    return slot.size == text.size() && slot.key != nullptr && same_text(slot.text, text.data(), text.size());
+}
+
+void set_slot(KeySlot& slot, PyObject* key) {
+    slot.key = key;
+    slot.text = static_cast<const char*>(PyUnicode_DATA(key));
+    slot.size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(key));
+}
+
+// Puts an ASCII str into its first slot (or its second, when only that one
+// is free); the key it displaces moves to its own other slot, pushing out
+// whatever was there.
+void put_key(const KeySlots& slots, py::Ref key) {
     ++key_cache_replaced;
+    if (slots.first->key == nullptr || slots.second->key != nullptr) {
+        const KeySlot old = *slots.first;
+        set_slot(*slots.first, key.release());
+        if (old.key == nullptr) return;
+        const KeySlots its = key_slots(std::string_view(old.text, old.size));
+        KeySlot* other = its.first == slots.first ? its.second : its.first;
+        if (other == slots.first) {
+            Py_DECREF(old.key);
+            return;
+        }
+        Py_XDECREF(other->key);
+        *other = old;
+        return;
+    }
+    set_slot(*slots.second, key.release());
 }
 
 py::Ref cached_key(std::string_view text) {
-    KeySlot& slot = key_slot(text);
-    if (slot.size == text.size() && slot.key != nullptr && same_text(slot.text, text.data(), text.size())) {
-        return py::Ref::borrow(slot.key);
-    }
+    const KeySlots slots = key_slots(fx_hash_bytes(text.data(), text.size()));
+    if (holds(*slots.first, text)) return py::Ref::borrow(slots.first->key);
+    if (holds(*slots.second, text)) return py::Ref::borrow(slots.second->key);
     py::Ref key = make_json_str(text, true);
-    put_key(slot, key);
+    put_key(slots, key);
     return key;
 }
 
@@ -904,8 +970,8 @@ std::uint64_t prefer_json_keys(const py::Ref* strs, std::size_t count, std::uint
         const std::string_view text(static_cast<const char*>(PyUnicode_DATA(s)),
                                     static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)));
         if (text.size() > MAX_CACHED_KEY) continue;
-        KeySlot& slot = key_slot(text);
-        if (slot.key != s) put_key(slot, py::Ref::borrow(s));
+        const KeySlots slots = key_slots(text);
+        if (slots.first->key != s && slots.second->key != s) put_key(slots, py::Ref::borrow(s));
     }
     return key_cache_replaced;
 }

@@ -190,6 +190,7 @@ void reset_states(const Program& prog, MatchCache& cache) {
     cache.transitions.assign(std::size_t{1} << prog.stride_shift, 0);
     cache.accepting.assign(1, 0);
     cache.acceleration.assign(1, MatchCache::Acceleration{MatchCache::Acceleration::No});
+    cache.stay_tables.clear();
     cache.start = -1;
     cache.bytes = 0;
     cache.made = 0;
@@ -220,7 +221,7 @@ std::int32_t intern_state(const Program& prog, MatchCache& cache, bool is_start)
     const auto id = static_cast<std::int32_t>(cache.member_start.size() - 1);
     cache.members.insert(cache.members.end(), members.begin(), members.end());
     cache.member_start.push_back(static_cast<std::uint32_t>(cache.members.size()));
-    cache.transitions.resize(cache.transitions.size() + (std::size_t{1} << prog.stride_shift), -1);
+    cache.transitions.resize(cache.transitions.size() + (std::size_t{1} << prog.stride_shift), MatchCache::UNKNOWN);
     cache.states.emplace(cache.key, id);
     // Whether the text may end here.
     SparseSet& scratch = cache.next;
@@ -254,7 +255,7 @@ std::int32_t dfa_transition(const Program& prog, MatchCache& cache, std::int32_t
     const std::int32_t to = intern_state(prog, cache, false);
     if (to != FULL) {
         cache.transitions[(static_cast<std::size_t>(from) << prog.stride_shift) + prog.byte_class[b]] =
-            to << prog.stride_shift;
+            to == 0 ? MatchCache::TAGGED : to << prog.stride_shift;
     }
     return to;
 }
@@ -293,67 +294,155 @@ bool pike_resume(const Program& prog, MatchCache& cache, std::string_view text, 
     return pike_from(prog, cache, text, p);
 }
 
-// Fills a state's whole row of transitions and decides whether it can skip.
-void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s) {
-    MatchCache::Acceleration accel;
-    accel.kind = MatchCache::Acceleration::No;
-    bool escapes[256];
-    for (int b = 0; b < 256; ++b) {
-        const std::size_t at = (static_cast<std::size_t>(s) << prog.stride_shift) + prog.byte_class[b];
-        std::int32_t t = cache.transitions[at];
-        if (t >= 0) t >>= prog.stride_shift;
-        if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
-        if (t == FULL) {
-            cache.acceleration[s] = accel;
-            return;
-        }
-        escapes[b] = t != s;
-    }
-    int high = 0;
-    for (int b = 0x80; b < 256; ++b) high += escapes[b];
-    if (high != 0 && high != 128) {
-        cache.acceleration[s] = accel;
-        return;
-    }
-    accel.high = high != 0;
-    for (int b = 0; b < 0x80; ++b) {
-        if (!escapes[b]) continue;
-        if (accel.count == 3) {
-            cache.acceleration[s] = MatchCache::Acceleration{MatchCache::Acceleration::No};
-            return;
-        }
-        accel.bytes[accel.count++] = static_cast<std::uint8_t>(b);
-    }
-    accel.kind = MatchCache::Acceleration::Yes;
-    cache.acceleration[s] = accel;
+// The state a transition leads to, or -1 when it is not built yet.
+inline std::int32_t target_of(const Program& prog, std::int32_t t) {
+    if (t == MatchCache::UNKNOWN) return -1;
+    return (t & ~MatchCache::TAGGED) >> prog.stride_shift;
 }
 
-// The first byte at or after `p` that leaves an accelerated state.
-const std::uint8_t* skip(const MatchCache::Acceleration& a, const std::uint8_t* p, const std::uint8_t* end) {
-    const std::uint8_t b0 = a.count > 0 ? a.bytes[0] : 0;
-    const std::uint8_t b1 = a.count > 1 ? a.bytes[1] : b0;
-    const std::uint8_t b2 = a.count > 2 ? a.bytes[2] : b0;
-    const bool any_ascii = a.count > 0;
+// Sets or clears the tag on the transitions of `s` to itself.
+void tag_loops(const Program& prog, MatchCache& cache, std::int32_t s, bool tagged) {
+    const std::int32_t row = s << prog.stride_shift;
+    for (std::uint32_t c = 0; c < prog.class_count; ++c) {
+        std::int32_t& t = cache.transitions[static_cast<std::size_t>(row) + c];
+        if ((t & ~MatchCache::TAGGED) == row && t != MatchCache::UNKNOWN) t = tagged ? row | MatchCache::TAGGED : row;
+    }
+}
+
+// Fills a state's whole row of transitions and works out which bytes keep
+// it; its loops on itself are tagged so that the walk stops there and skips.
+void analyze_acceleration(const Program& prog, MatchCache& cache, std::int32_t s) {
+    using Acceleration = MatchCache::Acceleration;
+    cache.acceleration[s].kind = Acceleration::No;
+    MatchCache::Stays stays{};
+    for (int b = 0; b < 256; ++b) {
+        const std::size_t at = (static_cast<std::size_t>(s) << prog.stride_shift) + prog.byte_class[b];
+        std::int32_t t = target_of(prog, cache.transitions[at]);
+        if (t < 0) t = dfa_transition(prog, cache, s, static_cast<std::uint8_t>(b));
+        if (t == FULL) return;
+        stays.bytes[b] = t == s;
+    }
+    Acceleration accel;
+    accel.kind = Acceleration::Yes;
+    int ranges = 0;
+    for (int b = 0; b < 256 && ranges <= Acceleration::MAX_RANGES; ++b) {
+        if (!stays.bytes[b] || (b > 0 && stays.bytes[b - 1])) continue;
+        int last = b;
+        while (last < 255 && stays.bytes[last + 1]) ++last;
+        if (ranges < Acceleration::MAX_RANGES) {
+            std::fill_n(stays.lo[ranges], 16, static_cast<std::uint8_t>(b));
+            std::fill_n(stays.width[ranges], 16, static_cast<std::uint8_t>(last - b));
+        }
+        ++ranges;
+    }
+    if (ranges <= Acceleration::MAX_RANGES) accel.ranges = static_cast<std::uint8_t>(ranges);
+    accel.stays = static_cast<std::uint32_t>(cache.stay_tables.size());
+    cache.stay_tables.push_back(stays);
+    cache.bytes += sizeof(stays);
+    cache.acceleration[s] = accel;
+    tag_loops(prog, cache, s, true);
+}
+
+constexpr std::ptrdiff_t FIRST_BYTES = 8;
+// A state is on probation for its first PROBATION_SKIPS stretches; if they
+// average fewer than MIN_SKIPPED bytes, its loops are untagged for good.
+constexpr std::uint32_t PROBATION_SKIPS = 64;
+constexpr std::size_t MIN_SKIPPED = 8;
+// Past this average, the first bytes are not worth trying one at a time.
+constexpr std::size_t LONG_SKIPPED = 2 * FIRST_BYTES;
+
 #if defined(__SSE2__)
-    const __m128i v0 = _mm_set1_epi8(static_cast<char>(b0));
-    const __m128i v1 = _mm_set1_epi8(static_cast<char>(b1));
-    const __m128i v2 = _mm_set1_epi8(static_cast<char>(b2));
+// The first byte at or after `p` not in one of the N ranges of `stays`, or
+// the start of the last partial block of 16 bytes.
+template <int N>
+const std::uint8_t* skip_ranges(const MatchCache::Stays& stays, const std::uint8_t* p, const std::uint8_t* end) {
+    // A byte x is in [lo, lo + width] when x - lo, wrapping, saturates to
+    // zero less the width.
+    __m128i lo[N], width[N];
+    for (int i = 0; i < N; ++i) {
+        lo[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(stays.lo[i]));
+        width[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(stays.width[i]));
+    }
+    const __m128i zero = _mm_setzero_si128();
     for (; end - p >= 16; p += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        int mask = 0;
-        if (any_ascii) {
-            mask = _mm_movemask_epi8(
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, v0), _mm_cmpeq_epi8(x, v1)), _mm_cmpeq_epi8(x, v2)));
+        __m128i in = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(x, lo[0]), width[0]), zero);
+        for (int i = 1; i < N; ++i) {
+            in = _mm_or_si128(in, _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(x, lo[i]), width[i]), zero));
         }
-        if (a.high) mask |= _mm_movemask_epi8(x);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        const unsigned out = ~static_cast<unsigned>(_mm_movemask_epi8(in)) & 0xFFFF;
+        if (out != 0) return p + __builtin_ctz(out);
+    }
+    return p;
+}
+#endif
+
+// The first byte at or after `p` that leaves an accelerated state.
+const std::uint8_t* skip(const MatchCache& cache, const MatchCache::Acceleration& a, const std::uint8_t* p,
+                         const std::uint8_t* end) {
+    const MatchCache::Stays& stays = cache.stay_tables[a.stays];
+    const std::uint8_t* const bytes = stays.bytes;
+    // Most stretches are short: the first bytes one at a time.
+    const std::uint8_t* const scalar_end = a.ranges == 0 || end - p < FIRST_BYTES ? end
+                                           : a.bytes_first                       ? p + FIRST_BYTES
+                                                                                 : p;
+    for (; scalar_end - p >= 4; p += 4) {
+        if (!bytes[p[0]]) return p;
+        if (!bytes[p[1]]) return p + 1;
+        if (!bytes[p[2]]) return p + 2;
+        if (!bytes[p[3]]) return p + 3;
+    }
+    for (; p != scalar_end; ++p) {
+        if (!bytes[*p]) return p;
+    }
+    if (p == end) return p;
+#if defined(__SSE2__)
+    switch (a.ranges) {
+        case 1: p = skip_ranges<1>(stays, p, end); break;
+        case 2: p = skip_ranges<2>(stays, p, end); break;
+        case 3: p = skip_ranges<3>(stays, p, end); break;
+        default: p = skip_ranges<4>(stays, p, end); break;
     }
 #endif
-    for (; p != end; ++p) {
-        const std::uint8_t c = *p;
-        if ((a.high && c >= 0x80) || (any_ascii && (c == b0 || c == b1 || c == b2))) return p;
+    while (p != end && bytes[*p]) ++p;
+    return p;
+}
+
+// Follows the built transitions from `row` at `p` while no stop is tagged;
+// returns where it stopped (the end, or a byte whose transition is tagged or
+// not built), with `row` the state there.
+inline const std::uint8_t* walk(const std::int32_t* table, const std::uint8_t* classes, std::int32_t& row,
+                                const std::uint8_t* p, const std::uint8_t* end) {
+    // Offsets as wide as a pointer spare a sign extension per byte; the two
+    // alternate, so that a stop finds the state it stopped in without a copy.
+    std::intptr_t a = row, b;
+    const std::uint8_t* const last4 = end - p >= 4 ? end - 3 : p;  // before it, 4 bytes are left
+    for (; p < last4; p += 4) {
+        b = table[a + classes[p[0]]];
+        if (b < 0) break;
+        a = table[b + classes[p[1]]];
+        if (a < 0) {
+            row = static_cast<std::int32_t>(b);
+            return p + 1;
+        }
+        b = table[a + classes[p[2]]];
+        if (b < 0) {
+            row = static_cast<std::int32_t>(a);
+            return p + 2;
+        }
+        a = table[b + classes[p[3]]];
+        if (a < 0) {
+            row = static_cast<std::int32_t>(b);
+            return p + 3;
+        }
     }
-    return end;
+    for (; p != end; ++p) {
+        b = table[a + classes[*p]];
+        if (b < 0) break;
+        a = b;
+    }
+    row = static_cast<std::int32_t>(a);
+    return p;
 }
 
 bool dfa_full_match(const Program& prog, MatchCache& cache, std::string_view text) {
@@ -369,9 +458,6 @@ bool dfa_full_match(const Program& prog, MatchCache& cache, std::string_view tex
     const std::uint32_t shift = prog.stride_shift;
     const std::uint8_t* classes = prog.byte_class.data();
     std::int32_t row = cache.start << shift;
-    // Reloaded after a slow path, which may grow the cache.
-    const std::int32_t* table = cache.transitions.data();
-    const MatchCache::Acceleration* accel = cache.acceleration.data();
     const auto* begin = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto* p = begin;
     const auto* end = p + text.size();
@@ -379,10 +465,13 @@ bool dfa_full_match(const Program& prog, MatchCache& cache, std::string_view tex
     std::size_t clears = 0;
     const std::uint8_t* epoch = p;
     std::size_t epoch_made = cache.made;
-    while (p != end) {
-        std::int32_t next = table[row + classes[*p]];
-        if (next < 0) {
-            std::int32_t t = dfa_transition(prog, cache, row >> shift, *p);
+    for (;;) {
+        p = walk(cache.transitions.data(), classes, row, p, end);
+        if (p == end) break;
+        std::int32_t next = cache.transitions[static_cast<std::size_t>(row) + classes[*p]];
+        if (next == MatchCache::UNKNOWN) {
+            const std::int32_t from = row >> shift;
+            std::int32_t t = dfa_transition(prog, cache, from, *p);
             if (t == FULL) {
                 const auto served = static_cast<std::size_t>(p - epoch);
                 const bool thrashing = clears >= MIN_CLEARS && served < MIN_BYTES_PER_STATE * (cache.made - epoch_made);
@@ -394,25 +483,39 @@ bool dfa_full_match(const Program& prog, MatchCache& cache, std::string_view tex
                 epoch = p;
                 epoch_made = 0;
                 t = intern_state(prog, cache, false);  // fits: the cache is empty
+                if (t == 0) return false;
+                row = t << shift;
+                ++p;
+                continue;
             }
-            next = t << shift;
-            table = cache.transitions.data();
-            accel = cache.acceleration.data();
+            if (t == 0) return false;
+            // The state's first loop on itself: from here on it skips.
+            if (t == from && cache.acceleration[t].kind == MatchCache::Acceleration::Unknown) {
+                analyze_acceleration(prog, cache, t);
+            }
+            next = cache.transitions[static_cast<std::size_t>(row) + classes[*p]];
+            if (next == MatchCache::UNKNOWN) next = t << shift;  // the analysis ran out of room
         }
-        if (next == 0) return false;
         ++p;
-        // Skipping ahead pays only on long stretches; short texts never try.
-        if (end - p >= 64 && next == row) {
-            const MatchCache::Acceleration& a = accel[row >> shift];
-            if (a.kind == MatchCache::Acceleration::Yes) {
-                p = skip(a, p, end);
-            } else if (a.kind == MatchCache::Acceleration::Unknown) {
-                analyze_acceleration(prog, cache, row >> shift);
-                table = cache.transitions.data();
-                accel = cache.acceleration.data();
+        if (next >= 0) {
+            row = next;
+            continue;
+        }
+        row = next & ~MatchCache::TAGGED;
+        if (row == 0) return false;
+        MatchCache::Acceleration& a = cache.acceleration[row >> shift];
+        const std::uint8_t* const stop = skip(cache, a, p, end);
+        if (a.skips < PROBATION_SKIPS) {
+            a.skipped += static_cast<std::size_t>(stop - p);
+            if (++a.skips == PROBATION_SKIPS) {
+                if (a.skipped < PROBATION_SKIPS * MIN_SKIPPED) {
+                    a.kind = MatchCache::Acceleration::No;
+                    tag_loops(prog, cache, row >> shift, false);
+                }
+                a.bytes_first = a.skipped < PROBATION_SKIPS * LONG_SKIPPED;
             }
         }
-        row = next;
+        p = stop;
     }
     return cache.accepting[row >> shift] != 0;
 }
