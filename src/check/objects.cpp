@@ -90,12 +90,12 @@ bool bound_holds(PyObject* value, PyObject* bound, std::size_t kind, const WalkC
     return fold_truth(py::Ref::steal(PyObject_RichCompare(value, bound, BOUND_OPS[kind])), ctx);
 }
 
-bool regex_matches(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
+bool regex_matches(const Constraint& constraint, std::uint64_t key, PyObject* value, const WalkContext& ctx) {
     if (!PyUnicode_Check(value)) return false;
     const std::optional<std::string_view> utf8 = str_utf8(value);
     if (!utf8) return false;
     const std::string_view text = *utf8;
-    if (const regex::Regex* const* re = ctx.regexes->by_constraint.find(&constraint)) {
+    if (const regex::Regex* const* re = ctx.regexes->by_constraint.find(key)) {
         return regex_full_match(**re, text);
     }
     const auto it = ctx.regexes->by_text.find(std::string_view(constraint.pattern));
@@ -181,8 +181,9 @@ bool check_predicate(const Constraint& c, PyObject* value, const Path& path, con
     return false;
 }
 
-bool check_pattern(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx, Records& records) {
-    if (regex_matches(c, value, ctx)) return true;
+bool check_pattern(const Constraint& c, std::uint64_t key, PyObject* value, const Path& path, const WalkContext& ctx,
+                   Records& records) {
+    if (regex_matches(c, key, value, ctx)) return true;
     if (ctx.makes_records()) {
         push_record("string_pattern_mismatch", "a string matching " + debug_quote(c.pattern), value_repr(value), path,
                     records);
@@ -190,8 +191,10 @@ bool check_pattern(const Constraint& c, PyObject* value, const Path& path, const
     return false;
 }
 
-bool check_constraint(const Constraint& c, PyObject* value, const Path& path, const WalkContext& ctx,
-                      Records& records) {
+// The constraint at `position` of a refinement.
+bool check_constraint(const Schema& refinement, std::size_t position, PyObject* value, const Path& path,
+                      const WalkContext& ctx, Records& records) {
+    const Constraint& c = refinement.constraints()[position];
     switch (c.kind) {
         case ConstraintKind::Ge:
         case ConstraintKind::Gt:
@@ -201,7 +204,8 @@ bool check_constraint(const Constraint& c, PyObject* value, const Path& path, co
         case ConstraintKind::MaxLen: return check_length(c, value, path, ctx, records);
         case ConstraintKind::MultipleOf: return check_multiple_of(c, value, path, ctx, records);
         case ConstraintKind::Predicate: return check_predicate(c, value, path, ctx, records);
-        case ConstraintKind::Regex: return check_pattern(c, value, path, ctx, records);
+        case ConstraintKind::Regex:
+            return check_pattern(c, constraint_key(refinement, position), value, path, ctx, records);
     }
     return false;
 }
@@ -230,8 +234,8 @@ bool walk_refinement(const Schema& node, V value, Path& path, const WalkContext&
         return false;
     }
     bool ok = true;
-    for (const Constraint& c : node.constraints()) {
-        if (!check_constraint(c, object.get(), path, ctx, records)) {
+    for (std::size_t position = 0; position < node.constraints().size(); ++position) {
+        if (!check_constraint(node, position, object.get(), path, ctx, records)) {
             ok = false;
             if (ctx.stops_early()) return false;
         }

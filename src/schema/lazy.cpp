@@ -248,7 +248,8 @@ void add_entries(const Schema& node, const std::vector<py::Ref>& constants, cons
             break;
         case Kind::Record: add_record_entry(node, name_strs, tables); break;
         case Kind::Refinement:
-            for (const Constraint& c : node.constraints()) {
+            for (std::size_t position = 0; position < node.constraints().size(); ++position) {
+                const Constraint& c = node.constraints()[position];
                 if (c.kind != ConstraintKind::Regex) continue;
                 auto it = tables.regexes.by_text.find(c.pattern);
                 if (it == tables.regexes.by_text.end()) {
@@ -256,7 +257,7 @@ void add_entries(const Schema& node, const std::vector<py::Ref>& constants, cons
                     if (!re) continue;
                     it = tables.regexes.by_text.emplace(c.pattern, std::move(re)).first;
                 }
-                tables.regexes.by_constraint.try_emplace(&c, it->second.get());
+                tables.regexes.by_constraint.try_emplace(constraint_key(node, position), it->second.get());
             }
             break;
         default: break;

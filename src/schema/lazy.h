@@ -15,12 +15,17 @@ namespace kestrome {
 
 struct ValidatorState;
 
-// Compiled patterns by text, and by the constraint that holds them: the walk
-// finds its pattern by the constraint's address, without hashing the text.
+// Compiled patterns by text, and by the constraint that holds them (its
+// refinement's node id and its position there): the walk finds its pattern
+// without hashing the text.
 struct RegexTable {
     std::unordered_map<std::string, std::unique_ptr<regex::Regex>, FxTextHash, TextEqual> by_text;
-    PointerMap<const regex::Regex*> by_constraint;
+    WordMap<std::uint64_t, const regex::Regex*> by_constraint;
 };
+
+inline std::uint64_t constraint_key(const Schema& refinement, std::size_t position) {
+    return std::uint64_t{refinement.id} << 32 | position;
+}
 
 struct LazyPrecompute {
     FieldNameTable field_names;  // by record_key
