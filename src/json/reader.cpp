@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -991,13 +992,17 @@ struct PythonSink {
     // as a copy of one, whose table is copied at its final size where
     // inserting would grow it again and again. Only objects without repeated
     // keys are kept, so a copy holds exactly the keys its object names.
+    // Small documents (one a line of a JSON-lines file) keep none: the
+    // table is made once a document has shown enough objects to repeat.
     static constexpr std::size_t SHAPE_SLOTS = 64;
     static constexpr std::size_t MIN_SHAPE_KEYS = 6;
+    static constexpr std::size_t SHAPES_AFTER = 16;
     struct Shape {
         py::Ref dict;
         std::vector<PyObject*> keys;  // held by `dict`
     };
-    std::array<Shape, SHAPE_SLOTS> shapes;
+    std::unique_ptr<std::array<Shape, SHAPE_SLOTS>> shapes;
+    std::size_t wide_objects = 0;
 
     Value null() { return py::Ref::borrow(Py_None); }
     Value boolean(bool b) { return py::Ref::borrow(b ? Py_True : Py_False); }
@@ -1032,7 +1037,8 @@ struct PythonSink {
         h.add(count);
         h.add(reinterpret_cast<std::uintptr_t>(stack[mark].get()));
         h.add(reinterpret_cast<std::uintptr_t>(stack[stack.size() - 2].get()));
-        return shapes[h.finish() % SHAPE_SLOTS];
+        if (!shapes) shapes = std::make_unique<std::array<Shape, SHAPE_SLOTS>>();
+        return (*shapes)[h.finish() % SHAPE_SLOTS];
     }
     // Whether `shape` holds the keys above `mark`, in their order.
     bool same_keys(const Shape& shape, std::size_t mark, std::size_t count) const {
@@ -1052,7 +1058,8 @@ struct PythonSink {
     }
     Value end_object(std::size_t mark) {
         const std::size_t count = (stack.size() - mark) / 2;
-        Shape* shape = count >= MIN_SHAPE_KEYS ? &shape_slot(mark, count) : nullptr;
+        Shape* shape = nullptr;
+        if (count >= MIN_SHAPE_KEYS && ++wide_objects > SHAPES_AFTER) shape = &shape_slot(mark, count);
         if (shape != nullptr && same_keys(*shape, mark, count)) {
             py::Ref dict = checked(PyDict_Copy(shape->dict.get()));
             set_items(dict.get(), mark);
@@ -1066,6 +1073,7 @@ struct PythonSink {
         if (shape != nullptr && static_cast<std::size_t>(PyDict_GET_SIZE(dict.get())) == count) {
             shape->dict = dict;
             shape->keys.clear();
+            shape->keys.reserve(count);
             for (std::size_t k = mark; k < stack.size(); k += 2) shape->keys.push_back(stack[k].get());
         }
         stack.resize(mark);
