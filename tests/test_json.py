@@ -518,6 +518,31 @@ def test_duplicate_keys_keep_the_last_value_at_the_first_place():
     assert list(result.items()) == [("x", [2]), ("z", 0)]
 
 
+@pytest.mark.parametrize(
+    "records",
+    [
+        # The same keys again and again, the values differing.
+        [{f"k{j}": i * 10 + j for j in range(8)} for i in range(5)],
+        # The same keys in another order, one fewer or one more, and nested.
+        [{f"k{j}": j for j in order} for order in (range(8), range(7, -1, -1), range(7), range(9), range(8))],
+        [{"k0": {f"k{j}": [i, j] for j in range(6)}, **{f"k{j}": i for j in range(1, 6)}} for i in range(4)],
+    ],
+)
+def test_records_of_one_shape_are_read_as_their_own_dicts(records):
+    # Enough records that the reader starts to reuse their shapes.
+    doc = json.dumps(records * 4)
+    # The same keys with one repeated, before and after records without it.
+    doc = doc[:-1] + ', {"k0": 1, "k1": 2, "k2": 3, "k3": 4, "k4": 5, "k5": 6, "k6": 7, "k0": 8}' + "," + doc[1:]
+    result = anything.load(doc)
+    expected = json.loads(doc)
+    assert result == expected
+    assert [list(r) for r in result] == [list(r) for r in expected]
+    assert [sys.getsizeof(r) for r in result] == [sys.getsizeof(r) for r in expected]
+    for r in result:
+        r.clear()
+    assert anything.load(doc) == expected
+
+
 def test_duplicate_keys_against_a_record():
     v = Validator({"a": int})
     assert v.is_valid_json('{"a": "s", "a": 1}') is True

@@ -7,9 +7,11 @@
 #include "util/utf8.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -985,6 +987,23 @@ struct PythonSink {
     using Value = py::Ref;
     std::vector<py::Ref> stack;
 
+    // Objects made before, by the shape of their keys: an object with the
+    // same key objects in the same order (the records of an array) starts
+    // as a copy of one, whose table is copied at its final size where
+    // inserting would grow it again and again. Only objects without repeated
+    // keys are kept, so a copy holds exactly the keys its object names.
+    // Small documents (one a line of a JSON-lines file) keep none: the
+    // table is made once a document has shown enough objects to repeat.
+    static constexpr std::size_t SHAPE_SLOTS = 64;
+    static constexpr std::size_t MIN_SHAPE_KEYS = 6;
+    static constexpr std::size_t SHAPES_AFTER = 16;
+    struct Shape {
+        py::Ref dict;
+        std::vector<PyObject*> keys;  // held by `dict`
+    };
+    std::unique_ptr<std::array<Shape, SHAPE_SLOTS>> shapes;
+    std::size_t wide_objects = 0;
+
     Value null() { return py::Ref::borrow(Py_None); }
     Value boolean(bool b) { return py::Ref::borrow(b ? Py_True : Py_False); }
     Value integer(std::int64_t v) { return checked(PyLong_FromLongLong(v)); }
@@ -1013,15 +1032,49 @@ struct PythonSink {
         stack.push_back(std::move(key));
         stack.push_back(std::move(item));
     }
+    Shape& shape_slot(std::size_t mark, std::size_t count) {
+        FxHasher h;
+        h.add(count);
+        h.add(reinterpret_cast<std::uintptr_t>(stack[mark].get()));
+        h.add(reinterpret_cast<std::uintptr_t>(stack[stack.size() - 2].get()));
+        if (!shapes) shapes = std::make_unique<std::array<Shape, SHAPE_SLOTS>>();
+        return (*shapes)[h.finish() % SHAPE_SLOTS];
+    }
+    // Whether `shape` holds the keys above `mark`, in their order.
+    bool same_keys(const Shape& shape, std::size_t mark, std::size_t count) const {
+        if (shape.keys.size() != count) return false;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (shape.keys[i] != stack[mark + 2 * i].get()) return false;
+        }
+        return true;
+    }
+    void set_items(PyObject* dict, std::size_t mark) {
+        const std::size_t end = stack.size();
+        for (std::size_t k = mark; k < end; k += 2) {
+            if (PyDict_SetItem(dict, stack[k].get(), stack[k + 1].get()) < 0) {
+                py::internal_failure("could not set a dict item");
+            }
+        }
+    }
     Value end_object(std::size_t mark) {
+        const std::size_t count = (stack.size() - mark) / 2;
+        Shape* shape = nullptr;
+        if (count >= MIN_SHAPE_KEYS && ++wide_objects > SHAPES_AFTER) shape = &shape_slot(mark, count);
+        if (shape != nullptr && same_keys(*shape, mark, count)) {
+            py::Ref dict = checked(PyDict_Copy(shape->dict.get()));
+            set_items(dict.get(), mark);
+            stack.resize(mark);
+            return dict;
+        }
         // A new empty dict, not a presized one: presized tables are made for
         // keys of any type, and every later lookup pays for it.
         py::Ref dict = checked(PyDict_New());
-        const std::size_t end = stack.size();
-        for (std::size_t k = mark; k < end; k += 2) {
-            if (PyDict_SetItem(dict.get(), stack[k].get(), stack[k + 1].get()) < 0) {
-                py::internal_failure("could not set a dict item");
-            }
+        set_items(dict.get(), mark);
+        if (shape != nullptr && static_cast<std::size_t>(PyDict_GET_SIZE(dict.get())) == count) {
+            shape->dict = dict;
+            shape->keys.clear();
+            shape->keys.reserve(count);
+            for (std::size_t k = mark; k < stack.size(); k += 2) shape->keys.push_back(stack[k].get());
         }
         stack.resize(mark);
         return dict;
