@@ -67,7 +67,7 @@ using py::str_utf8_in_place;
 inline bool has_exact_type(JsonRef value, PyTypeObject* type) { return loaded_type(value.node->kind) == type; }
 
 // The scalar kinds whose type test accepts the value.
-inline std::uint32_t accepting_kinds(PyObject* value) {
+[[gnu::always_inline]] inline std::uint32_t accepting_kinds(PyObject* value) {
     if (value == Py_None) return kinds_admitting(NONE_VALUES);
     PyTypeObject* type = Py_TYPE(value);
     if (type == &PyBool_Type) return kinds_admitting(BOOL_VALUES);
