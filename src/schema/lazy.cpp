@@ -320,6 +320,10 @@ void add_sequence_checks(const Schema& node, const std::vector<py::Ref>& constan
     checks.prefix.reserve(linear->prefix_len);
     for (std::size_t i = 0; i < linear->prefix_len; ++i) checks.prefix.push_back(prepare(linear->prefix(i)));
     if (linear->tail != nullptr) checks.tail = prepare(*linear->tail);
+    // A list or tuple of one item type that a kind test decides is walked as
+    // fast without an entry (its test is made at once): leaving those out
+    // keeps a validator of many list fields small.
+    if (linear->prefix_len == 0 && checks.tail.form == FastForm::Scalar) return;
     const auto has_form = [](const FastCheck& check) { return check.form != FastForm::None; };
     checks.all_fast = std::all_of(checks.prefix.begin(), checks.prefix.end(), has_form) &&
                       (linear->tail == nullptr || has_form(checks.tail));
