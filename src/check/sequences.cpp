@@ -63,6 +63,11 @@ bool walk_set_elements(const Schema& node, PyObject* value, Path& path, const Wa
     return ok;
 }
 
+// Whether a list or tuple of `len` items has a length the shape admits.
+bool length_fits(const LinearShape& shape, std::size_t len) {
+    return shape.tail != nullptr ? len >= shape.prefix_len : len == shape.prefix_len;
+}
+
 // Whether a list or tuple whose every position has a prepared test is
 // certainly accepted, decided by those tests alone (no Python code runs, so
 // the items cannot change under the scan).
@@ -73,8 +78,7 @@ bool sequence_fast_accepts(const Schema& node, const SequenceChecks& checks, V v
     if (!Values::is_sequence(value, tuple)) return false;
     const std::size_t len = Values::length(value);
     const std::size_t n = checks.shape.prefix_len;
-    const bool has_tail = checks.shape.tail != nullptr;
-    if (has_tail ? len < n : len != n) return false;
+    if (!length_fits(checks.shape, len)) return false;
     for (std::size_t i = 0; i < len; ++i) {
         const FastCheck& check = i < n ? checks.prefix[i] : checks.tail;
         const std::optional<bool> fast = fast_member(check, Values::item(value, tuple, i));
@@ -118,7 +122,7 @@ template <class V>
     const std::size_t len = Values::length(value);
     const std::size_t n = linear.prefix_len;
     const bool has_tail = linear.tail != nullptr;
-    if (has_tail ? len < n : len != n) {
+    if (!length_fits(linear, len)) {
         if (ctx.makes_records()) {
             push_length_error(tuple ? "tuple_length" : "list_length", tuple ? "tuple" : "list", n, has_tail, value,
                               path, records);
@@ -181,9 +185,10 @@ template <class V>
 
 }  // namespace
 
-// The shape and the positions' tests are prepared once per validator; the
-// algebra's walk, which has no tables, makes the tail's for the node (and
-// tests the prefix by kind alone).
+// The shape and the positions' tests are prepared once per validator,
+// except for a list or tuple whose items a kind test decides and in the
+// algebra's walk, which has no tables: then the tail's test is made for the
+// node, and the prefix is tested by kind alone.
 template <class V>
 bool walk_sequence(const Schema& node, V value, Path& path, const WalkContext& ctx, Records& records) {
     if (const SequenceChecks* checks = ctx.sequences->find(sequence_key(node))) {
